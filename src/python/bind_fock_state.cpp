@@ -1,0 +1,7 @@
+#include "python/bindings.h"
+
+namespace Python {
+
+void bind_fock_state(py::module_&) {}
+
+}  // namespace Python

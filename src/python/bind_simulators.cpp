@@ -1,0 +1,9 @@
+#include "python/bindings.h"
+
+namespace Python {
+
+void bind_sampling_simulator(py::module_&) {}
+
+void bind_strong_simulator(py::module_&) {}
+
+}  // namespace Python

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Library-wide settings; one instance, `config`, written only through the Python class Config.
+struct Config {
+    bool use_single_precision = false;
+    // 0 means every hardware thread.
+    std::uint32_t compute_max_thread_count = 0;
+    double unitary_check_precision = 1e-6;
+};
+
+extern Config config;
+
+// Number of tasks a parallel algorithm may start now: the configured count, or the hardware
+// concurrency (at least 1) when that is 0 or reads as negative (-1 stored from Python).
+std::size_t max_thread_count(Config const& cfg = config);

@@ -1,0 +1,62 @@
+#include "runtime/interrupt_signal_handler.h"
+
+#include <csignal>
+
+#include <gtest/gtest.h>
+
+#include "runtime/keyboard_interrupt_exception.h"
+
+namespace {
+
+std::atomic<int> previous_handler_calls{0};
+extern "C" void count_signal(int) { previous_handler_calls.fetch_add(1); }
+
+}  // namespace
+
+TEST(InterruptSignalHandler, OnlySigintSetsTheFlag) {
+    InterruptSignalHandler::interrupted = false;
+    handleInterruptSignal(SIGTERM);
+    EXPECT_FALSE(InterruptSignalHandler::interrupted.load());
+    handleInterruptSignal(SIGINT);
+    EXPECT_TRUE(InterruptSignalHandler::interrupted.load());
+    InterruptSignalHandler::interrupted = false;
+}
+
+TEST(InterruptSignalHandler, ScopeClearsFlagCatchesSigintAndRestoresPreviousHandler) {
+    std::signal(SIGINT, count_signal);
+    InterruptSignalHandler::interrupted = true;  // a stale Ctrl-C from before the call
+    {
+        InterruptSignalHandler::ScopedHandler scope;
+        EXPECT_FALSE(InterruptSignalHandler::interrupted.load());
+        EXPECT_NO_THROW(InterruptSignalHandler::throw_if_interrupted());
+        std::raise(SIGINT);
+        EXPECT_TRUE(InterruptSignalHandler::interrupted.load());
+        EXPECT_EQ(previous_handler_calls.load(), 0);
+        try {
+            InterruptSignalHandler::throw_if_interrupted();
+            ADD_FAILURE() << "no exception";
+        } catch (const KeyboardInterruptException& e) {
+            EXPECT_STREQ(e.what(), "Process interrupted by user.");
+        }
+    }
+    // The flag stays set after the call; the previous owner gets SIGINT back.
+    EXPECT_TRUE(InterruptSignalHandler::interrupted.load());
+    std::raise(SIGINT);
+    EXPECT_EQ(previous_handler_calls.load(), 1);
+    std::signal(SIGINT, SIG_DFL);
+    InterruptSignalHandler::interrupted = false;
+}
+
+TEST(InterruptSignalHandler, ScopeRestoresHandlerWhenUnwinding) {
+    std::signal(SIGINT, count_signal);
+    previous_handler_calls = 0;
+    EXPECT_THROW(
+        {
+            InterruptSignalHandler::ScopedHandler scope;
+            throw std::runtime_error("failure inside a long call");
+        },
+        std::runtime_error);
+    std::raise(SIGINT);
+    EXPECT_EQ(previous_handler_calls.load(), 1);
+    std::signal(SIGINT, SIG_DFL);
+}

@@ -1,0 +1,94 @@
+// Logging is process-wide state; every test here runs in its own process (one ctest entry each).
+#include "runtime/logging.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string read_file(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::filesystem::path temp_log(const char* name) {
+    auto dir = std::filesystem::temp_directory_path() / ("orbandile_log_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    return dir / name;
+}
+
+}  // namespace
+
+TEST(Logging, SilentBeforeInitialize) {
+    testing::internal::CaptureStdout();
+    Logging::log(Logging::general, spdlog::level::err, "dropped {}", 1);
+    Logging::enableConsole();
+    Logging::setLevel(Logging::user, spdlog::level::debug);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST(Logging, ConsoleIsOffUntilEnabledAndUsesShortPattern) {
+    ::unsetenv("SPDLOG_LEVEL");
+    Logging::initialize("");
+    testing::internal::CaptureStdout();
+    Logging::log(Logging::general, spdlog::level::info, "hidden");
+    Logging::enableConsole();
+    Logging::log(Logging::user, spdlog::level::warn, "{}", "shown {braces}");
+    Logging::log(Logging::general, spdlog::level::debug, "below the level");
+    Logging::initialize("ignored.log");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "[warning] shown {braces}\n"
+              "[error] initialize was already called before, ignoring this call\n");
+    EXPECT_FALSE(std::filesystem::exists("ignored.log"));
+}
+
+TEST(Logging, InitializeHonoursGivenLevelThenEnvironment) {
+    ::setenv("SPDLOG_LEVEL", "Resources=err", 1);
+    Logging::initialize("", spdlog::level::debug);
+    EXPECT_EQ(spdlog::get("General")->level(), spdlog::level::debug);
+    EXPECT_EQ(spdlog::get("User")->level(), spdlog::level::debug);
+    EXPECT_EQ(spdlog::get("Resources")->level(), spdlog::level::err);
+    Logging::setLevel(Logging::general, spdlog::level::critical);
+    EXPECT_EQ(spdlog::get("General")->level(), spdlog::level::critical);
+    EXPECT_EQ(spdlog::get("User")->level(), spdlog::level::debug);
+}
+
+TEST(Logging, FileLinesCarryChannelLetter) {
+    ::unsetenv("SPDLOG_LEVEL");
+    const auto path = temp_log("file.log");
+    Logging::initialize(path.string());
+    Logging::log(Logging::general, spdlog::level::info, "before enabling");
+    Logging::enableFile();
+    Logging::log(Logging::general, spdlog::level::info, "general");
+    Logging::log(Logging::resources, spdlog::level::err, "resources");
+    Logging::log(Logging::user, spdlog::level::warn, "user {}", 3u);
+    const std::string text = read_file(path);
+    const std::regex expected(
+        R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] \[I\] general\n)"
+        R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\]R\[E\] resources\n)"
+        R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\]U\[W\] user 3\n)");
+    EXPECT_TRUE(std::regex_match(text, expected)) << text;
+    std::filesystem::remove_all(path.parent_path());
+}
+
+TEST(Logging, FailedFileOpenLeavesLoggingUsable) {
+    // A regular file standing where a directory should be: the file cannot be opened.
+    const auto blocker = temp_log("not-a-dir");
+    std::ofstream(blocker) << "x";
+    EXPECT_THROW(Logging::initialize((blocker / "x.log").string()), std::exception);
+    EXPECT_EQ(spdlog::get("General"), nullptr);
+    Logging::initialize("");
+    EXPECT_NE(spdlog::get("General"), nullptr);
+    testing::internal::CaptureStdout();
+    Logging::enableConsole();
+    Logging::log(Logging::general, spdlog::level::info, "recovered");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[info] recovered\n");
+    std::filesystem::remove_all(blocker.parent_path());
+}

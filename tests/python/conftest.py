@@ -1,0 +1,16 @@
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+
+@pytest.fixture
+def run_python():
+    """Runs a snippet in a fresh interpreter (for process-wide state such as logging and SIGINT)."""
+
+    def run(code, env=None):
+        return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
+                              text=True, timeout=60, env=env)
+
+    return run

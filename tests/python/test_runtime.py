@@ -1,0 +1,168 @@
+import os
+import sys
+
+import pytest
+
+import orbandile as ob
+
+
+def test_module_attributes():
+    assert ob.__doc__ == "Optimized C++ classes and functions"
+    assert ob.__version__ == "1.4.2"
+
+
+def test_reimport_returns_cached_module():
+    del sys.modules["orbandile"]
+    import orbandile as again
+    assert again is ob
+    sys.modules["orbandile"] = ob
+
+
+@pytest.fixture
+def restore_config():
+    saved = (ob.Config.use_single_precision, ob.Config.compute_max_thread_count,
+             ob.Config.unitary_check_precision)
+    yield
+    (ob.Config.use_single_precision, ob.Config.compute_max_thread_count,
+     ob.Config.unitary_check_precision) = saved
+
+
+def test_config_defaults(run_python):
+    result = run_python("""
+        import orbandile as ob
+        print(ob.Config.use_single_precision, ob.Config.compute_max_thread_count, ob.Config.unitary_check_precision)
+    """)
+    assert result.stdout.split() == ["False", "0", "1e-06"]
+
+
+@pytest.mark.parametrize("value, expected", [(4, 4), (-1, 4294967295), (0, 0), (2**31 - 1, 2**31 - 1)])
+def test_config_thread_count(restore_config, value, expected):
+    ob.Config.compute_max_thread_count = value
+    assert ob.Config.compute_max_thread_count == expected
+
+
+@pytest.mark.parametrize("value", [2.0, 2**31, 4294967296, -2**31 - 1, "3", None])
+def test_config_thread_count_refuses(restore_config, value):
+    with pytest.raises(TypeError):
+        ob.Config.compute_max_thread_count = value
+
+
+def test_config_precision_and_single_precision(restore_config):
+    ob.Config.use_single_precision = 1
+    assert ob.Config.use_single_precision is True
+    ob.Config.use_single_precision = None
+    assert ob.Config.use_single_precision is False
+    ob.Config.unitary_check_precision = 1e-4
+    assert ob.Config.unitary_check_precision == 1e-4
+    ob.Config.unitary_check_precision = 3
+    assert ob.Config.unitary_check_precision == 3.0
+    assert ob.Config.__doc__.startswith("Orbandile global configuration")
+
+
+@pytest.mark.parametrize("cls", [ob.Config, ob.logging])
+def test_runtime_classes_have_no_constructor(cls):
+    with pytest.raises(TypeError):
+        cls()
+
+
+def test_logging_enumerations():
+    assert int(ob.logging.level.off) == 6
+    assert [int(getattr(ob.logging.level, n)) for n in ("debug", "info", "warn", "err", "critical")] == [1, 2, 3, 4, 5]
+    assert ob.logging.channel(2) == ob.logging.channel.user
+    assert not hasattr(ob.logging, "debug_level")
+    assert ob.logging.level.info != ob.logging.channel.resources
+    with pytest.raises(TypeError):
+        ob.logging.set_level(None)
+
+
+def test_set_seed_reproduces_and_refuses_out_of_range():
+    ob.set_seed(42)
+    ob.set_seed(0)
+    ob.set_seed(4294967295)
+    for bad in (-1, 4294967296, 1.5):
+        with pytest.raises(TypeError):
+            ob.set_seed(bad)
+
+
+def test_logging_console_forms(run_python):
+    result = run_python("""
+        import orbandile as ob
+        ob.logging.info("before initialize")
+        ob.logging.initialize()
+        ob.logging.info("console still off")
+        ob.logging.enable_console()
+        ob.logging.info("a {} b {0}")
+        ob.logging.warn("to user", ob.logging.channel.user)
+        ob.logging.set_level(ob.logging.level.err)
+        ob.logging.info("general now at err")
+        ob.logging.info("resources still at info", ob.logging.channel.resources)
+        ob.logging.initialize("other.log", ob.logging.level.debug)
+        ob.logging.disable_console()
+        ob.logging.critical("console off again")
+    """, env={k: v for k, v in os.environ.items() if k != "SPDLOG_LEVEL"})
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [
+        "[info] a {} b {0}",
+        "[warning] to user",
+        "[info] resources still at info",
+        "[error] initialize was already called before, ignoring this call",
+    ]
+
+
+def test_logging_initial_level_and_environment(run_python):
+    code = """
+        import orbandile as ob
+        ob.logging.initialize("", ob.logging.level.debug)
+        ob.logging.enable_console()
+        ob.logging.debug("general debug")
+        ob.logging.debug("user debug", ob.logging.channel.user)
+    """
+    env = {k: v for k, v in os.environ.items() if k != "SPDLOG_LEVEL"}
+    assert run_python(code, env).stdout.splitlines() == ["[debug] general debug", "[debug] user debug"]
+    env["SPDLOG_LEVEL"] = "User=warn"
+    assert run_python(code, env).stdout.splitlines() == ["[debug] general debug"]
+
+
+def test_logging_file(run_python, tmp_path):
+    path = tmp_path / "orbandile.log"
+    result = run_python(f"""
+        import orbandile as ob
+        ob.logging.initialize({str(path)!r})
+        ob.logging.info("not yet")
+        ob.logging.enable_file()
+        ob.logging.info("general line")
+        ob.logging.warn("user line", ob.logging.channel.user)
+    """)
+    assert result.returncode == 0, result.stderr
+    lines = path.read_text().splitlines()
+    assert [line[25:] for line in lines] == [" [I] general line", "U[W] user line"]
+
+
+def test_logging_unopenable_file_raises_then_recovers(run_python, tmp_path):
+    blocker = tmp_path / "file"
+    blocker.write_text("")
+    result = run_python(f"""
+        import orbandile as ob
+        try:
+            ob.logging.initialize({str(blocker / "x.log")!r})
+        except RuntimeError:
+            print("raised")
+        ob.logging.initialize()
+        ob.logging.enable_console()
+        ob.logging.info("works")
+    """)
+    assert result.stdout.splitlines() == ["raised", "[info] works"]
+
+
+def test_sigint_after_import_still_interrupts_python(run_python):
+    result = run_python("""
+        import os, signal, time
+        import orbandile
+        try:
+            os.kill(os.getpid(), signal.SIGINT)
+            time.sleep(5)
+            print("not interrupted")
+        except KeyboardInterrupt:
+            print("interrupted")
+    """)
+    assert result.stdout.strip() == "interrupted"
