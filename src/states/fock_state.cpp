@@ -42,7 +42,8 @@ FockState::FockState(std::vector<int> const& counts) {
     check_photons(n);
     code_ = code_t(static_cast<std::size_t>(n));
     unsigned char* p = code_.mutable_data();
-    for (std::size_t k = 0; k < counts.size(); ++k) p = std::fill_n(p, counts[k], static_cast<unsigned char>(k));
+    for (std::size_t k = 0; k < counts.size(); ++k)
+        for (int c = 0; c < counts[k]; ++c) *p++ = static_cast<unsigned char>(k);
     m_ = static_cast<int>(counts.size());
 }
 
