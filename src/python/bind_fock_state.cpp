@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <pybind11/stl.h>
@@ -8,6 +9,7 @@
 #include "python/opaque_types.h"
 #include "runtime/combinatorics.h"
 #include "states/fock_state.h"
+#include "states/parsed_basic_state.h"
 
 namespace Python {
 
@@ -72,6 +74,9 @@ void bind_fock_state(py::module_& m) {
         .def(py::init<FockState const&>(), py::arg("fs"), "constructor from existing fockstate (FockState class)")
         .def(py::init<std::vector<int> const&>(), py::arg("code"),
              "constructor from existing fockstate vector (vector of modes)")
+        .def(py::init<ParsedBasicState const&>(), py::arg("parsed_bs"), "constructor from parsed basic state")
+        // Taken as std::string so that None matches no overload instead of reaching the parser.
+        .def(py::init<std::string const&>(), py::arg("str"), "constructor from string representation")
         .def("__len__", &FockState::m)
         .def_property_readonly("m", &FockState::m, ":return: The number of modes")
         .def_property_readonly("n", &FockState::n, ":return: The number of photons")

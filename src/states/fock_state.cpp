@@ -4,6 +4,8 @@
 #include <ostream>
 #include <stdexcept>
 
+#include "states/parsed_basic_state.h"
+
 namespace {
 
 void check_modes(int m) {
@@ -46,6 +48,13 @@ FockState::FockState(std::vector<int> const& counts) {
         for (int c = 0; c < counts[k]; ++c) *p++ = static_cast<unsigned char>(k);
     m_ = static_cast<int>(counts.size());
 }
+
+FockState::FockState(ParsedBasicState const& parsed) : FockState(parsed.get_fs_vect()) {
+    if (parsed.is_noisy() || parsed.is_annotated())
+        throw std::runtime_error("Cannot initialise simple FockState from noisy or annotated Fock state.");
+}
+
+FockState::FockState(std::string const& text) : FockState(ParsedBasicState(text.c_str())) {}
 
 FockState::FockState(FockState&& other) noexcept : code_(std::move(other.code_)), m_(other.m_) {
     code_.own();

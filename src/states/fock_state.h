@@ -13,6 +13,8 @@
 #include "runtime/hash.h"
 #include "states/code_buffer.h"
 
+class ParsedBasicState;
+
 // A perfect basic state: n indistinguishable photons over m modes (at most 256), stored as its
 // photon code, the mode of each photon in ascending order (|1,0,2> is 0,2,2).
 class FockState {
@@ -28,6 +30,10 @@ public:
     // code whose bytes are below m.
     FockState(int m, code_t&& code) noexcept : code_(std::move(code)), m_(m) {}
     explicit FockState(std::vector<int> const& counts);
+    // Checked as the counts above; a parsed text holding noise tags or annotations is refused.
+    explicit FockState(ParsedBasicState const& parsed);
+    // Parses the notation "|1,0,2>"; syntax errors throw std::invalid_argument.
+    explicit FockState(std::string const& text);
 
     FockState(FockState const& other) = default;
     // A borrowed code is copied: a moved state may outlive the array its bytes belong to.

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "states/parsed_basic_state.h"
+
 namespace {
 
 using Counts = std::vector<int>;
@@ -82,7 +84,20 @@ INSTANTIATE_TEST_SUITE_P(
         ConstructorErrorCase{"VectorTooLong", [] { fs(Counts(257, 0)); },
                              "Fock state size is capped from 0 to 256 modes"},
         ConstructorErrorCase{"LengthBeforeCounts", [] { fs(Counts(257, -1)); },
-                             "Fock state size is capped from 0 to 256 modes"}),
+                             "Fock state size is capped from 0 to 256 modes"},
+        ConstructorErrorCase{"TextCountTooLarge", [] { FockState(std::string("|1,300>")); },
+                             "invalid photon count '300' for mode 1"},
+        ConstructorErrorCase{"TextTooManyPhotons", [] { FockState(std::string("|200,100>")); },
+                             "Fock state number of photons is capped to 256"},
+        ConstructorErrorCase{"TextWithTags", [] { FockState(std::string("|{0}>")); },
+                             "Cannot initialise simple FockState from noisy or annotated Fock state."},
+        ConstructorErrorCase{"TextWithEmptyTaggedMode", [] { FockState(std::string("|1,0{1}>")); },
+                             "Cannot initialise simple FockState from noisy or annotated Fock state."},
+        ConstructorErrorCase{"TextWithAnnotations", [] { FockState(std::string("|{a:1},0>")); },
+                             "Cannot initialise simple FockState from noisy or annotated Fock state."},
+        // Counts are checked before the tags.
+        ConstructorErrorCase{"ParsedCountsFirst", [] { FockState(ParsedBasicState("|{0},300>")); },
+                             "invalid photon count '300' for mode 1"}),
     [](const testing::TestParamInfo<ConstructorErrorCase>& info) { return info.param.name; });
 
 TEST(FockState, LimitsAreInclusive) {
@@ -124,6 +139,20 @@ TEST(FockState, AccessorsReadTheCode) {
     expect_throw_message<std::out_of_range>([&] { s.photon2mode(-1); }, "photon index out of range");
     expect_throw_message<std::out_of_range>([&] { s.mode2photon(-1); }, "mode index out of range");
     expect_throw_message<std::out_of_range>([&] { s.mode2photon(3); }, "mode index out of range");
+}
+
+TEST(FockState, TextGivesTheSameStateAsCounts) {
+    const std::vector<std::pair<std::string, Counts>> cases{
+        {"|1,0,2>", {1, 0, 2}}, {"  |  1 , 0 ,2 >  ", {1, 0, 2}}, {"|>", {}}, {"| >", {}}, {"|1 2>", {2}},
+        {"|9,0>", {9, 0}}};
+    for (const auto& [text, counts] : cases) {
+        EXPECT_EQ(FockState(text), fs(counts)) << text;
+        EXPECT_EQ(FockState(ParsedBasicState(text.c_str())), fs(counts)) << text;
+    }
+    EXPECT_EQ(FockState(std::string("|1,0,2>")).hash(), 0xcd5d99c015f881e1ULL);
+    expect_throw_message<std::invalid_argument>([] { FockState(std::string("|1,x>")); },
+                                                "Invalid character. Should be a digit.\n|1,x>\n  ^");
+    EXPECT_THROW(FockState(std::string("1>")), std::invalid_argument);
 }
 
 TEST(FockState, ToVectReusesTheCallersVector) {
