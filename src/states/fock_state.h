@@ -18,7 +18,7 @@ class ParsedBasicState;
 // A perfect basic state: n indistinguishable photons over m modes (at most 256), stored as its
 // photon code, the mode of each photon in ascending order (|1,0,2> is 0,2,2).
 class FockState {
-public:
+  public:
     using code_t = CodeBuffer_t<unsigned char, true>;
     static constexpr int max_modes = 256;
     static constexpr int max_photons = 256;
@@ -76,7 +76,8 @@ public:
 
     std::uint64_t hash() const {
         const std::size_t n = code_.size();
-        std::uint64_t seed = Utils::hash_combine(0, static_cast<std::uint64_t>(static_cast<std::int64_t>(m_)));
+        std::uint64_t seed =
+            Utils::hash_combine(0, static_cast<std::uint64_t>(static_cast<std::int64_t>(m_)));
         seed = Utils::hash_combine(seed, n);
         return Utils::hash_combine(seed, Utils::hash_bytes(code_.data(), n));
     }
@@ -99,7 +100,7 @@ public:
     FockState set_slice(FockState const& other, int start, int end) const;
     FockState remove_modes(std::vector<unsigned char> modes) const;
 
-private:
+  private:
     code_t code_;
     std::int32_t m_ = 0;
 };
@@ -125,7 +126,8 @@ struct fmt::formatter<FockState> {
         auto it = ctx.begin();
         if (it != ctx.end() && *it == 'h') ++it;
         if (it != ctx.end() && *it != '}')
-            throw format_error(std::string("invalid format for FockState ") + std::string(ctx.begin(), ctx.end()));
+            throw format_error(std::string("invalid format for FockState ") +
+                               std::string(ctx.begin(), ctx.end()));
         return it;
     }
 
