@@ -1,0 +1,118 @@
+#include "runtime/combinatorics.h"
+
+#include <algorithm>
+#include <limits>
+#include <numeric>
+#include <stdexcept>
+#include <unordered_set>
+
+#include <fmt/format.h>
+
+#include "runtime/hash.h"
+#include "states/fock_state.h"
+
+namespace MathUtils {
+
+std::int64_t comb(unsigned int n, unsigned int k) {
+    if (n < k) return 0;
+    const unsigned int t = std::min(k, n - k);
+    // C(n, i) grows with i up to t, so the first intermediate that overflows tells the result does.
+    unsigned __int128 r = 1;
+    for (unsigned int i = 1; i <= t; ++i) {
+        r = r * (n + 1 - i) / i;
+        if (r > static_cast<unsigned __int128>(std::numeric_limits<std::int64_t>::max()))
+            throw std::overflow_error(fmt::format("binomial coefficient C({}, {}) exceeds 64 bits", n, k));
+    }
+    return static_cast<std::int64_t>(r);
+}
+
+int partitions(int n, int k) {
+    if (k <= 0 || n < 0) return 0;
+    if (k == 1) return 1;
+    int count = 0;
+    for (int m = n; m >= 0; m -= k) count += partitions(m, k - 1);
+    return count;
+}
+
+}  // namespace MathUtils
+
+namespace Utils {
+
+std::vector<Way> get_combinations(std::vector<int> const& elements, std::span<const int> sizes, Way& prefix) {
+    if (sizes.empty()) return {prefix};
+    const int k = sizes.front();
+    if (k < 0) throw std::length_error("cannot create std::vector larger than max_size()");
+    const int count = static_cast<int>(elements.size());
+    if (k == 0 || k > count) return {};
+
+    std::vector<Way> ways;
+    std::vector<int> positions(static_cast<std::size_t>(k));
+    std::iota(positions.begin(), positions.end(), 0);
+    Group group(static_cast<std::size_t>(k));
+    std::vector<int> rest;
+    rest.reserve(elements.size() - group.size());
+    while (true) {
+        rest.clear();
+        for (int p = 0, g = 0; p < count; ++p) {
+            if (g < k && positions[static_cast<std::size_t>(g)] == p)
+                group[static_cast<std::size_t>(g++)] = elements[static_cast<std::size_t>(p)];
+            else
+                rest.push_back(elements[static_cast<std::size_t>(p)]);
+        }
+        prefix.push_back(group);
+        std::vector<Way> found = get_combinations(rest, sizes.subspan(1), prefix);
+        prefix.pop_back();
+        ways.insert(ways.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
+
+        // Next position tuple in lexicographic order.
+        int i = k - 1;
+        while (i >= 0 && positions[static_cast<std::size_t>(i)] == count - k + i) --i;
+        if (i < 0) break;
+        ++positions[static_cast<std::size_t>(i)];
+        for (int j = i + 1; j < k; ++j)
+            positions[static_cast<std::size_t>(j)] = positions[static_cast<std::size_t>(j - 1)] + 1;
+    }
+    return ways;
+}
+
+std::vector<Way> get_combinations(std::ranges::iota_view<int, int> elements, std::span<const int> sizes,
+                                  Way& prefix) {
+    return get_combinations(std::vector<int>(elements.begin(), elements.end()), sizes, prefix);
+}
+
+namespace {
+
+struct StatesHash {
+    std::size_t operator()(std::vector<FockState> const& states) const {
+        std::uint64_t seed = 0;
+        for (FockState const& s : states) seed = hash_combine(seed, s.hash());
+        return seed;
+    }
+};
+
+}  // namespace
+
+std::vector<std::vector<FockState>> partition(FockState const& state, std::vector<int> const& sizes) {
+    Way prefix;
+    const std::vector<Way> ways = get_combinations(std::views::iota(0, state.n()), sizes, prefix);
+
+    std::unordered_set<std::vector<FockState>, StatesHash> distinct;
+    std::vector<int> counts;
+    for (const Way& way : ways) {
+        std::vector<FockState> states;
+        states.reserve(way.size());
+        for (const Group& group : way) {
+            counts.assign(static_cast<std::size_t>(state.m()), 0);
+            for (int photon : group) ++counts[static_cast<std::size_t>(state.photon2mode(photon))];
+            states.emplace_back(counts);
+        }
+        distinct.insert(std::move(states));
+    }
+
+    std::vector<std::vector<FockState>> result;
+    result.reserve(distinct.size());
+    while (!distinct.empty()) result.push_back(std::move(distinct.extract(distinct.begin()).value()));
+    return result;
+}
+
+}  // namespace Utils

@@ -1,0 +1,226 @@
+#include "runtime/combinatorics.h"
+
+#include <algorithm>
+#include <functional>
+#include <limits>
+#include <set>
+#include <stdexcept>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "states/fock_state.h"
+
+namespace {
+
+using Counts = std::vector<int>;
+using Utils::Way;
+
+std::vector<Way> combinations(int count, std::vector<int> const& sizes) {
+    Way prefix;
+    return Utils::get_combinations(std::views::iota(0, count), sizes, prefix);
+}
+
+// Partitions of n into parts of size at most k, by listing the non-increasing part sequences.
+int count_partitions(int n, int k) {
+    if (n < 0 || k <= 0) return 0;
+    std::function<int(int, int)> count = [&](int left, int largest) {
+        if (left == 0) return 1;
+        int total = 0;
+        for (int part = std::min(left, largest); part >= 1; --part) total += count(left - part, part);
+        return total;
+    };
+    return count(n, k);
+}
+
+// Every count vector bounded by `bound` holding `photons` photons.
+std::vector<Counts> sub_states(Counts const& bound, int photons) {
+    std::vector<Counts> found;
+    Counts counts(bound.size(), 0);
+    std::function<void(std::size_t, int)> fill = [&](std::size_t mode, int left) {
+        if (mode == bound.size()) {
+            if (left == 0) found.push_back(counts);
+            return;
+        }
+        for (int c = 0; c <= std::min(left, bound[mode]); ++c) {
+            counts[mode] = c;
+            fill(mode + 1, left - c);
+        }
+    };
+    fill(0, photons);
+    return found;
+}
+
+// The distinct splittings, as lists of count vectors: every tuple of sub-states of the given sizes
+// that fits in the state together.
+// A group of size 0 makes no way at all.
+std::set<std::vector<Counts>> reference_partition(Counts const& state, std::vector<int> const& sizes) {
+    std::set<std::vector<Counts>> result;
+    if (std::count(sizes.begin(), sizes.end(), 0)) return result;
+    std::vector<Counts> chosen;
+    std::function<void(std::size_t, Counts const&)> pick = [&](std::size_t g, Counts const& left) {
+        if (g == sizes.size()) {
+            result.insert(chosen);
+            return;
+        }
+        for (const Counts& part : sub_states(left, sizes[g])) {
+            Counts rest = left;
+            for (std::size_t k = 0; k < rest.size(); ++k) rest[k] -= part[k];
+            chosen.push_back(part);
+            pick(g + 1, rest);
+            chosen.pop_back();
+        }
+    };
+    pick(0, state);
+    return result;
+}
+
+std::set<std::vector<Counts>> as_counts(std::vector<std::vector<FockState>> const& lists) {
+    std::set<std::vector<Counts>> result;
+    for (const auto& list : lists) {
+        std::vector<Counts> counts;
+        for (const FockState& s : list) counts.push_back(s.to_vect());
+        EXPECT_TRUE(result.insert(counts).second) << "duplicate list";
+    }
+    return result;
+}
+
+}  // namespace
+
+TEST(Comb, MatchesPascalsTriangleAndDetectsOverflow) {
+    constexpr int rows = 130;
+    std::vector<std::vector<unsigned __int128>> pascal(rows + 1);
+    const auto limit = static_cast<unsigned __int128>(std::numeric_limits<std::int64_t>::max());
+    for (int n = 0; n <= rows; ++n) {
+        pascal[n].assign(static_cast<std::size_t>(n) + 1, 1);
+        for (int k = 1; k < n; ++k) pascal[n][k] = std::min(pascal[n - 1][k - 1] + pascal[n - 1][k], limit + 1);
+    }
+    for (unsigned n = 0; n <= rows; ++n) {
+        for (unsigned k = 0; k <= n + 2; ++k) {
+            const unsigned __int128 expected = k <= n ? pascal[n][k] : 0;
+            if (expected > limit) {
+                EXPECT_THROW(MathUtils::comb(n, k), std::overflow_error) << n << " " << k;
+            } else {
+                EXPECT_EQ(MathUtils::comb(n, k), static_cast<std::int64_t>(expected)) << n << " " << k;
+            }
+        }
+    }
+}
+
+TEST(Comb, EdgeCases) {
+    EXPECT_EQ(MathUtils::comb(5, 2), 10);
+    EXPECT_EQ(MathUtils::comb(3, 5), 0);
+    EXPECT_EQ(MathUtils::comb(0, 0), 1);
+    EXPECT_EQ(MathUtils::comb(7, 0), 1);
+    EXPECT_EQ(MathUtils::comb(7, 7), 1);
+    EXPECT_EQ(MathUtils::comb(60, 30), 118264581564861424LL);
+    EXPECT_EQ(MathUtils::comb(62, 30), 450883717216034179LL);  // 64-bit intermediates would overflow
+    EXPECT_THROW(MathUtils::comb(68, 34), std::overflow_error);
+    constexpr unsigned top = std::numeric_limits<unsigned>::max();
+    EXPECT_EQ(MathUtils::comb(top, 1), top);
+    EXPECT_EQ(MathUtils::comb(top, top - 2), 9223372030412324865LL);
+    EXPECT_EQ(MathUtils::comb(top, top), 1);
+    EXPECT_THROW(MathUtils::comb(top, 3), std::overflow_error);
+}
+
+TEST(Partitions, MatchesEnumeration) {
+    for (int n = -2; n <= 18; ++n)
+        for (int k = -2; k <= 12; ++k) EXPECT_EQ(MathUtils::partitions(n, k), count_partitions(n, k)) << n << " " << k;
+}
+
+TEST(Partitions, EdgeCases) {
+    for (int n = 0; n <= 5; ++n) EXPECT_EQ(MathUtils::partitions(n, 2), n / 2 + 1) << n;
+    EXPECT_EQ(MathUtils::partitions(4, 2), 3);
+    EXPECT_EQ(MathUtils::partitions(5, 3), 5);
+    EXPECT_EQ(MathUtils::partitions(7, 3), 8);
+    EXPECT_EQ(MathUtils::partitions(10, 10), 42);
+    EXPECT_EQ(MathUtils::partitions(0, 3), 1);
+    EXPECT_EQ(MathUtils::partitions(0, 0), 0);
+    EXPECT_EQ(MathUtils::partitions(-1, 3), 0);
+    EXPECT_EQ(MathUtils::partitions(5, -1), 0);  // would recurse forever without the guard
+}
+
+TEST(GetCombinations, ListsWaysInLexicographicOrder) {
+    const std::vector<Way> expected{{{0, 1}, {2}}, {{0, 1}, {3}}, {{0, 2}, {1}}, {{0, 2}, {3}},
+                                    {{0, 3}, {1}}, {{0, 3}, {2}}, {{1, 2}, {0}}, {{1, 2}, {3}},
+                                    {{1, 3}, {0}}, {{1, 3}, {2}}, {{2, 3}, {0}}, {{2, 3}, {1}}};
+    EXPECT_EQ(combinations(4, {2, 1}), expected);
+}
+
+TEST(GetCombinations, EdgeCases) {
+    EXPECT_EQ(combinations(3, {}), std::vector<Way>{Way{}});
+    EXPECT_EQ(combinations(3, {1}), (std::vector<Way>{{{0}}, {{1}}, {{2}}}));
+    EXPECT_TRUE(combinations(3, {0, 1}).empty());
+    EXPECT_TRUE(combinations(3, {1, 0}).empty());
+    EXPECT_TRUE(combinations(3, {2, 2}).empty());
+    EXPECT_TRUE(combinations(0, {1}).empty());
+    EXPECT_THROW(combinations(3, {-1}), std::length_error);
+    EXPECT_THROW(combinations(3, {1, -1}), std::length_error);
+}
+
+TEST(GetCombinations, CountsMultinomialWaysOverVectorElements) {
+    // Elements need not start at 0 or be consecutive; the prefix leads every way and is restored.
+    const std::vector<int> elements{2, 3, 5, 7, 11, 13};
+    const std::vector<int> sizes{2, 1, 2};
+    Way prefix{{-1}};
+    const std::vector<Way> ways = Utils::get_combinations(elements, sizes, prefix);
+    EXPECT_EQ(prefix, Way{{-1}});
+    EXPECT_EQ(ways.size(), 180u);  // 6! / (2! 1! 2! 1!)
+    EXPECT_TRUE(std::is_sorted(ways.begin(), ways.end()));
+    EXPECT_EQ(std::adjacent_find(ways.begin(), ways.end()), ways.end());
+    for (const Way& way : ways) {
+        ASSERT_EQ(way.size(), 4u);
+        EXPECT_EQ(way[0], Utils::Group{-1});
+        std::set<int> used;
+        for (std::size_t g = 1; g < way.size(); ++g) {
+            EXPECT_EQ(way[g].size(), static_cast<std::size_t>(sizes[g - 1]));
+            EXPECT_TRUE(std::is_sorted(way[g].begin(), way[g].end()));
+            for (int e : way[g]) {
+                EXPECT_TRUE(std::count(elements.begin(), elements.end(), e));
+                EXPECT_TRUE(used.insert(e).second);
+            }
+        }
+    }
+}
+
+struct PartitionCase {
+    Counts state;
+    std::vector<int> sizes;
+    std::set<std::vector<Counts>> expected;
+};
+
+class Partition : public testing::TestWithParam<PartitionCase> {};
+
+TEST_P(Partition, GivesEachDistinctSplittingOnce) {
+    const auto& [state, sizes, expected] = GetParam();
+    const std::set<std::vector<Counts>> found = as_counts(Utils::partition(FockState(state), sizes));
+    EXPECT_EQ(found, expected);
+    EXPECT_EQ(found, reference_partition(state, sizes));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Partition,
+    testing::Values(PartitionCase{{1, 1, 0}, {1, 1}, {{{1, 0, 0}, {0, 1, 0}}, {{0, 1, 0}, {1, 0, 0}}}},
+                    PartitionCase{{2, 0}, {1, 1}, {{{1, 0}, {1, 0}}}},
+                    PartitionCase{{1, 1, 1},
+                                  {2, 1},
+                                  {{{1, 1, 0}, {0, 0, 1}}, {{1, 0, 1}, {0, 1, 0}}, {{0, 1, 1}, {1, 0, 0}}}},
+                    PartitionCase{{1, 1}, {1}, {{{1, 0}}, {{0, 1}}}},
+                    PartitionCase{{2, 1}, {}, {{}}},
+                    PartitionCase{{2, 1}, {1, 0}, {}},
+                    PartitionCase{{2, 1}, {4}, {}}));
+
+// Against the brute-force splitting, on states with heap codes too.
+TEST(Partition, MatchesBruteForceOnLargerStates) {
+    const std::vector<std::pair<Counts, std::vector<int>>> cases{
+        {{3, 2, 1}, {2, 2}}, {{3, 2, 1}, {1, 2, 3}}, {{4, 0, 5}, {3, 3}}, {{2, 2, 2, 3}, {4, 1}}};
+    for (const auto& [state, sizes] : cases) {
+        EXPECT_EQ(as_counts(Utils::partition(FockState(state), sizes)), reference_partition(state, sizes));
+        for (const auto& list : Utils::partition(FockState(state), sizes))
+            for (const FockState& s : list) EXPECT_EQ(s.m(), static_cast<int>(state.size()));
+    }
+}
+
+TEST(Partition, NegativeSizeThrowsLengthError) {
+    EXPECT_THROW(Utils::partition(FockState(std::vector<int>{1, 1}), {-1}), std::length_error);
+}
