@@ -14,7 +14,9 @@ namespace {
 constexpr unsigned char first_count_byte = 0x30;
 constexpr unsigned char last_count_byte = 0x4F;
 
-inline bool is_count(unsigned char c) { return c >= first_count_byte && c <= last_count_byte; }
+inline bool is_count(unsigned char c) {
+    return c >= first_count_byte && c <= last_count_byte;
+}
 
 inline unsigned char const* bytes(std::string const& s) {
     return reinterpret_cast<unsigned char const*>(s.data());
@@ -92,7 +94,8 @@ bool FsMask::inner_match_incomplete_state(std::vector<int> const& counts, int ph
 
 bool FsMask::inner_match_exact(std::vector<int> const& counts) const {
     check_size(counts.size());
-    return _unbounded.empty() ? _inner_match_exact(counts.data()) : _inner_match_no_limit(counts.data());
+    return _unbounded.empty() ? _inner_match_exact(counts.data())
+                              : _inner_match_no_limit(counts.data());
 }
 
 bool FsMask::_inner_match_incomplete_state(int const* counts, int photons) const {

@@ -11,7 +11,8 @@ class FockState;
 class FsMask {
 public:
     FsMask(int m, int n, std::list<std::string> conditions);
-    FsMask(int m, int n, std::list<std::string> conditions, std::vector<int> const& unbounded_modes);
+    FsMask(int m, int n, std::list<std::string> conditions,
+           std::vector<int> const& unbounded_modes);
     FsMask(int m, int n, std::string const& condition);
     FsMask(int m, int n, std::string const& condition, std::vector<int> const& unbounded_modes);
 

@@ -128,12 +128,14 @@ TEST(FsMask, RandomMasksAgreeWithClosedFormOverWholeSpaces) {
                     unbounded[static_cast<std::size_t>(i)] = true;
                     unbounded_list.push_back(i);
                 }
-        const FsMask mask = with_limits ? FsMask(m, n, conditions, unbounded_list) : FsMask(m, n, conditions);
+        const FsMask mask =
+            with_limits ? FsMask(m, n, conditions, unbounded_list) : FsMask(m, n, conditions);
         for (int photons = 0; photons <= n + 1; ++photons) {
             for (auto const& counts : all_counts(m, photons)) {
                 bool incomplete = false, exact = false;
                 for (auto const& condition : conditions) {
-                    incomplete = incomplete || reference_incomplete(condition, n, unbounded, counts);
+                    incomplete =
+                        incomplete || reference_incomplete(condition, n, unbounded, counts);
                     exact = exact || reference_exact(condition, unbounded, counts);
                 }
                 const FockState fs(counts);
@@ -176,9 +178,13 @@ TEST(FsMask, ConstructionErrors) {
     expect_throw_message<std::invalid_argument>([] { FsMask(3, 2, std::list<std::string>{}); },
                                                 "FsMask: empty condition list");
     expect_throw_message<std::invalid_argument>(
-        [] { FsMask(3, 2, std::list<std::string>{"101", "10"}); }, "Inconsistent condition length");
+        [] {
+            FsMask(3, 2, std::list<std::string>{"101", "10"});
+        },
+        "Inconsistent condition length");
     expect_throw_message<std::invalid_argument>(
-        [] { FsMask(3, 2, std::list<std::string>{}, std::vector<int>{0}); }, "FsMask: empty condition list");
+        [] { FsMask(3, 2, std::list<std::string>{}, std::vector<int>{0}); },
+        "FsMask: empty condition list");
     expect_throw_message<std::invalid_argument>([] { FsMask(3, 2, std::string("1010")); },
                                                 "Inconsistent condition length");
     expect_throw_message<std::invalid_argument>([] { FsMask(-1, 2, std::string("")); },
@@ -188,14 +194,24 @@ TEST(FsMask, ConstructionErrors) {
 TEST(FsMask, SizeMismatchErrors) {
     // No count character: the size check alone must fail.
     const FsMask mask(3, 2, std::string("***"));
-    expect_throw_message<std::runtime_error>([&] { mask.match(FockState(Counts{1, 1}), true); },
-                                             "FsMask::match(): incoherent sizes: FsMask m = 3 / FockState m = 2");
-    expect_throw_message<std::runtime_error>([&] { mask.match(FockState(4), false); },
-                                             "FsMask::match(): incoherent sizes: FsMask m = 3 / FockState m = 4");
-    expect_throw_message<std::runtime_error>([&] { mask.inner_match_exact({0, 1}); },
-                                             "FsMask::match(): incoherent sizes: FsMask m = 3 / FockState m = 2");
-    expect_throw_message<std::runtime_error>([&] { mask.inner_match_incomplete_state({0, 1, 0, 0}, 1); },
-                                             "FsMask::match(): incoherent sizes: FsMask m = 3 / FockState m = 4");
+    expect_throw_message<std::runtime_error>(
+        [&] {
+            mask.match(FockState(Counts{1, 1}), true);
+        },
+        "FsMask::match(): incoherent sizes: FsMask m = 3 / FockState m = 2");
+    expect_throw_message<std::runtime_error>(
+        [&] { mask.match(FockState(4), false); },
+        "FsMask::match(): incoherent sizes: FsMask m = 3 / FockState m = 4");
+    expect_throw_message<std::runtime_error>(
+        [&] {
+            mask.inner_match_exact({0, 1});
+        },
+        "FsMask::match(): incoherent sizes: FsMask m = 3 / FockState m = 2");
+    expect_throw_message<std::runtime_error>(
+        [&] {
+            mask.inner_match_incomplete_state({0, 1, 0, 0}, 1);
+        },
+        "FsMask::match(): incoherent sizes: FsMask m = 3 / FockState m = 4");
 }
 
 TEST(FsMask, WideMaskWithoutPhotonsMatches) {
