@@ -11,6 +11,11 @@ import timeit
 CASES = [
     ("set_seed", "import orbandile as ob", "ob.set_seed(1)"),
     ("config read", "import orbandile as ob", "ob.Config.compute_max_thread_count"),
+    ("FockState from list", "import orbandile as ob", "ob.FockState([1, 0, 2, 1])"),
+    ("FockState from text", "import orbandile as ob", "ob.FockState('|1,0,2,1>')"),
+    ("FockState hash", "import orbandile as ob; s = ob.FockState([1, 0, 2, 1])", "hash(s)"),
+    ("FockState tensor product", "import orbandile as ob; s = ob.FockState([1, 0, 2, 1])", "s * s"),
+    ("FockState iteration", "import orbandile as ob; s = ob.FockState([1, 0, 2, 1])", "list(s)"),
 ]
 
 

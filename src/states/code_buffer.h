@@ -13,7 +13,7 @@ class CodeBuffer_t;
 // on 4 and a FockState (code and mode count) fits in 16 bytes.
 template <>
 class CodeBuffer_t<unsigned char, true> {
-public:
+  public:
     static constexpr std::uint32_t inline_capacity = 8;
     static constexpr std::uint32_t max_size = 0x1FFF;
     static constexpr std::uint32_t owned_flag = 0x2000;
@@ -21,22 +21,53 @@ public:
     CodeBuffer_t() noexcept = default;
 
     // `size` bytes, left for the caller to fill; more than max_size throws std::runtime_error.
-    explicit CodeBuffer_t(std::size_t size);
+    explicit CodeBuffer_t(std::size_t size) {
+        if (size <= inline_capacity)
+            word_ = static_cast<std::uint32_t>(size);
+        else
+            allocate(size);
+    }
 
     // A buffer owning a copy of `size` bytes.
-    CodeBuffer_t(const unsigned char* bytes, std::size_t size);
+    CodeBuffer_t(const unsigned char* bytes, std::size_t size) : CodeBuffer_t(size) {
+        if (size) std::memcpy(is_inline() ? storage_ : heap(), bytes, size);
+    }
 
     // A view of bytes owned elsewhere, which must outlive the buffer and every state built on it.
     // Codes that fit inline are copied instead.
     static CodeBuffer_t borrow(const unsigned char* bytes, std::size_t size);
 
-    CodeBuffer_t(const CodeBuffer_t& other) : CodeBuffer_t(other.data(), other.size()) {}
+    CodeBuffer_t(const CodeBuffer_t& other) {
+        if (other.is_inline()) {
+            std::memcpy(storage_, other.storage_, sizeof storage_);
+            word_ = other.word_;
+        } else {
+            allocate(other.size());
+            std::memcpy(heap(), other.heap(), other.size());
+        }
+    }
     CodeBuffer_t(CodeBuffer_t&& other) noexcept : word_(other.word_) {
         std::memcpy(storage_, other.storage_, sizeof storage_);
         other.word_ = 0;
     }
-    CodeBuffer_t& operator=(const CodeBuffer_t& other);
-    CodeBuffer_t& operator=(CodeBuffer_t&& other) noexcept;
+    CodeBuffer_t& operator=(const CodeBuffer_t& other) {
+        if (other.is_inline() && !is_owned()) {
+            std::memcpy(storage_, other.storage_, sizeof storage_);
+            word_ = other.word_;
+        } else if (this != &other) {
+            *this = CodeBuffer_t(other);
+        }
+        return *this;
+    }
+    CodeBuffer_t& operator=(CodeBuffer_t&& other) noexcept {
+        if (this != &other) {
+            release();
+            std::memcpy(storage_, other.storage_, sizeof storage_);
+            word_ = other.word_;
+            other.word_ = 0;
+        }
+        return *this;
+    }
     ~CodeBuffer_t() { release(); }
 
     std::size_t size() const { return word_ & max_size; }
@@ -61,13 +92,15 @@ public:
     // Throws the error of a code longer than max_size when `size` exceeds it.
     static void check_size(std::size_t size);
 
-private:
+  private:
     unsigned char* heap() const {
         unsigned char* p;
         std::memcpy(&p, storage_, sizeof p);
         return p;
     }
     void set_heap(unsigned char* p) { std::memcpy(storage_, &p, sizeof p); }
+    // An owned array of `size` (> inline_capacity) bytes.
+    void allocate(std::size_t size);
     void release() noexcept {
         if (is_owned()) {
             delete[] heap();

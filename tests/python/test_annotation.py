@@ -1,0 +1,167 @@
+import gc
+import struct
+
+import pytest
+
+import orbandile as ob
+
+
+def narrowed(x):
+    return struct.unpack("f", struct.pack("f", x))[0]
+
+
+def test_empty_annotation():
+    a = ob.Annotation()
+    assert len(a) == 0
+    assert str(a) == ""
+    assert list(a) == []
+    assert hash(a) == 0
+    assert a == ob.Annotation("")
+
+
+def test_lookup():
+    a = ob.Annotation("a:1")
+    assert a["b"] is None
+    assert a["a"] == 1 + 0j and type(a["a"]) is complex
+    assert a.get("b", 2.5) == 2.5 + 0j
+    assert a.get("a", 7) == 1 + 0j
+    assert a.get("b", 0.1) == complex(narrowed(0.1), 0)
+    assert "a" in a and "b" not in a
+    assert a.str_value("a") == "1"
+    with pytest.raises(IndexError, match="^map::at$"):
+        a.str_value("b")
+    with pytest.raises(TypeError):
+        a.get("a")
+
+
+def test_values_widen_single_precision_parts():
+    a = ob.Annotation("x:(0.1,-0.2),y:1+2j,P:A")
+    assert a["x"] == complex(narrowed(0.1), narrowed(-0.2))
+    assert a["y"] == 1 + 2j
+    assert a["P"] == complex(narrowed(1.5707963267948966), narrowed(3.141592653589793))
+
+
+def test_iterates_in_name_order_and_keeps_annotation_alive():
+    it = iter(ob.Annotation("b:2,a:1"))
+    gc.collect()
+    assert list(it) == [("a", 1 + 0j), ("b", 2 + 0j)]
+
+
+@pytest.mark.parametrize("text, printed", [
+    ("a:0,b:(1,2)", "a:0,b:(1,2)"),
+    ("b:1+2j,P:H", "P:H,b:(1,2)"),
+    ("P:0", "P:H"),
+    ("a:V", "a:3.1415927"),
+    ("lambda:625.2", "lambda:625.2"),
+    ("a:12j", "a:(0,12)"),
+])
+def test_str(text, printed):
+    assert str(ob.Annotation(text)) == printed
+    assert ob.Annotation(printed) == ob.Annotation(text)
+
+
+@pytest.mark.parametrize("text, error, message", [
+    ("a:1,a:2", ValueError, "invalid annotation (duplicate tag)"),
+    ("a:1, b:2", ValueError,
+     "invalid annotation (a part of the string is not detected as [name:value]. a:1,,b:2)"),
+    ("a:(1, 2)", ValueError, "invalid annotation (cannot parse value)"),
+    ("12:1", ValueError, "invalid annotation (digit only name is forbidden: 12)"),
+    ("P:X", ValueError, "invalid annotation (unknown polarization value: X)"),
+    ("a:--1", ValueError, "stof"),
+    ("a:1e39", IndexError, "stof"),
+])
+def test_parse_errors(text, error, message):
+    with pytest.raises(error) as info:
+        ob.Annotation(text)
+    assert str(info.value) == message
+
+
+def test_equality_and_hash():
+    a, b = ob.Annotation("a:1"), ob.Annotation("a:1.0")
+    assert a == b and not (a != b)
+    assert hash(a) == hash(b)
+    assert ob.Annotation("a:-0") == ob.Annotation("a:0")
+    assert hash(ob.Annotation("a:-0")) == hash(ob.Annotation("a:0"))
+    assert a != ob.Annotation("a:2") and a != ob.Annotation("b:1")
+    assert (a == 3) is False and (a != 3) is True
+    assert len({a, b, ob.Annotation("a:2"), ob.Annotation("P:H"), ob.Annotation("P:0")}) == 3
+    for text in ["a:1", "b:(1,2)", "P:V,x:-3.5", "z:1e-5"]:
+        value = ob.Annotation(text).__hash__()
+        assert 0 <= value < 2**64
+
+
+def test_is_read_only():
+    a = ob.Annotation("a:1")
+    with pytest.raises(TypeError):
+        a["a"] = 2
+
+
+@pytest.mark.parametrize("cls", [ob.Annotation, ob.ParsedBasicState])
+def test_none_text_is_refused(cls):
+    with pytest.raises(TypeError):
+        cls(None)
+
+
+def test_text_is_read_as_a_c_string():
+    assert ob.Annotation(b"a:1") == ob.Annotation("a:1")
+    assert ob.Annotation(bytearray(b"a:1")) == ob.Annotation("a:1")
+    assert ob.Annotation("a:1\0garbage") == ob.Annotation("a:1")
+    assert ob.ParsedBasicState("|1,2>\0garbage").get_fs_vect() == [1, 2]
+    assert ob.ParsedBasicState(b"|3>").get_fs_vect() == [3]
+
+
+def test_docstrings():
+    assert ob.Annotation.__doc__.startswith(
+        "An Annotation is a mapping between string keys representing annotation names, and (complex) "
+        "values that can be any number.")
+    assert "|{a:0,b:(1,2)},{a:0,b:(1,2)}>" in ob.Annotation.__doc__
+    for member, doc in [(ob.Annotation.__init__, "empty annotation constructor"),
+                        (ob.Annotation.__init__, "constructor from string"),
+                        (ob.Annotation.str_value, "give string representation of the tag value"),
+                        (ob.Annotation.__contains__, "check if element is part of annotation"),
+                        (ob.Annotation.get, "retrieve an annotation or a default value")]:
+        assert doc in member.__doc__
+
+
+@pytest.mark.parametrize("text, counts, tags, annotations", [
+    ("|1,{0}2>", [1, 3], {1: [0]}, {}),
+    ("|{a:1},0>", [1, 0], {}, {0: ["a:1"]}),
+    ("|{0},0,{0}{1}>", [1, 0, 2], {0: [0], 2: [0, 1]}, {}),
+    ("|0{1}>", [0], {0: []}, {}),
+    ("|0, {lambda:625.2}, 2{lambda:625.3}>", [0, 1, 2], {},
+     {1: ["lambda:625.2"], 2: ["lambda:625.3"] * 2}),
+    ("| >", [], {}, {}),
+])
+def test_parsed_basic_state(text, counts, tags, annotations):
+    parsed = ob.ParsedBasicState(text)
+    assert parsed.get_fs_vect() == counts
+    assert parsed.get_noisy_modes() == tags
+    expected = {mode: [ob.Annotation(t) for t in texts] for mode, texts in annotations.items()}
+    assert parsed.get_annotated_modes() == expected
+    assert parsed.is_noisy() == bool(tags)
+    assert parsed.is_annotated() == bool(annotations)
+
+
+def test_parsed_results_are_new_objects():
+    parsed = ob.ParsedBasicState("|{a:1},0>")
+    first, second = parsed.get_annotated_modes(), parsed.get_annotated_modes()
+    assert first == second and first[0][0] is not second[0][0]
+    first[0].clear()
+    assert len(parsed.get_annotated_modes()[0]) == 1
+
+
+@pytest.mark.parametrize("text, error, message", [
+    ("|1,x>", ValueError, "Invalid character. Should be a digit.\n|1,x>\n  ^"),
+    ("1>", ValueError, "BasicState should start with the character '|'.\n1>\n^"),
+    ("|1,2", ValueError, "Wrong termination of BasicState. Reached EOS without catching '>'.\n|1,2\n^"),
+    ("|{a}>", ValueError, "Error while parsing digit:a\na}>\n^"),
+    ("|{300}>", ValueError, "Invalid noise tag. Should be between 0 and 255.\n|{300}>\n ^"),
+    ("|99999999999>", ValueError,
+     "Error while parsing digit:99999999999\n99999999999>\n" + " " * 10 + "^"),
+    ("|{a:1,a:2}>", ValueError, "invalid annotation (duplicate tag)"),
+    ("|{a:1e39}>", IndexError, "stof"),
+])
+def test_parsed_basic_state_errors(text, error, message):
+    with pytest.raises(error) as info:
+        ob.ParsedBasicState(text)
+    assert str(info.value) == message
