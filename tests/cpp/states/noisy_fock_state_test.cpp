@@ -380,7 +380,7 @@ TEST(NoisyFockStateOperations, MatchModelReferences) {
     }
 }
 
-TEST(NoisyFockStateOperations, SpecifiedExamples) {
+TEST(NoisyFockStateOperations, WorkedExamples) {
     EXPECT_EQ(noisy({1}, {0}).merge(noisy({1}, {1})).to_str(), "|{0}{1}>");
     EXPECT_EQ(noisy({1}, {1}).merge(noisy({1}, {0})).to_str(), "|{0}{1}>");
     EXPECT_EQ((noisy({1, 1}, {0, 1}) * noisy({1}, {2})).to_str(), "|{0},{1},{2}>");
