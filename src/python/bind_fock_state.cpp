@@ -7,8 +7,10 @@
 #include "python/bindings.h"
 #include "python/mode_iterator.h"
 #include "python/opaque_types.h"
+#include "python/slice_bounds.h"
 #include "runtime/combinatorics.h"
 #include "states/fock_state.h"
+#include "states/noisy_fock_state.h"
 #include "states/parsed_basic_state.h"
 
 namespace Python {
@@ -41,23 +43,6 @@ constexpr const char* set_slice_doc =
     ":return: A new state, promoted to the smallest type able to hold ``self`` and ``other``, "
     "whose modes from "
     "``start`` to ``end`` come from ``other`` and the others from ``self``.\n";
-
-// A Python slice adjusted to m modes by the interpreter's own rules.
-struct SliceBounds {
-    int start, stop, step;
-};
-
-SliceBounds adjust(py::slice const& slice, int m) {
-    py::ssize_t start, stop, step, length;
-    if (!slice.compute(m, &start, &stop, &step, &length)) throw py::error_already_set();
-    return {static_cast<int>(start), static_cast<int>(stop), static_cast<int>(step)};
-}
-
-SliceBounds adjust_unit_step(py::slice const& slice, int m) {
-    const SliceBounds bounds = adjust(slice, m);
-    if (bounds.step != 1) throw std::runtime_error("set_slice does not support step!=1");
-    return bounds;
-}
 
 }  // namespace
 
@@ -105,8 +90,12 @@ void bind_fock_state(py::module_& m) {
         .def(
             "__mul__", [](FockState const& a, FockState const& b) { return a * b; },
             py::is_operator())
-        // The NoisyFockState and AnnotatedFockState products, then the scalar products giving a
-        // StateVector (complex, float, int), belong here, before __imul__.
+        .def(
+            "__mul__",
+            [](FockState const& a, NoisyFockState const& b) { return NoisyFockState(a) * b; },
+            py::is_operator())
+        // The AnnotatedFockState product, then the scalar products giving a StateVector (complex,
+        // float, int), belong here, before __imul__.
         .def(
             "__imul__",
             [](FockState& self, FockState const& other) -> FockState& { return self *= other; },
@@ -117,14 +106,21 @@ void bind_fock_state(py::module_& m) {
             "merge",
             [](FockState const& self, FockState const& other) { return self.merge(other); },
             merge_doc)
-        // merge with a NoisyFockState, then an AnnotatedFockState, belongs here.
+        .def("merge", [](FockState const& self,
+                         NoisyFockState const& other) { return NoisyFockState(self).merge(other); })
+        // merge with an AnnotatedFockState belongs here.
         .def("__getitem__", &FockState::operator[], py::arg("mk"))
         .def("__getitem__",
              [](FockState const& self, py::slice const& slice) {
                  const SliceBounds b = adjust(slice, self.m());
                  return self.slice(b.start, b.stop, b.step);
              })
-        // set_slice with (slice, NoisyFockState), then (slice, AnnotatedFockState), belongs here.
+        .def("set_slice",
+             [](FockState const& self, py::slice const& slice, NoisyFockState const& other) {
+                 const SliceBounds b = adjust_unit_step(slice, self.m());
+                 return NoisyFockState(self).set_slice(other, b.start, b.stop);
+             })
+        // set_slice with (slice, AnnotatedFockState) belongs here.
         .def("set_slice",
              [](FockState const& self, py::slice const& slice, FockState const& other) {
                  const SliceBounds b = adjust_unit_step(slice, self.m());
@@ -136,8 +132,9 @@ void bind_fock_state(py::module_& m) {
                 return self.set_slice(other, start, end);
             },
             set_slice_doc)
-        // set_slice with (NoisyFockState, int, int), then (AnnotatedFockState, int, int), belongs
-        // here.
+        .def("set_slice", [](FockState const& self, NoisyFockState const& other, int start,
+                             int end) { return NoisyFockState(self).set_slice(other, start, end); })
+        // set_slice with (AnnotatedFockState, int, int) belongs here.
         .def("slice", &FockState::slice)
         .def("remove_modes", &FockState::remove_modes, py::arg("modes"),
              "\n:param modes: The list of modes to remove.\n:return: A new state with only the "
@@ -176,7 +173,18 @@ void bind_fock_state(py::module_& m) {
             ":return: ``True`` if the state has any photon with polarization annotation (key "
             "\"P\"), ``False`` "
             "otherwise.")
-        // inject_annotation (tag, then annot) belongs here.
+        .def(
+            "inject_annotation",
+            [](FockState const& self, unsigned char tag) {
+                return NoisyFockState(
+                    self, std::vector<unsigned char>(static_cast<std::size_t>(self.n()), tag),
+                    false);
+            },
+            py::arg("tag"),
+            "\n:param tag: The noise tag to inject in this state\n:return: A NoisyFockState where "
+            "photons are at the "
+            "same position than in `self`, all with the specified noise tag.\n")
+        // inject_annotation with an Annotation belongs here.
         .def("partition", &Utils::partition, py::arg("vector"))
         .def("threshold_detection",
              [](FockState const& self) { return self.threshold_detection(); })
