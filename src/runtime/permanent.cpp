@@ -16,20 +16,13 @@
 using Permanents::ColumnTable;
 using Permanents::RowSums;
 
-template <typename T>
-T permanentGlynn(const MatrixView<T>& matrix) {
-    const std::size_t n = matrix.cols();
-    const std::size_t rows = matrix.rows();
-    if (n < 1) return T(1);
+namespace {
 
-    const ColumnTable<T> table(matrix.data(), rows, n, matrix.outerStride());
-    RowSums<T> r(table, rows);
-    for (std::size_t j = 0; j < n; ++j) r.add(j);
-    r.scale(rows, 0.5);
-    T accumulator = r.product();
-    const typename RowSums<T>::Real two(2);
-    if (n == 1) return accumulator * two;
+using Permanents::Isa;
 
+template <int Bytes, typename T>
+[[gnu::always_inline]] inline T glynn_walk(RowSums<T>& r, std::size_t n) {
+    T accumulator = r.template product<Bytes>();
     // Focus pointers give the next column of the reflected Gray code over columns 0 ... n-2 in
     // constant time; column n-1 keeps its + sign.
     std::vector<unsigned char> plus(n, 1);
@@ -39,12 +32,12 @@ T permanentGlynn(const MatrixView<T>& matrix) {
     for (;;) {
         if (plus[s]) {
             plus[s] = 0;
-            r.subtract(s);
+            r.template subtract<Bytes>(s);
         } else {
             plus[s] = 1;
-            r.add(s);
+            r.template add<Bytes>(s);
         }
-        const T p = r.product();
+        const T p = r.template product<Bytes>();
         if (s == 0) {
             accumulator -= p;
             s = focus[1];
@@ -57,7 +50,81 @@ T permanentGlynn(const MatrixView<T>& matrix) {
             s = 0;
         }
     }
-    return accumulator * two;
+    return accumulator;
+}
+
+template <typename T>
+T glynn_baseline(RowSums<T>& r, std::size_t n) {
+    return glynn_walk<16>(r, n);
+}
+template <typename T>
+ORBANDILE_TARGET_AVX2 T glynn_avx2(RowSums<T>& r, std::size_t n) {
+    return glynn_walk<32>(r, n);
+}
+template <typename T>
+ORBANDILE_TARGET_AVX512 T glynn_avx512(RowSums<T>& r, std::size_t n) {
+    return glynn_walk<64>(r, n);
+}
+
+// Ryser's terms of the subsets with Gray-code index in [from, to), starting from the row sums of
+// the subset `from`.
+template <int Bytes, typename T>
+[[gnu::always_inline]] inline T ryser_walk(RowSums<T>& r, unsigned long from, unsigned long to, unsigned int n) {
+    unsigned long code = from ^ (from >> 1);
+    // Ryser's sign (-1)^(n-|S|) flips at every step, as |S| changes by one.
+    bool minus = (n - static_cast<unsigned>(std::popcount(code))) & 1u;
+    using Acc = std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T>;
+    Acc accumulator{0};
+    for (unsigned long k = from;;) {
+        const Acc p = static_cast<Acc>(r.template product<Bytes>());
+        if (minus)
+            accumulator -= p;
+        else
+            accumulator += p;
+        if (++k == to) break;
+        const int column = std::countr_zero(k);
+        code ^= 1ul << column;
+        if (code >> column & 1ul)
+            r.template add<Bytes>(static_cast<std::size_t>(column));
+        else
+            r.template subtract<Bytes>(static_cast<std::size_t>(column));
+        minus = !minus;
+    }
+    return static_cast<T>(accumulator);
+}
+
+template <typename T>
+T ryser_baseline(RowSums<T>& r, unsigned long from, unsigned long to, unsigned int n) {
+    return ryser_walk<16>(r, from, to, n);
+}
+template <typename T>
+ORBANDILE_TARGET_AVX2 T ryser_avx2(RowSums<T>& r, unsigned long from, unsigned long to, unsigned int n) {
+    return ryser_walk<32>(r, from, to, n);
+}
+template <typename T>
+ORBANDILE_TARGET_AVX512 T ryser_avx512(RowSums<T>& r, unsigned long from, unsigned long to, unsigned int n) {
+    return ryser_walk<64>(r, from, to, n);
+}
+
+}  // namespace
+
+template <typename T>
+T permanentGlynn(const MatrixView<T>& matrix) {
+    const std::size_t n = matrix.cols();
+    const std::size_t rows = matrix.rows();
+    if (n < 1) return T(1);
+
+    const ColumnTable<T> table(matrix.data(), rows, n, matrix.outerStride());
+    RowSums<T> r(table, rows);
+    for (std::size_t j = 0; j < n; ++j) r.add(j);
+    r.scale(rows, 0.5);
+    const typename RowSums<T>::Real two(2);
+    if (n == 1) return r.template product<16>() * two;
+    switch (Permanents::selected_isa()) {
+        case Isa::avx512: return glynn_avx512(r, n) * two;
+        case Isa::avx2: return glynn_avx2(r, n) * two;
+        default: return glynn_baseline(r, n) * two;
+    }
 }
 
 template <typename T>
@@ -67,29 +134,13 @@ T permanentRyserRange(const T* data, unsigned long from, unsigned long to, unsig
 
     const ColumnTable<T> table(data, n, n, n);
     RowSums<T> r(table, n);
-    unsigned long code = from ^ (from >> 1);
-    for (unsigned long rest = code; rest != 0; rest &= rest - 1) r.add(static_cast<std::size_t>(std::countr_zero(rest)));
-    // Ryser's sign (-1)^(n-|S|) flips at every step, as |S| changes by one.
-    bool minus = (n - static_cast<unsigned>(std::popcount(code))) & 1u;
-
-    using Acc = std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T>;
-    Acc accumulator{0};
-    for (unsigned long k = from;;) {
-        const Acc p = static_cast<Acc>(r.product());
-        if (minus)
-            accumulator -= p;
-        else
-            accumulator += p;
-        if (++k == to) break;
-        const int column = std::countr_zero(k);
-        code ^= 1ul << column;
-        if (code >> column & 1ul)
-            r.add(static_cast<std::size_t>(column));
-        else
-            r.subtract(static_cast<std::size_t>(column));
-        minus = !minus;
+    for (unsigned long rest = from ^ (from >> 1); rest != 0; rest &= rest - 1)
+        r.add(static_cast<std::size_t>(std::countr_zero(rest)));
+    switch (Permanents::selected_isa()) {
+        case Isa::avx512: return ryser_avx512(r, from, to, n);
+        case Isa::avx2: return ryser_avx2(r, from, to, n);
+        default: return ryser_baseline(r, from, to, n);
     }
-    return static_cast<T>(accumulator);
 }
 
 int dec2idxarr(std::vector<int>& list, int& change, unsigned long code, int count) {

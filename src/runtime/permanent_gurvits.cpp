@@ -13,8 +13,7 @@
 
 namespace {
 
-using Permanents::lanes;
-using Permanents::padded_size;
+constexpr std::size_t lanes = Permanents::lanes<double>;
 
 // The matrix row after row, each row padded with zeros to a multiple of `lanes`, real and
 // imaginary parts apart. Shared read-only by the tasks.
@@ -24,7 +23,7 @@ struct PaddedRows {
     static constexpr bool complex = Permanents::Scalar<T>::complex;
 
     explicit PaddedRows(const MatrixView<T>& matrix)
-        : n(matrix.rows()), stride(padded_size(n)), re(n * stride, 0.0), im(complex ? n * stride : 0, 0.0) {
+        : n(matrix.rows()), stride(Permanents::padded_size<double>(n)), re(n * stride, 0.0), im(complex ? n * stride : 0, 0.0) {
         for (std::size_t i = 0; i < n; ++i)
             for (std::size_t j = 0; j < n; ++j) {
                 if constexpr (complex) {
