@@ -79,7 +79,8 @@ constexpr const char* permanent_cx_doc = R"doc(Permanent of a square complex mat
 See also orbandile.Config to control how many CPU threads you allow you program to use.
 )doc";
 
-constexpr const char* estimate_fl_doc = R"doc(Permanent estimate of a square floating point matrix, with a 99% confidence interval.
+constexpr const char* estimate_fl_doc =
+    R"doc(Permanent estimate of a square floating point matrix, with a 99% confidence interval.
 
 :param M: Square matrix of reals
 :param n_iter: Number of iterations. The higher, the more accurate the result will be.
@@ -91,7 +92,8 @@ constexpr const char* estimate_fl_doc = R"doc(Permanent estimate of a square flo
 See also orbandile.Config to control how many CPU threads you allow you program to use.
 )doc";
 
-constexpr const char* estimate_cx_doc = R"doc(Permanent estimate of a square complex matrix, with a 99% confidence interval.
+constexpr const char* estimate_cx_doc =
+    R"doc(Permanent estimate of a square complex matrix, with a 99% confidence interval.
 
 .. note:: Permanent estimate on complex values is accurate for norm, but not for angles.
 
@@ -110,26 +112,32 @@ See also orbandile.Config to control how many CPU threads you allow you program 
 void bind_permanent_functions(py::module_& m) {
     using Release = py::call_guard<py::gil_scoped_release>;
     m.def(
-        "permanent_in", [](InWriteable M, const std::string& ptype) { return permanent_in(M.ref, ptype); },
-        "Permanent of a square integer matrix", py::arg("M").noconvert(), py::arg("ptype") = "", Release());
+        "permanent_in",
+        [](InWriteable M, const std::string& ptype) { return permanent_in(M.ref, ptype); },
+        "Permanent of a square integer matrix", py::arg("M").noconvert(), py::arg("ptype") = "",
+        Release());
     m.def(
-        "permanent_fl", [](In<double> M, const std::string& ptype) { return permanent_fl(M.ref, ptype); },
+        "permanent_fl",
+        [](In<double> M, const std::string& ptype) { return permanent_fl(M.ref, ptype); },
         permanent_fl_doc, py::arg("M").noconvert(), py::arg("ptype") = "", Release());
     m.def(
-        "permanent_cx", [](In<cd> M, const std::string& ptype) { return permanent_cx(M.ref, ptype); }, permanent_cx_doc,
-        py::arg("M").noconvert(), py::arg("ptype") = "", Release());
+        "permanent_cx",
+        [](In<cd> M, const std::string& ptype) { return permanent_cx(M.ref, ptype); },
+        permanent_cx_doc, py::arg("M").noconvert(), py::arg("ptype") = "", Release());
     m.def(
         "estimate_permanent_fl",
         [](In<double> M, unsigned int n_iter, const std::string& ptype) {
             return estimate_permanent_fl(M.ref, n_iter, ptype);
         },
-        estimate_fl_doc, py::arg("M").noconvert(), py::arg("n_iter") = 1, py::arg("ptype") = "", Release());
+        estimate_fl_doc, py::arg("M").noconvert(), py::arg("n_iter") = 1, py::arg("ptype") = "",
+        Release());
     m.def(
         "estimate_permanent_cx",
         [](In<cd> M, unsigned int n_iter, const std::string& ptype) {
             return estimate_permanent_cx(M.ref, n_iter, ptype);
         },
-        estimate_cx_doc, py::arg("M").noconvert(), py::arg("n_iter") = 1, py::arg("ptype") = "", Release());
+        estimate_cx_doc, py::arg("M").noconvert(), py::arg("n_iter") = 1, py::arg("ptype") = "",
+        Release());
     m.def(
         "sub_permanents_fl", [](In<double> M) { return sub_permanents_fl(M.ref); },
         "Permanent of n+1 (n,n) float number sub-array", py::arg("M").noconvert(), Release());

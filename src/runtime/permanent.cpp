@@ -69,7 +69,8 @@ ORBANDILE_TARGET_AVX512 T glynn_avx512(RowSums<T>& r, std::size_t n) {
 // Ryser's terms of the subsets with Gray-code index in [from, to), starting from the row sums of
 // the subset `from`.
 template <int Bytes, typename T>
-[[gnu::always_inline]] inline T ryser_walk(RowSums<T>& r, unsigned long from, unsigned long to, unsigned int n) {
+[[gnu::always_inline]] inline T ryser_walk(RowSums<T>& r, unsigned long from, unsigned long to,
+                                           unsigned int n) {
     unsigned long code = from ^ (from >> 1);
     // Ryser's sign (-1)^(n-|S|) flips at every step, as |S| changes by one.
     bool minus = (n - static_cast<unsigned>(std::popcount(code))) & 1u;
@@ -98,11 +99,13 @@ T ryser_baseline(RowSums<T>& r, unsigned long from, unsigned long to, unsigned i
     return ryser_walk<16>(r, from, to, n);
 }
 template <typename T>
-ORBANDILE_TARGET_AVX2 T ryser_avx2(RowSums<T>& r, unsigned long from, unsigned long to, unsigned int n) {
+ORBANDILE_TARGET_AVX2 T ryser_avx2(RowSums<T>& r, unsigned long from, unsigned long to,
+                                   unsigned int n) {
     return ryser_walk<32>(r, from, to, n);
 }
 template <typename T>
-ORBANDILE_TARGET_AVX512 T ryser_avx512(RowSums<T>& r, unsigned long from, unsigned long to, unsigned int n) {
+ORBANDILE_TARGET_AVX512 T ryser_avx512(RowSums<T>& r, unsigned long from, unsigned long to,
+                                       unsigned int n) {
     return ryser_walk<64>(r, from, to, n);
 }
 
@@ -121,9 +124,12 @@ T permanentGlynn(const MatrixView<T>& matrix) {
     const typename RowSums<T>::Real two(2);
     if (n == 1) return r.template product<16>() * two;
     switch (Permanents::selected_isa()) {
-        case Isa::avx512: return glynn_avx512(r, n) * two;
-        case Isa::avx2: return glynn_avx2(r, n) * two;
-        default: return glynn_baseline(r, n) * two;
+        case Isa::avx512:
+            return glynn_avx512(r, n) * two;
+        case Isa::avx2:
+            return glynn_avx2(r, n) * two;
+        default:
+            return glynn_baseline(r, n) * two;
     }
 }
 
@@ -137,16 +143,20 @@ T permanentRyserRange(const T* data, unsigned long from, unsigned long to, unsig
     for (unsigned long rest = from ^ (from >> 1); rest != 0; rest &= rest - 1)
         r.add(static_cast<std::size_t>(std::countr_zero(rest)));
     switch (Permanents::selected_isa()) {
-        case Isa::avx512: return ryser_avx512(r, from, to, n);
-        case Isa::avx2: return ryser_avx2(r, from, to, n);
-        default: return ryser_baseline(r, from, to, n);
+        case Isa::avx512:
+            return ryser_avx512(r, from, to, n);
+        case Isa::avx2:
+            return ryser_avx2(r, from, to, n);
+        default:
+            return ryser_baseline(r, from, to, n);
     }
 }
 
 int dec2idxarr(std::vector<int>& list, int& change, unsigned long code, int count) {
     change = 0;
     if (count == 0) {
-        for (unsigned long rest = code; rest != 0; rest &= rest - 1) list[count++] = std::countr_zero(rest);
+        for (unsigned long rest = code; rest != 0; rest &= rest - 1)
+            list[count++] = std::countr_zero(rest);
         return count;
     }
     if (code == 0) return 0;
@@ -163,7 +173,8 @@ int dec2idxarr(std::vector<int>& list, int& change, unsigned long code, int coun
                 ++i;
                 if ((code >> j >> 1) == 0) return i;
             } else {
-                std::copy_backward(list.begin() + i, list.begin() + count, list.begin() + count + 1);
+                std::copy_backward(list.begin() + i, list.begin() + count,
+                                   list.begin() + count + 1);
                 list[i] = j;
                 change = j + 1;
                 return count + 1;
@@ -184,7 +195,10 @@ T ryser_threaded(const MatrixView<T>& matrix, std::size_t threads) {
     const std::size_t n = matrix.rows();
     if (n == 0) return T(1);
     if (n >= 64)
-        throw std::invalid_argument(fmt::format("Cannot compute the permanent of a {0}x{0} matrix with Ryser: the order must be below 64", n));
+        throw std::invalid_argument(
+            fmt::format("Cannot compute the permanent of a {0}x{0} matrix with Ryser: the order "
+                        "must be below 64",
+                        n));
     if (matrix.data() == nullptr) throw std::invalid_argument("A is null");
 
     // The kernel reads rows packed; a strided view from C++ is packed once here.
@@ -203,7 +217,8 @@ T ryser_threaded(const MatrixView<T>& matrix, std::size_t threads) {
     unsigned long start = 1;
     for (unsigned long i = 0; i < tasks; ++i) {
         const unsigned long end = i + 1 < tasks ? (i + 1) * chunk : total;
-        futures.push_back(std::async(std::launch::async, permanentRyserRange<T>, data, start, end, static_cast<unsigned>(n)));
+        futures.push_back(std::async(std::launch::async, permanentRyserRange<T>, data, start, end,
+                                     static_cast<unsigned>(n)));
         start = end;
     }
 
@@ -221,7 +236,8 @@ T permanent_driver(const MatrixView<T>& matrix, const std::string& ptype) {
         if (ptype == "glynn") throw std::invalid_argument("Cannot use Glynn for int");
     } else {
         const std::uint32_t configured = settings.compute_max_thread_count;
-        if (ptype == "glynn" || (ptype.empty() && (configured == 1 || configured == 2))) return permanentGlynn<T>(matrix);
+        if (ptype == "glynn" || (ptype.empty() && (configured == 1 || configured == 2)))
+            return permanentGlynn<T>(matrix);
     }
     return ryser_threaded<T>(matrix, max_thread_count(settings));
 }
@@ -236,13 +252,19 @@ double permanent_fl(const MatrixView<double>& matrix, const std::string& ptype) 
     return permanent_driver<double>(matrix, ptype);
 }
 
-std::complex<double> permanent_cx(const MatrixView<std::complex<double>>& matrix, const std::string& ptype) {
+std::complex<double> permanent_cx(const MatrixView<std::complex<double>>& matrix,
+                                  const std::string& ptype) {
     return permanent_driver<std::complex<double>>(matrix, ptype);
 }
 
 template double permanentGlynn<double>(const MatrixView<double>&);
-template std::complex<double> permanentGlynn<std::complex<double>>(const MatrixView<std::complex<double>>&);
-template long long permanentRyserRange<long long>(const long long*, unsigned long, unsigned long, unsigned int);
-template double permanentRyserRange<double>(const double*, unsigned long, unsigned long, unsigned int);
-template std::complex<double> permanentRyserRange<std::complex<double>>(const std::complex<double>*, unsigned long,
-                                                                        unsigned long, unsigned int);
+template std::complex<double> permanentGlynn<std::complex<double>>(
+    const MatrixView<std::complex<double>>&);
+template long long permanentRyserRange<long long>(const long long*, unsigned long, unsigned long,
+                                                  unsigned int);
+template double permanentRyserRange<double>(const double*, unsigned long, unsigned long,
+                                            unsigned int);
+template std::complex<double> permanentRyserRange<std::complex<double>>(const std::complex<double>*,
+                                                                        unsigned long,
+                                                                        unsigned long,
+                                                                        unsigned int);

@@ -12,7 +12,8 @@
 // 2^64.
 long long permanent_in(const MatrixView<long long>& matrix, const std::string& ptype = "");
 double permanent_fl(const MatrixView<double>& matrix, const std::string& ptype = "");
-std::complex<double> permanent_cx(const MatrixView<std::complex<double>>& matrix, const std::string& ptype = "");
+std::complex<double> permanent_cx(const MatrixView<std::complex<double>>& matrix,
+                                  const std::string& ptype = "");
 
 // Glynn's formula over sign vectors in Gray-code order; T is double or std::complex<double>.
 template <typename T>

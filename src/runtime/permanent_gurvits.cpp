@@ -23,7 +23,10 @@ struct PaddedRows {
     static constexpr bool complex = Permanents::Scalar<T>::complex;
 
     explicit PaddedRows(const MatrixView<T>& matrix)
-        : n(matrix.rows()), stride(Permanents::padded_size<double>(n)), re(n * stride, 0.0), im(complex ? n * stride : 0, 0.0) {
+        : n(matrix.rows()),
+          stride(Permanents::padded_size<double>(n)),
+          re(n * stride, 0.0),
+          im(complex ? n * stride : 0, 0.0) {
         for (std::size_t i = 0; i < n; ++i)
             for (std::size_t j = 0; j < n; ++j) {
                 if constexpr (complex) {
@@ -43,7 +46,8 @@ struct PaddedRows {
 
 // Dot product in `lanes` partial sums, in an order fixed by the padding alone, so results do not
 // depend on where the data happen to be allocated.
-[[gnu::always_inline]] inline double dot(const double* __restrict row, const double* __restrict x, std::size_t size) {
+[[gnu::always_inline]] inline double dot(const double* __restrict row, const double* __restrict x,
+                                         std::size_t size) {
     double partial[lanes] = {};
     for (std::size_t i = 0; i < size; i += lanes)
         for (std::size_t j = 0; j < lanes; ++j) partial[j] += row[i + j] * x[i + j];
@@ -53,7 +57,8 @@ struct PaddedRows {
 }
 
 template <typename T>
-std::pair<T, double> permanentGurvits_task(const PaddedRows<T>& rows, unsigned int samples, std::uint32_t seed) {
+std::pair<T, double> permanentGurvits_task(const PaddedRows<T>& rows, unsigned int samples,
+                                           std::uint32_t seed) {
     RNG::rng.seed(seed);
     std::uniform_int_distribution<int> coin(0, 1);
     std::vector<double> x(rows.stride, 0.0);
@@ -105,7 +110,8 @@ std::vector<unsigned int> computeIterationPerThread(unsigned int n_iter, unsigne
 }
 
 template <typename T>
-std::pair<T, double> permanentGurvits(const MatrixView<T>& matrix, unsigned int n_iter, unsigned int threads) {
+std::pair<T, double> permanentGurvits(const MatrixView<T>& matrix, unsigned int n_iter,
+                                      unsigned int threads) {
     if (matrix.rows() != matrix.cols()) throw std::runtime_error("Input should have size [N,N]");
     if (n_iter == 0) throw std::invalid_argument("n_iter must be at least 1");
     const PaddedRows<T> rows(matrix);
@@ -114,7 +120,8 @@ std::pair<T, double> permanentGurvits(const MatrixView<T>& matrix, unsigned int 
     std::vector<std::future<std::pair<T, double>>> futures;
     futures.reserve(shares.size());
     for (std::size_t i = 0; i < shares.size(); ++i)
-        futures.push_back(std::async(std::launch::async, permanentGurvits_task<T>, std::cref(rows), shares[i], seeds[i]));
+        futures.push_back(std::async(std::launch::async, permanentGurvits_task<T>, std::cref(rows),
+                                     shares[i], seeds[i]));
 
     T sum(0);
     double squares = 0.0;
@@ -135,16 +142,17 @@ std::pair<T, double> permanentGurvits(const MatrixView<T>& matrix, unsigned int 
     return {mean, 2.58 * std::sqrt(variance / count)};
 }
 
-std::pair<double, double> estimate_permanent_fl(const MatrixView<double>& matrix, unsigned int n_iter,
-                                                const std::string&) {
+std::pair<double, double> estimate_permanent_fl(const MatrixView<double>& matrix,
+                                                unsigned int n_iter, const std::string&) {
     return estimate<double>(matrix, n_iter);
 }
 
-std::pair<std::complex<double>, double> estimate_permanent_cx(const MatrixView<std::complex<double>>& matrix,
-                                                              unsigned int n_iter, const std::string&) {
+std::pair<std::complex<double>, double> estimate_permanent_cx(
+    const MatrixView<std::complex<double>>& matrix, unsigned int n_iter, const std::string&) {
     return estimate<std::complex<double>>(matrix, n_iter);
 }
 
-template std::pair<double, double> permanentGurvits<double>(const MatrixView<double>&, unsigned int, unsigned int);
+template std::pair<double, double> permanentGurvits<double>(const MatrixView<double>&, unsigned int,
+                                                            unsigned int);
 template std::pair<std::complex<double>, double> permanentGurvits<std::complex<double>>(
     const MatrixView<std::complex<double>>&, unsigned int, unsigned int);

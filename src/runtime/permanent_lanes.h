@@ -53,7 +53,8 @@ inline Isa detected_isa() {
     static const Isa isa = []() {
         __builtin_cpu_init();
         if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx2") &&
+            __builtin_cpu_supports("fma"))
             return Isa::avx512;
         if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return Isa::avx2;
         return Isa::baseline;
@@ -68,7 +69,9 @@ inline std::atomic<Isa>& isa_limit() {
     return limit;
 }
 
-inline Isa selected_isa() { return std::min(detected_isa(), isa_limit().load(std::memory_order_relaxed)); }
+inline Isa selected_isa() {
+    return std::min(detected_isa(), isa_limit().load(std::memory_order_relaxed));
+}
 
 #define ORBANDILE_TARGET_AVX2 __attribute__((target("avx2,fma")))
 #define ORBANDILE_TARGET_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx2,fma")))
@@ -142,8 +145,9 @@ template <typename R, int N, typename V>
 // Product of `size` (a multiple of lanes<R>) complex values, one partial product per lane of a
 // block; the block's vectors are then combined like lanes j and j + lanes/2 of a single one.
 template <int Bytes, typename R>
-[[gnu::always_inline]] inline std::complex<R> complex_product(const R* __restrict re, const R* __restrict im,
-                                                             std::size_t size) {
+[[gnu::always_inline]] inline std::complex<R> complex_product(const R* __restrict re,
+                                                              const R* __restrict im,
+                                                              std::size_t size) {
     using V = typename Native<R, Bytes>::V;
     constexpr int N = Native<R, Bytes>::width;
     constexpr int K = static_cast<int>(lanes<R>) / N;
@@ -184,7 +188,8 @@ template <int Bytes, typename R>
 
 // sums ± column over `size` values, a multiple of lanes<R>.
 template <int Bytes, bool minus, typename R>
-[[gnu::always_inline]] inline void update(R* __restrict sums, const R* __restrict column, std::size_t size) {
+[[gnu::always_inline]] inline void update(R* __restrict sums, const R* __restrict column,
+                                          std::size_t size) {
     using V = typename Native<R, Bytes>::V;
     constexpr std::size_t N = Native<R, Bytes>::width;
     V s, c;
@@ -207,7 +212,9 @@ public:
     static constexpr bool complex = Scalar<T>::complex;
 
     ColumnTable(const T* data, std::size_t rows, std::size_t cols, std::size_t outer_stride)
-        : stride_(padded_size<Real>(rows)), re_(stride_ * cols, Real(0)), im_(complex ? stride_ * cols : 0, Real(0)) {
+        : stride_(padded_size<Real>(rows)),
+          re_(stride_ * cols, Real(0)),
+          im_(complex ? stride_ * cols : 0, Real(0)) {
         for (std::size_t i = 0; i < rows; ++i)
             for (std::size_t j = 0; j < cols; ++j) {
                 const T value = data[i * outer_stride + j];
@@ -238,7 +245,10 @@ public:
     static constexpr bool complex = Scalar<T>::complex;
 
     RowSums(const ColumnTable<T>& table, std::size_t rows)
-        : table_(table), size_(table.stride()), re_(size_, Real(1)), im_(complex ? size_ : 0, Real(0)) {
+        : table_(table),
+          size_(table.stride()),
+          re_(size_, Real(1)),
+          im_(complex ? size_ : 0, Real(0)) {
         for (std::size_t i = 0; i < rows; ++i) re_[i] = Real(0);
     }
 

@@ -16,14 +16,15 @@ constexpr long long max_order = 63;
 
 void check_order(long long n) {
     if (n < 0 || n > max_order)
-        throw std::invalid_argument(
-            fmt::format("Cannot compute the sub-permanents of a {}x{} matrix: n must be below 64", n + 1, n));
+        throw std::invalid_argument(fmt::format(
+            "Cannot compute the sub-permanents of a {}x{} matrix: n must be below 64", n + 1, n));
 }
 
 template <typename T>
 Eigen::Matrix<T, Eigen::Dynamic, 1> sub_permanents_driver(const MatrixView<T>& matrix) {
     InterruptSignalHandler::ScopedHandler handler;
-    if (matrix.rows() != matrix.cols() + 1) throw std::runtime_error("Input should have size [N+1,N]");
+    if (matrix.rows() != matrix.cols() + 1)
+        throw std::runtime_error("Input should have size [N+1,N]");
     const auto n = matrix.cols();
     check_order(n);
     RowMatrix<T> packed;
@@ -82,7 +83,8 @@ template <int Bytes, typename T>
     std::vector<Real> r_re(rows * L), r_im(rows * L), pre_re(rows * L), pre_im(rows * L);
     std::vector<Real> acc_re(rows * L, Real(0)), acc_im(rows * L, Real(0));
     alignas(64) Real lane_sign[L];
-    for (int l = 0; l < L; ++l) lane_sign[l] = std::popcount(static_cast<unsigned>(l)) & 1 ? Real(-1) : Real(1);
+    for (int l = 0; l < L; ++l)
+        lane_sign[l] = std::popcount(static_cast<unsigned>(l)) & 1 ? Real(-1) : Real(1);
     for (int i = 0; i < rows; ++i) {
         Real sum_re(0), sum_im(0);
         for (int j = 0; j < walked; ++j) {
@@ -323,18 +325,25 @@ void sub_permanents(const T* a, int n, T* out) {
     using Real = typename Permanents::Scalar<T>::Real;
     if (n <= std::countr_zero(static_cast<unsigned>(lanes<Real>))) return narrow_walk(a, n, out);
     switch (Permanents::selected_isa()) {
-        case Isa::avx512: return lane_walk_avx512(a, n, out);
-        case Isa::avx2: return lane_walk_avx2(a, n, out);
-        default: return lane_walk_baseline(a, n, out);
+        case Isa::avx512:
+            return lane_walk_avx512(a, n, out);
+        case Isa::avx2:
+            return lane_walk_avx2(a, n, out);
+        default:
+            return lane_walk_baseline(a, n, out);
     }
 }
 
-Eigen::VectorXd sub_permanents_fl(const MatrixView<double>& matrix) { return sub_permanents_driver<double>(matrix); }
+Eigen::VectorXd sub_permanents_fl(const MatrixView<double>& matrix) {
+    return sub_permanents_driver<double>(matrix);
+}
 
 Eigen::VectorXcd sub_permanents_cx(const MatrixView<std::complex<double>>& matrix) {
     return sub_permanents_driver<std::complex<double>>(matrix);
 }
 
 template void sub_permanents<double>(const double*, int, double*);
-template void sub_permanents<std::complex<double>>(const std::complex<double>*, int, std::complex<double>*);
-template void sub_permanents<std::complex<float>>(const std::complex<float>*, int, std::complex<float>*);
+template void sub_permanents<std::complex<double>>(const std::complex<double>*, int,
+                                                   std::complex<double>*);
+template void sub_permanents<std::complex<float>>(const std::complex<float>*, int,
+                                                  std::complex<float>*);

@@ -5,8 +5,8 @@
 #include <random>
 #include <stdexcept>
 
-#include <Eigen/QR>
 #include <gtest/gtest.h>
+#include <Eigen/QR>
 
 #include "permanent_reference.h"
 #include "runtime/config.h"
@@ -41,9 +41,11 @@ TEST_P(Shares, SplitSamplesOverTasks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Shares,
-                         ::testing::Values(SharesCase{10, 4, {3, 3, 3, 1}}, SharesCase{6, 4, {2, 2, 2, 0}},
-                                           SharesCase{9, 6, {2, 2, 2, 2, 1, 0}}, SharesCase{8, 4, {2, 2, 2, 2}},
-                                           SharesCase{3, 8, {3}}, SharesCase{1, 1, {1}}, SharesCase{5, 0, {5}},
+                         ::testing::Values(SharesCase{10, 4, {3, 3, 3, 1}},
+                                           SharesCase{6, 4, {2, 2, 2, 0}},
+                                           SharesCase{9, 6, {2, 2, 2, 2, 1, 0}},
+                                           SharesCase{8, 4, {2, 2, 2, 2}}, SharesCase{3, 8, {3}},
+                                           SharesCase{1, 1, {1}}, SharesCase{5, 0, {5}},
                                            SharesCase{0, 0, {0}}));
 
 // Matrices whose every sample is the same number: the estimate is exact and the half-width 0 up
@@ -96,7 +98,8 @@ TEST(Gurvits, RefusesNonSquareMatricesAndZeroIterationsWithoutDrawing) {
 
 TEST(Gurvits, DrawsOneSeedPerTaskFromTheCaller) {
     const RowMatrix<double> a = RowMatrix<double>::Ones(3, 3);
-    for (auto [n_iter, threads, tasks] : {std::tuple{1u, 8u, 1}, std::tuple{9u, 6u, 6}, std::tuple{100u, 3u, 3}}) {
+    for (auto [n_iter, threads, tasks] :
+         {std::tuple{1u, 8u, 1}, std::tuple{9u, 6u, 6}, std::tuple{100u, 3u, 3}}) {
         ThreadCount scope(threads);
         RNG::rng.seed(11);
         estimate_permanent_fl(a, n_iter);
@@ -137,7 +140,8 @@ TEST(Gurvits, ComplexOfRealMatrixMatchesReal) {
 TEST(Gurvits, IntervalCoversTheExactPermanent) {
     std::mt19937 engine(23);
     // A corner of a random unitary matrix, as in a boson-sampling experiment.
-    const Eigen::HouseholderQR<Eigen::MatrixXcd> qr(PermanentReference::random_matrix<cd>(8, 8, engine));
+    const Eigen::HouseholderQR<Eigen::MatrixXcd> qr(
+        PermanentReference::random_matrix<cd>(8, 8, engine));
     const Eigen::MatrixXcd q = qr.householderQ();
     const RowMatrix<cd> a = q.topLeftCorner(5, 5);
     const cd exact = permanent_cx(a, "glynn");

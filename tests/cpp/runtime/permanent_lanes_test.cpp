@@ -15,9 +15,9 @@ namespace {
 
 using cd = std::complex<double>;
 using cf = std::complex<float>;
-using Permanents::Isa;
 using PermanentReference::brute_force;
 using PermanentReference::random_matrix;
+using Permanents::Isa;
 
 // Every instruction-set variant of the kernels against the definition, whichever variant this
 // processor would pick by itself (variants it lacks fall back to the widest it has).
@@ -37,9 +37,12 @@ TEST_P(KernelVariants, ExactPermanents) {
                                       PermanentReference::magnitude_scale(reals));
         const unsigned long total = 1ul << n;
         EXPECT_EQ(permanentRyserRange<long long>(ints.data(), 1, total, n), brute_force(ints));
-        EXPECT_NEAR(permanentRyserRange<double>(reals.data(), 1, total, n), brute_force(reals), scale);
+        EXPECT_NEAR(permanentRyserRange<double>(reals.data(), 1, total, n), brute_force(reals),
+                    scale);
         EXPECT_NEAR(permanentGlynn<double>(reals), brute_force(reals), scale);
-        EXPECT_LE(std::abs(permanentRyserRange<cd>(complexes.data(), 1, total, n) - brute_force(complexes)), scale);
+        EXPECT_LE(std::abs(permanentRyserRange<cd>(complexes.data(), 1, total, n) -
+                           brute_force(complexes)),
+                  scale);
         EXPECT_LE(std::abs(permanentGlynn<cd>(complexes) - brute_force(complexes)), scale);
     }
 }
@@ -70,6 +73,7 @@ TEST_P(KernelVariants, SubPermanents) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(InstructionSets, KernelVariants, ::testing::Values(Isa::baseline, Isa::avx2, Isa::avx512));
+INSTANTIATE_TEST_SUITE_P(InstructionSets, KernelVariants,
+                         ::testing::Values(Isa::baseline, Isa::avx2, Isa::avx512));
 
 }  // namespace

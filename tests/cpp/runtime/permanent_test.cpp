@@ -30,13 +30,20 @@ private:
 
 constexpr std::uint32_t minus_one = 4294967295u;  // -1 as stored from Python
 
-long long perm(const RowMatrix<long long>& a, const std::string& ptype) { return permanent_in(a, ptype); }
-double perm(const RowMatrix<double>& a, const std::string& ptype) { return permanent_fl(a, ptype); }
-cd perm(const RowMatrix<cd>& a, const std::string& ptype) { return permanent_cx(a, ptype); }
+long long perm(const RowMatrix<long long>& a, const std::string& ptype) {
+    return permanent_in(a, ptype);
+}
+double perm(const RowMatrix<double>& a, const std::string& ptype) {
+    return permanent_fl(a, ptype);
+}
+cd perm(const RowMatrix<cd>& a, const std::string& ptype) {
+    return permanent_cx(a, ptype);
+}
 
 template <typename T>
 void expect_close(T got, T expected, double scale) {
-    EXPECT_LE(std::abs(got - expected), 1e-12 * scale) << "got " << got << ", expected " << expected;
+    EXPECT_LE(std::abs(got - expected), 1e-12 * scale)
+        << "got " << got << ", expected " << expected;
 }
 
 // Every path against the definition, for every order up to 8 and thread counts around the
@@ -69,9 +76,13 @@ void check_floating(int n, unsigned seed) {
     }
 }
 
-TEST_P(PermanentAgainstDefinition, RealGlynnAndRyser) { check_floating<double>(GetParam(), 200 + GetParam()); }
+TEST_P(PermanentAgainstDefinition, RealGlynnAndRyser) {
+    check_floating<double>(GetParam(), 200 + GetParam());
+}
 
-TEST_P(PermanentAgainstDefinition, ComplexGlynnAndRyser) { check_floating<cd>(GetParam(), 300 + GetParam()); }
+TEST_P(PermanentAgainstDefinition, ComplexGlynnAndRyser) {
+    check_floating<cd>(GetParam(), 300 + GetParam());
+}
 
 TEST_P(PermanentAgainstDefinition, RyserRangesAddUpWhateverTheSplit) {
     const int n = GetParam();
@@ -101,12 +112,14 @@ TEST(Permanent, GlynnAgreesWithRyserOnLargerComplexMatrices) {
             const auto a = random_matrix<cd>(n, n, engine);
             const cd glynn = permanent_cx(a, "glynn");
             const cd ryser = permanent_cx(a, "ryser");
-            EXPECT_LE(std::abs(glynn - ryser), (n <= 16 ? 1e-10 : 1e-8) * std::abs(ryser)) << "n = " << n;
+            EXPECT_LE(std::abs(glynn - ryser), (n <= 16 ? 1e-10 : 1e-8) * std::abs(ryser))
+                << "n = " << n;
         }
 }
 
 TEST(Permanent, KnownValues) {
-    RowMatrix<long long> ones2 = RowMatrix<long long>::Ones(2, 2), ones3 = RowMatrix<long long>::Ones(3, 3);
+    RowMatrix<long long> ones2 = RowMatrix<long long>::Ones(2, 2),
+                         ones3 = RowMatrix<long long>::Ones(3, 3);
     RowMatrix<long long> zero_row{{1, 2, 3}, {0, 0, 0}, {4, 5, 6}};
     RowMatrix<long long> small{{1, 2}, {3, 4}};
     for (std::uint32_t threads : {1u, 8u}) {
@@ -173,7 +186,8 @@ TEST(Permanent, IntegersHaveNoGlynn) {
     }
     // Anything but the exact lower-case name, and the thread counts that pick Glynn for
     // floating-point matrices, run Ryser.
-    for (const std::string ptype : {"Glynn", "GLYNN", " glynn", "ryser", "x"}) EXPECT_EQ(permanent_in(a, ptype), 10);
+    for (const std::string ptype : {"Glynn", "GLYNN", " glynn", "ryser", "x"})
+        EXPECT_EQ(permanent_in(a, ptype), 10);
     ThreadCount scope(1);
     EXPECT_EQ(permanent_in(a), 10);
 }
@@ -203,7 +217,8 @@ TEST(Permanent, StridedViewsAreReadThroughTheirStride) {
     const MatrixView<cd> view = big.block(1, 2, 5, 5);
     ASSERT_EQ(view.outerStride(), 9);
     const cd expected = brute_force(block);
-    for (const std::string ptype : {"glynn", "ryser"}) expect_close(permanent_cx(view, ptype), expected, 1e3);
+    for (const std::string ptype : {"glynn", "ryser"})
+        expect_close(permanent_cx(view, ptype), expected, 1e3);
 }
 
 TEST(Permanent, ComplexOfRealMatrixMatchesReal) {

@@ -1,8 +1,8 @@
 #include "runtime/sub_permanents.h"
 
 #include <chrono>
-#include <csignal>
 #include <complex>
+#include <csignal>
 #include <future>
 #include <stdexcept>
 #include <thread>
@@ -43,7 +43,8 @@ RowMatrix<cd> without_row(const RowMatrix<cd>& a, int k) {
 
 TEST(SubPermanents, SmallKnownValues) {
     EXPECT_EQ(run<double>(RowMatrix<double>(1, 0)), std::vector<double>{1.0});
-    EXPECT_EQ(run<cd>(RowMatrix<cd>{{cd(2, 1)}, {cd(-3, 0.5)}}), (std::vector<cd>{cd(-3, 0.5), cd(2, 1)}));
+    EXPECT_EQ(run<cd>(RowMatrix<cd>{{cd(2, 1)}, {cd(-3, 0.5)}}),
+              (std::vector<cd>{cd(-3, 0.5), cd(2, 1)}));
     EXPECT_EQ(run<double>(RowMatrix<double>::Ones(3, 2)), std::vector<double>(3, 2.0));
     EXPECT_EQ(run<cd>(RowMatrix<cd>::Ones(4, 3)), std::vector<cd>(4, cd(6.0)));
     EXPECT_EQ(run<cf>(RowMatrix<cf>::Ones(4, 3)), std::vector<cf>(4, cf(6.0f)));
