@@ -1,4 +1,6 @@
-"""A short tour of orbandile: the library configuration, seeded random draws and logging."""
+"""A short tour of orbandile: the library configuration, seeded random draws, logging and permanents."""
+
+import numpy as np
 
 import orbandile as ob
 
@@ -17,3 +19,13 @@ ob.logging.initialize()
 ob.logging.enable_console()
 ob.logging.info("logging on the General channel")
 ob.logging.warn("and on the User channel", ob.logging.channel.user)
+
+# Permanents give the amplitudes of indistinguishable photons. Two photons enter the two inputs of
+# a beam splitter of transmittance T; the chance that they leave by different outputs is the
+# squared modulus of the permanent of its 2x2 matrix, (T - R)^2: zero for a balanced splitter,
+# where the photons always bunch (the Hong-Ou-Mandel dip).
+for transmittance in (0.5, 0.8, 1.0):
+    t, r = np.sqrt(transmittance), np.sqrt(1 - transmittance)
+    splitter = np.array([[t, 1j * r], [1j * r, t]])
+    coincidence = abs(ob.permanent_cx(splitter)) ** 2
+    print(f"beam splitter T={transmittance:.1f}: coincidence probability {coincidence:.3f}")
