@@ -44,27 +44,35 @@ struct PaddedRows {
     std::vector<Real> im;
 };
 
-// Dot product in `lanes` partial sums, in an order fixed by the padding alone, so results do not
-// depend on where the data happen to be allocated.
+// Dot product in `lanes` partial sums combined by a fixed tree, an order fixed by the padding
+// alone, so results do not depend on where the data happen to be allocated.
+template <int Bytes>
 [[gnu::always_inline]] inline double dot(const double* __restrict row, const double* __restrict x,
                                          std::size_t size) {
-    double partial[lanes] = {};
+    using V = typename Permanents::Native<double, Bytes>::V;
+    constexpr int N = Permanents::Native<double, Bytes>::width;
+    constexpr int K = static_cast<int>(lanes) / N;
+    V partial[K], a, b;
+    for (int k = 0; k < K; ++k) partial[k] = V{};
     for (std::size_t i = 0; i < size; i += lanes)
-        for (std::size_t j = 0; j < lanes; ++j) partial[j] += row[i + j] * x[i + j];
-    for (std::size_t w = lanes / 2; w > 0; w /= 2)
-        for (std::size_t j = 0; j < w; ++j) partial[j] += partial[j + w];
-    return partial[0];
+        for (int k = 0; k < K; ++k) {
+            Permanents::load(a, row + i + k * N);
+            Permanents::load(b, x + i + k * N);
+            partial[k] += a * b;
+        }
+    for (int half = K / 2; half > 0; half /= 2)
+        for (int k = 0; k < half; ++k) partial[k] += partial[k + half];
+    return Permanents::reduce_sum<double, N>(partial[0]);
 }
 
-template <typename T>
-std::pair<T, double> permanentGurvits_task(const PaddedRows<T>& rows, unsigned int samples,
-                                           std::uint32_t seed) {
-    RNG::rng.seed(seed);
+template <int Bytes, typename T>
+[[gnu::always_inline]] inline std::pair<T, double> sample(const PaddedRows<T>& rows,
+                                                          unsigned int samples) {
     std::uniform_int_distribution<int> coin(0, 1);
     std::vector<double> x(rows.stride, 0.0);
     T sum(0);
     double squares = 0.0;
-    for (unsigned int sample = 0; sample < samples; ++sample) {
+    for (unsigned int s = 0; s < samples; ++s) {
         double sign = 1.0;
         for (std::size_t j = 0; j < rows.n; ++j) {
             x[j] = coin(RNG::rng) == 0 ? -1.0 : 1.0;
@@ -74,10 +82,10 @@ std::pair<T, double> permanentGurvits_task(const PaddedRows<T>& rows, unsigned i
         for (std::size_t i = 0; i < rows.n; ++i) {
             const std::size_t offset = i * rows.stride;
             if constexpr (PaddedRows<T>::complex)
-                g *= T(dot(rows.re.data() + offset, x.data(), rows.stride),
-                       dot(rows.im.data() + offset, x.data(), rows.stride));
+                g *= T(dot<Bytes>(rows.re.data() + offset, x.data(), rows.stride),
+                       dot<Bytes>(rows.im.data() + offset, x.data(), rows.stride));
             else
-                g *= dot(rows.re.data() + offset, x.data(), rows.stride);
+                g *= dot<Bytes>(rows.re.data() + offset, x.data(), rows.stride);
         }
         sum += g;
         if constexpr (PaddedRows<T>::complex)
@@ -86,6 +94,32 @@ std::pair<T, double> permanentGurvits_task(const PaddedRows<T>& rows, unsigned i
             squares += g * g;
     }
     return {sum, squares};
+}
+
+template <typename T>
+std::pair<T, double> sample_baseline(const PaddedRows<T>& rows, unsigned int samples) {
+    return sample<16>(rows, samples);
+}
+template <typename T>
+ORBANDILE_TARGET_AVX2 std::pair<T, double> sample_avx2(const PaddedRows<T>& rows,
+                                                       unsigned int samples) {
+    return sample<32>(rows, samples);
+}
+template <typename T>
+ORBANDILE_TARGET_AVX512 std::pair<T, double> sample_avx512(const PaddedRows<T>& rows,
+                                                           unsigned int samples) {
+    return sample<64>(rows, samples);
+}
+
+template <typename T>
+std::pair<T, double> permanentGurvits_task(const PaddedRows<T>& rows, unsigned int samples,
+                                           std::uint32_t seed) {
+    RNG::rng.seed(seed);
+    switch (Permanents::selected_isa()) {
+        case Permanents::Isa::avx512: return sample_avx512(rows, samples);
+        case Permanents::Isa::avx2: return sample_avx2(rows, samples);
+        default: return sample_baseline(rows, samples);
+    }
 }
 
 template <typename T>

@@ -142,6 +142,19 @@ template <typename R, int N, typename V>
     }
 }
 
+template <typename R, int N, typename V>
+[[gnu::always_inline]] inline R reduce_sum(const V& v) {
+    if constexpr (N == 2) {
+        return v[0] + v[1];
+    } else {
+        using H = typename Half<R, N>::V;
+        H low, high;
+        split<N>(v, low, high, std::make_index_sequence<N / 2>{});
+        low += high;
+        return reduce_sum<R, N / 2>(low);
+    }
+}
+
 // Product of `size` (a multiple of lanes<R>) complex values, one partial product per lane of a
 // block; the block's vectors are then combined like lanes j and j + lanes/2 of a single one.
 template <int Bytes, typename R>

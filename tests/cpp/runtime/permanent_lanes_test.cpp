@@ -9,6 +9,8 @@
 #include "permanent_reference.h"
 #include "runtime/config.h"
 #include "runtime/permanent.h"
+#include "runtime/permanent_gurvits.h"
+#include "runtime/rng.h"
 #include "runtime/sub_permanents.h"
 
 namespace {
@@ -71,6 +73,18 @@ TEST_P(KernelVariants, SubPermanents) {
             EXPECT_LE(std::abs(cd(single_out[k]) - expected), 1e-5 * scale);
         }
     }
+}
+
+TEST_P(KernelVariants, GurvitsEstimate) {
+    std::mt19937 engine(30);
+    const auto a = random_matrix<cd>(11, 11, engine);
+    const cd exact = permanentGlynn<cd>(a);
+    RNG::rng.seed(1);
+    const auto [estimate, width] = permanentGurvits<cd>(a, 20000, 3);
+    EXPECT_LE(std::abs(estimate - exact), width);
+    const auto [identity, zero] = permanentGurvits<double>(RowMatrix<double>::Identity(9, 9), 100, 2);
+    EXPECT_EQ(identity, 1.0);
+    EXPECT_EQ(zero, 0.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(InstructionSets, KernelVariants,
