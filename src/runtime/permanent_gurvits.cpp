@@ -40,8 +40,8 @@ struct PaddedRows {
 
     std::size_t n;
     std::size_t stride;
-    std::vector<Real> re;
-    std::vector<Real> im;
+    Permanents::BlockVector<Real> re;
+    Permanents::BlockVector<Real> im;
 };
 
 // Dot product in `lanes` partial sums combined by a fixed tree, an order fixed by the padding
@@ -69,7 +69,7 @@ template <int Bytes, typename T>
 [[gnu::always_inline]] inline std::pair<T, double> sample(const PaddedRows<T>& rows,
                                                           unsigned int samples) {
     std::uniform_int_distribution<int> coin(0, 1);
-    std::vector<double> x(rows.stride, 0.0);
+    Permanents::BlockVector<double> x(rows.stride, 0.0);
     T sum(0);
     double squares = 0.0;
     for (unsigned int s = 0; s < samples; ++s) {
@@ -116,9 +116,12 @@ std::pair<T, double> permanentGurvits_task(const PaddedRows<T>& rows, unsigned i
                                            std::uint32_t seed) {
     RNG::rng.seed(seed);
     switch (Permanents::selected_isa()) {
-        case Permanents::Isa::avx512: return sample_avx512(rows, samples);
-        case Permanents::Isa::avx2: return sample_avx2(rows, samples);
-        default: return sample_baseline(rows, samples);
+        case Permanents::Isa::avx512:
+            return sample_avx512(rows, samples);
+        case Permanents::Isa::avx2:
+            return sample_avx2(rows, samples);
+        default:
+            return sample_baseline(rows, samples);
     }
 }
 

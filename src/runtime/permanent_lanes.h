@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -36,6 +37,26 @@ struct Scalar<long long> {
     static constexpr bool complex = false;
     using Real = std::uint64_t;
 };
+
+// Storage of whole blocks starts on a cache line, so that no vector load straddles two lines.
+template <typename R>
+struct BlockAllocator {
+    using value_type = R;
+    BlockAllocator() = default;
+    template <typename U>
+    BlockAllocator(const BlockAllocator<U>&) {}
+    R* allocate(std::size_t n) {
+        return static_cast<R*>(::operator new (n * sizeof(R), std::align_val_t{64}));
+    }
+    void deallocate(R* p, std::size_t) { ::operator delete (p, std::align_val_t{64}); }
+    template <typename U>
+    bool operator==(const BlockAllocator<U>&) const {
+        return true;
+    }
+};
+
+template <typename R>
+using BlockVector = std::vector<R, BlockAllocator<R>>;
 
 // Lanes of one 64-byte block.
 template <typename R>
@@ -246,8 +267,8 @@ public:
 
 private:
     std::size_t stride_;
-    std::vector<Real> re_;
-    std::vector<Real> im_;
+    BlockVector<Real> re_;
+    BlockVector<Real> im_;
 };
 
 // Row sums of a Gray-code walk over the columns of a ColumnTable, starting at zero.
@@ -300,8 +321,8 @@ public:
 private:
     const ColumnTable<T>& table_;
     std::size_t size_;
-    std::vector<Real> re_;
-    std::vector<Real> im_;
+    BlockVector<Real> re_;
+    BlockVector<Real> im_;
 };
 
 }  // namespace Permanents

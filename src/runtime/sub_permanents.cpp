@@ -80,8 +80,9 @@ template <int Bytes, typename T>
     };
 
     // Rows of lanes: value (i, lane) at i * L + lane.
-    std::vector<Real> r_re(rows * L), r_im(rows * L), pre_re(rows * L), pre_im(rows * L);
-    std::vector<Real> acc_re(rows * L, Real(0)), acc_im(rows * L, Real(0));
+    using Permanents::BlockVector;
+    BlockVector<Real> r_re(rows * L), r_im(rows * L), pre_re(rows * L), pre_im(rows * L);
+    BlockVector<Real> acc_re(rows * L, Real(0)), acc_im(rows * L, Real(0));
     alignas(64) Real lane_sign[L];
     for (int l = 0; l < L; ++l)
         lane_sign[l] = std::popcount(static_cast<unsigned>(l)) & 1 ? Real(-1) : Real(1);
