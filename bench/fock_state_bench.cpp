@@ -33,7 +33,8 @@ static void BM_FockStateIncrement(benchmark::State& state) {
 BENCHMARK(BM_FockStateIncrement)->Args({8, 4})->Args({6, 8})->Args({4, 12});
 
 static void BM_FockStateFromCounts(benchmark::State& state) {
-    const std::vector<int> counts(static_cast<std::size_t>(state.range(0)), static_cast<int>(state.range(1)));
+    const std::vector<int> counts(static_cast<std::size_t>(state.range(0)),
+                                  static_cast<int>(state.range(1)));
     for (auto _ : state) benchmark::DoNotOptimize(FockState(counts));
 }
 BENCHMARK(BM_FockStateFromCounts)->Args({8, 1})->Args({12, 1});
@@ -48,7 +49,8 @@ static void BM_FockStateCopy(benchmark::State& state) {
 BENCHMARK(BM_FockStateCopy)->Arg(8)->Arg(9);
 
 static void BM_FockStateHash(benchmark::State& state) {
-    const std::vector<FockState> states = space(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const std::vector<FockState> states =
+        space(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     for (auto _ : state)
         for (const FockState& s : states) benchmark::DoNotOptimize(s.hash());
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * states.size()));
@@ -56,9 +58,11 @@ static void BM_FockStateHash(benchmark::State& state) {
 BENCHMARK(BM_FockStateHash)->Args({8, 4})->Args({6, 8})->Args({4, 12});
 
 static void BM_FockStateCompare(benchmark::State& state) {
-    const std::vector<FockState> states = space(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const std::vector<FockState> states =
+        space(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     for (auto _ : state)
-        for (std::size_t i = 1; i < states.size(); ++i) benchmark::DoNotOptimize(states[i - 1] < states[i]);
+        for (std::size_t i = 1; i < states.size(); ++i)
+            benchmark::DoNotOptimize(states[i - 1] < states[i]);
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * (states.size() - 1)));
 }
 BENCHMARK(BM_FockStateCompare)->Args({8, 4})->Args({4, 12});

@@ -17,3 +17,10 @@ ob.logging.initialize()
 ob.logging.enable_console()
 ob.logging.info("logging on the General channel")
 ob.logging.warn("and on the User channel", ob.logging.channel.user)
+
+# Perfect Fock states: photon counts per mode, from a list or from the |...> notation.
+state = ob.FockState([1, 0, 2])
+same = ob.FockState("|1,0,2>")
+print(state, "==", same, ":", state == same, f"({state.m} modes, {state.n} photons)")
+print("tensor product:", state * ob.FockState([0, 1]), " modes 1 onward:", state[1:])
+print("counts per mode:", list(state), " photon modes:", [state.photon2mode(i) for i in range(state.n)])

@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <pybind11/stl.h>
@@ -6,50 +7,42 @@
 #include "python/bindings.h"
 #include "python/mode_iterator.h"
 #include "python/opaque_types.h"
+#include "python/slice_bounds.h"
 #include "runtime/combinatorics.h"
 #include "states/fock_state.h"
+#include "states/noisy_fock_state.h"
+#include "states/parsed_basic_state.h"
 
 namespace Python {
 
 namespace {
 
 constexpr const char* fock_state_doc =
-    "\nA ``FockState`` is an immutable container representing the positions of n indistinguishable photons in m "
-    "modes.\n\n>>> from orbandile import FockState\n>>> state = FockState([1, 2, 3])  # 1 photon in the first mode, "
-    "2 in the second mode, and 3 in the last mode\n>>> print(f\"{state} containing {state.n} photons)\n|1,2,3> "
+    "\nA ``FockState`` is an immutable container representing the positions of n indistinguishable "
+    "photons in m "
+    "modes.\n\n>>> from orbandile import FockState\n>>> state = FockState([1, 2, 3])  # 1 photon "
+    "in the first mode, "
+    "2 in the second mode, and 3 in the last mode\n>>> print(f\"{state} containing {state.n} "
+    "photons)\n|1,2,3> "
     "containing 6 photons\n";
 
 constexpr const char* merge_doc =
     "\n:param other: a Fock state object of any type with the same number of modes than ``self``.\n"
-    ":return: A new state holding the photons of both ``self`` and ``other``. Its type is inferred from ``self`` and "
+    ":return: A new state holding the photons of both ``self`` and ``other``. Its type is inferred "
+    "from ``self`` and "
     "``other`` so that it can hold all the information:\n\n"
     "- the photons of a ``FockState`` get the noise tag 0 to give a ``NoisyFockState``,\n"
-    "- the noise tags of a ``NoisyFockState`` become annotations to give an ``AnnotatedFockState``.\n";
+    "- the noise tags of a ``NoisyFockState`` become annotations to give an "
+    "``AnnotatedFockState``.\n";
 
 constexpr const char* set_slice_doc =
     "\nCreates a new state from ``self`` with a section replaced by an ``other`` state.\n\n"
     ":param other: The state to insert. It must have ``end - start`` modes.\n"
     ":param start: The first mode to replace.\n"
     ":param end: The mode after the last one to replace (excluded).\n"
-    ":return: A new state, promoted to the smallest type able to hold ``self`` and ``other``, whose modes from "
+    ":return: A new state, promoted to the smallest type able to hold ``self`` and ``other``, "
+    "whose modes from "
     "``start`` to ``end`` come from ``other`` and the others from ``self``.\n";
-
-// A Python slice adjusted to m modes by the interpreter's own rules.
-struct SliceBounds {
-    int start, stop, step;
-};
-
-SliceBounds adjust(py::slice const& slice, int m) {
-    py::ssize_t start, stop, step, length;
-    if (!slice.compute(m, &start, &stop, &step, &length)) throw py::error_already_set();
-    return {static_cast<int>(start), static_cast<int>(stop), static_cast<int>(step)};
-}
-
-SliceBounds adjust_unit_step(py::slice const& slice, int m) {
-    const SliceBounds bounds = adjust(slice, m);
-    if (bounds.step != 1) throw std::runtime_error("set_slice does not support step!=1");
-    return bounds;
-}
 
 }  // namespace
 
@@ -69,37 +62,65 @@ void bind_fock_state(py::module_& m) {
     py::class_<FockState, py::smart_holder> fock_state(m, "FockState");
     fock_state.def(py::init<>(), "empty fockstate")
         .def(py::init<int>(), "vacuum state constructor, 0 photons")
-        .def(py::init<FockState const&>(), py::arg("fs"), "constructor from existing fockstate (FockState class)")
+        .def(py::init<FockState const&>(), py::arg("fs"),
+             "constructor from existing fockstate (FockState class)")
         .def(py::init<std::vector<int> const&>(), py::arg("code"),
              "constructor from existing fockstate vector (vector of modes)")
+        .def(py::init<ParsedBasicState const&>(), py::arg("parsed_bs"),
+             "constructor from parsed basic state")
+        // Taken as std::string so that None matches no overload instead of reaching the parser.
+        .def(py::init<std::string const&>(), py::arg("str"),
+             "constructor from string representation")
         .def("__len__", &FockState::m)
         .def_property_readonly("m", &FockState::m, ":return: The number of modes")
         .def_property_readonly("n", &FockState::n, ":return: The number of photons")
         .def("__str__", [](FockState const& s) { return fmt::format("{}", s); })
         .def("__repr__", [](FockState const& s) { return fmt::format("{}", s); })
-        .def("__iter__", [](FockState const& s) { return mode_iterator(s); }, py::keep_alive<0, 1>())
+        .def(
+            "__iter__", [](FockState const& s) { return mode_iterator(s); }, py::keep_alive<0, 1>())
         .def("__hash__", &FockState::hash)
         .def("__copy__", [](FockState const& s) { return FockState(s); })
         .def("__deepcopy__", [](FockState const& s, py::dict) { return FockState(s); })
-        .def("__eq__", [](FockState const& a, FockState const& b) { return a == b; }, py::is_operator())
-        .def("__ne__", [](FockState const& a, FockState const& b) { return a != b; }, py::is_operator())
-        .def("__mul__", [](FockState const& a, FockState const& b) { return a * b; }, py::is_operator())
-        // The NoisyFockState and AnnotatedFockState products, then the scalar products giving a
-        // StateVector (complex, float, int), belong here, before __imul__.
         .def(
-            "__imul__", [](FockState& self, FockState const& other) -> FockState& { return self *= other; },
+            "__eq__", [](FockState const& a, FockState const& b) { return a == b; },
+            py::is_operator())
+        .def(
+            "__ne__", [](FockState const& a, FockState const& b) { return a != b; },
+            py::is_operator())
+        .def(
+            "__mul__", [](FockState const& a, FockState const& b) { return a * b; },
+            py::is_operator())
+        .def(
+            "__mul__",
+            [](FockState const& a, NoisyFockState const& b) { return NoisyFockState(a) * b; },
+            py::is_operator())
+        // The AnnotatedFockState product, then the scalar products giving a StateVector (complex,
+        // float, int), belong here, before __imul__.
+        .def(
+            "__imul__",
+            [](FockState& self, FockState const& other) -> FockState& { return self *= other; },
             py::is_operator())
         // __add__, __sub__ (FockState, NoisyFockState, AnnotatedFockState) and __neg__ belong here.
         .def("__pow__", &FockState::pow)
-        .def("merge", [](FockState const& self, FockState const& other) { return self.merge(other); }, merge_doc)
-        // merge with a NoisyFockState, then an AnnotatedFockState, belongs here.
+        .def(
+            "merge",
+            [](FockState const& self, FockState const& other) { return self.merge(other); },
+            merge_doc)
+        .def("merge", [](FockState const& self,
+                         NoisyFockState const& other) { return NoisyFockState(self).merge(other); })
+        // merge with an AnnotatedFockState belongs here.
         .def("__getitem__", &FockState::operator[], py::arg("mk"))
         .def("__getitem__",
              [](FockState const& self, py::slice const& slice) {
                  const SliceBounds b = adjust(slice, self.m());
                  return self.slice(b.start, b.stop, b.step);
              })
-        // set_slice with (slice, NoisyFockState), then (slice, AnnotatedFockState), belongs here.
+        .def("set_slice",
+             [](FockState const& self, py::slice const& slice, NoisyFockState const& other) {
+                 const SliceBounds b = adjust_unit_step(slice, self.m());
+                 return NoisyFockState(self).set_slice(other, b.start, b.stop);
+             })
+        // set_slice with (slice, AnnotatedFockState) belongs here.
         .def("set_slice",
              [](FockState const& self, py::slice const& slice, FockState const& other) {
                  const SliceBounds b = adjust_unit_step(slice, self.m());
@@ -111,45 +132,68 @@ void bind_fock_state(py::module_& m) {
                 return self.set_slice(other, start, end);
             },
             set_slice_doc)
-        // set_slice with (NoisyFockState, int, int), then (AnnotatedFockState, int, int), belongs here.
+        .def("set_slice", [](FockState const& self, NoisyFockState const& other, int start,
+                             int end) { return NoisyFockState(self).set_slice(other, start, end); })
+        // set_slice with (AnnotatedFockState, int, int) belongs here.
         .def("slice", &FockState::slice)
         .def("remove_modes", &FockState::remove_modes, py::arg("modes"),
-             "\n:param modes: The list of modes to remove.\n:return: A new state with only the modes that are not in "
+             "\n:param modes: The list of modes to remove.\n:return: A new state with only the "
+             "modes that are not in "
              "``modes``\n")
         .def("photon2mode", &FockState::photon2mode, py::arg("n"),
-             "\n:param n: The photon index.\n:return: The mode of the nth photon, where photons are sorted by "
+             "\n:param n: The photon index.\n:return: The mode of the nth photon, where photons "
+             "are sorted by "
              "ascending mode number.\n")
         .def("mode2photon", &FockState::mode2photon, py::arg("mode"),
-             "\n:param mode: The mode of the photon.\n:return: The index of the first photon in the given mode (when "
+             "\n:param mode: The mode of the photon.\n:return: The index of the first photon in "
+             "the given mode (when "
              "photons are ordered mode by mode), or -1 if the mode is empty.\n")
         .def("prodnfact", &FockState::prodnfact,
-             ":return: The product of factorials of the photon count in each mode (``self[0]! * self[1]! * ... * "
+             ":return: The product of factorials of the photon count in each mode (``self[0]! * "
+             "self[1]! * ... * "
              "self[m-1]!``)")
         .def(
             "clear_annotations", [](FockState& self) -> FockState& { return self; },
             ":return: The underlying ``FockState`` containing only the photon positions")
         .def(
             "get_mode_annotations", [](FockState const&, int) { return py::none(); }, py::arg("m"),
-            "\n:param m: The mode to get the annotations from.\n:return: A list of all annotations on this mode, with "
+            "\n:param m: The mode to get the annotations from.\n:return: A list of all annotations "
+            "on this mode, with "
             "repetition if more than one photon share the same annotation.\n")
         .def(
             "get_photon_annotation", [](FockState const&, int) { return py::none(); }, py::arg("n"),
-            "\n:param n: The photon to take the annotation from, where photons are sorted mode by mode.\n:return: The "
+            "\n:param n: The photon to take the annotation from, where photons are sorted mode by "
+            "mode.\n:return: The "
             "Annotation of the given photon.\n")
         .def_property_readonly(
             "has_annotations", [](FockState const&) { return false; },
             ":return: ``True`` if the state has any photon with annotation, ``False`` otherwise.")
         .def_property_readonly(
             "has_polarization", [](FockState const&) { return false; },
-            ":return: ``True`` if the state has any photon with polarization annotation (key \"P\"), ``False`` "
+            ":return: ``True`` if the state has any photon with polarization annotation (key "
+            "\"P\"), ``False`` "
             "otherwise.")
-        // inject_annotation (tag, then annot) belongs here.
-        .def("partition", &Utils::partition, py::arg("vector"))
-        .def("threshold_detection", [](FockState const& self) { return self.threshold_detection(); })
         .def(
-            "threshold_detection", [](FockState const& self, int k) { return self.threshold_detection(k); },
+            "inject_annotation",
+            [](FockState const& self, unsigned char tag) {
+                return NoisyFockState(
+                    self, std::vector<unsigned char>(static_cast<std::size_t>(self.n()), tag),
+                    false);
+            },
+            py::arg("tag"),
+            "\n:param tag: The noise tag to inject in this state\n:return: A NoisyFockState where "
+            "photons are at the "
+            "same position than in `self`, all with the specified noise tag.\n")
+        // inject_annotation with an Annotation belongs here.
+        .def("partition", &Utils::partition, py::arg("vector"))
+        .def("threshold_detection",
+             [](FockState const& self) { return self.threshold_detection(); })
+        .def(
+            "threshold_detection",
+            [](FockState const& self, int k) { return self.threshold_detection(k); },
             py::arg("threshold"),
-            "\n:param threshold: Maximum number of photons per mode.\n:return: a new ``FockState`` where the photon "
+            "\n:param threshold: Maximum number of photons per mode.\n:return: a new ``FockState`` "
+            "where the photon "
             "count of mode m is min(threshold, self[m])\n");
     fock_state.attr("__doc__") = fock_state_doc;
 }

@@ -21,7 +21,8 @@ std::int64_t comb(unsigned int n, unsigned int k) {
     for (unsigned int i = 1; i <= t; ++i) {
         r = r * (n + 1 - i) / i;
         if (r > static_cast<unsigned __int128>(std::numeric_limits<std::int64_t>::max()))
-            throw std::overflow_error(fmt::format("binomial coefficient C({}, {}) exceeds 64 bits", n, k));
+            throw std::overflow_error(
+                fmt::format("binomial coefficient C({}, {}) exceeds 64 bits", n, k));
     }
     return static_cast<std::int64_t>(r);
 }
@@ -38,7 +39,8 @@ int partitions(int n, int k) {
 
 namespace Utils {
 
-std::vector<Way> get_combinations(std::vector<int> const& elements, std::span<const int> sizes, Way& prefix) {
+std::vector<Way> get_combinations(std::vector<int> const& elements, std::span<const int> sizes,
+                                  Way& prefix) {
     if (sizes.empty()) return {prefix};
     const int k = sizes.front();
     if (k < 0) throw std::length_error("cannot create std::vector larger than max_size()");
@@ -62,7 +64,8 @@ std::vector<Way> get_combinations(std::vector<int> const& elements, std::span<co
         prefix.push_back(group);
         std::vector<Way> found = get_combinations(rest, sizes.subspan(1), prefix);
         prefix.pop_back();
-        ways.insert(ways.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
+        ways.insert(ways.end(), std::make_move_iterator(found.begin()),
+                    std::make_move_iterator(found.end()));
 
         // Next position tuple in lexicographic order.
         int i = k - 1;
@@ -75,8 +78,8 @@ std::vector<Way> get_combinations(std::vector<int> const& elements, std::span<co
     return ways;
 }
 
-std::vector<Way> get_combinations(std::ranges::iota_view<int, int> elements, std::span<const int> sizes,
-                                  Way& prefix) {
+std::vector<Way> get_combinations(std::ranges::iota_view<int, int> elements,
+                                  std::span<const int> sizes, Way& prefix) {
     return get_combinations(std::vector<int>(elements.begin(), elements.end()), sizes, prefix);
 }
 
@@ -92,7 +95,8 @@ struct StatesHash {
 
 }  // namespace
 
-std::vector<std::vector<FockState>> partition(FockState const& state, std::vector<int> const& sizes) {
+std::vector<std::vector<FockState>> partition(FockState const& state,
+                                              std::vector<int> const& sizes) {
     Way prefix;
     const std::vector<Way> ways = get_combinations(std::views::iota(0, state.n()), sizes, prefix);
 
@@ -111,7 +115,8 @@ std::vector<std::vector<FockState>> partition(FockState const& state, std::vecto
 
     std::vector<std::vector<FockState>> result;
     result.reserve(distinct.size());
-    while (!distinct.empty()) result.push_back(std::move(distinct.extract(distinct.begin()).value()));
+    while (!distinct.empty())
+        result.push_back(std::move(distinct.extract(distinct.begin()).value()));
     return result;
 }
 

@@ -24,13 +24,16 @@ using Way = std::vector<Group>;
 
 // Every way to pick disjoint groups of the given sizes, in order, from sorted distinct elements;
 // each way starts with the groups of `prefix`, which is used as a stack and left as it was.
-// A negative size throws std::length_error; a size of 0 or one larger than what is left gives no way.
-std::vector<Way> get_combinations(std::vector<int> const& elements, std::span<const int> sizes, Way& prefix);
-std::vector<Way> get_combinations(std::ranges::iota_view<int, int> elements, std::span<const int> sizes,
+// A negative size throws std::length_error; a size of 0 or one larger than what is left gives no
+// way.
+std::vector<Way> get_combinations(std::vector<int> const& elements, std::span<const int> sizes,
                                   Way& prefix);
+std::vector<Way> get_combinations(std::ranges::iota_view<int, int> elements,
+                                  std::span<const int> sizes, Way& prefix);
 
 // Every distinct way to split the photons of `state` into states of the given photon counts, one
 // state per size, each over the modes of `state`; in the iteration order of a hash set of ways.
-std::vector<std::vector<FockState>> partition(FockState const& state, std::vector<int> const& sizes);
+std::vector<std::vector<FockState>> partition(FockState const& state,
+                                              std::vector<int> const& sizes);
 
 }  // namespace Utils

@@ -13,7 +13,7 @@ class CodeBuffer_t;
 // on 4 and a FockState (code and mode count) fits in 16 bytes.
 template <>
 class CodeBuffer_t<unsigned char, true> {
-public:
+  public:
     static constexpr std::uint32_t inline_capacity = 8;
     static constexpr std::uint32_t max_size = 0x1FFF;
     static constexpr std::uint32_t owned_flag = 0x2000;
@@ -92,7 +92,7 @@ public:
     // Throws the error of a code longer than max_size when `size` exceeds it.
     static void check_size(std::size_t size);
 
-private:
+  private:
     unsigned char* heap() const {
         unsigned char* p;
         std::memcpy(&p, storage_, sizeof p);

@@ -4,27 +4,34 @@
 #include <ostream>
 #include <stdexcept>
 
+#include "states/parsed_basic_state.h"
+
 namespace {
 
 void check_modes(int m) {
     if (static_cast<unsigned>(m) > static_cast<unsigned>(FockState::max_modes))
-        throw std::runtime_error(fmt::format("Fock state size is capped from 0 to {} modes", FockState::max_modes));
+        throw std::runtime_error(
+            fmt::format("Fock state size is capped from 0 to {} modes", FockState::max_modes));
 }
 
 void check_photons(long long n) {
     if (n < 0 || n > FockState::max_photons)
-        throw std::runtime_error(fmt::format("Fock state number of photons is capped to {}", FockState::max_photons));
+        throw std::runtime_error(
+            fmt::format("Fock state number of photons is capped to {}", FockState::max_photons));
 }
 
 }  // namespace
 
-FockState::FockState(int m) : m_(m) { check_modes(m); }
+FockState::FockState(int m) : m_(m) {
+    check_modes(m);
+}
 
 FockState::FockState(int m, int n) {
     check_modes(m);
     check_photons(static_cast<unsigned>(n));
     if (m == 0 && n > 0)
-        throw std::runtime_error(fmt::format("cannot place {} photons in a Fock state of 0 modes", n));
+        throw std::runtime_error(
+            fmt::format("cannot place {} photons in a Fock state of 0 modes", n));
     code_ = code_t(static_cast<std::size_t>(n));
     std::fill_n(code_.mutable_data(), n, 0);
     m_ = m;
@@ -32,11 +39,13 @@ FockState::FockState(int m, int n) {
 
 FockState::FockState(std::vector<int> const& counts) {
     if (counts.size() > static_cast<std::size_t>(max_modes))
-        throw std::runtime_error(fmt::format("Fock state size is capped from 0 to {} modes", max_modes));
+        throw std::runtime_error(
+            fmt::format("Fock state size is capped from 0 to {} modes", max_modes));
     long long n = 0;
     for (std::size_t k = 0; k < counts.size(); ++k) {
         if (static_cast<unsigned>(counts[k]) > static_cast<unsigned>(max_photons))
-            throw std::runtime_error(fmt::format("invalid photon count '{}' for mode {}", counts[k], k));
+            throw std::runtime_error(
+                fmt::format("invalid photon count '{}' for mode {}", counts[k], k));
         n += counts[k];
     }
     check_photons(n);
@@ -46,6 +55,14 @@ FockState::FockState(std::vector<int> const& counts) {
         for (int c = 0; c < counts[k]; ++c) *p++ = static_cast<unsigned char>(k);
     m_ = static_cast<int>(counts.size());
 }
+
+FockState::FockState(ParsedBasicState const& parsed) : FockState(parsed.get_fs_vect()) {
+    if (parsed.is_noisy() || parsed.is_annotated())
+        throw std::runtime_error(
+            "Cannot initialise simple FockState from noisy or annotated Fock state.");
+}
+
+FockState::FockState(std::string const& text) : FockState(ParsedBasicState(text.c_str())) {}
 
 FockState::FockState(FockState&& other) noexcept : code_(std::move(other.code_)), m_(other.m_) {
     code_.own();
@@ -94,9 +111,13 @@ void FockState::to_vect(std::vector<int>& out) const {
     for (unsigned char c : code_) ++out[c];
 }
 
-std::string FockState::to_str() const { return fmt::format("{}", *this); }
+std::string FockState::to_str() const {
+    return fmt::format("{}", *this);
+}
 
-std::ostream& operator<<(std::ostream& os, FockState const& state) { return os << state.to_str(); }
+std::ostream& operator<<(std::ostream& os, FockState const& state) {
+    return os << state.to_str();
+}
 
 bool FockState::increment() {
     const int n = this->n();

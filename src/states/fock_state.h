@@ -6,6 +6,7 @@
 #include <functional>
 #include <iosfwd>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
@@ -13,10 +14,12 @@
 #include "runtime/hash.h"
 #include "states/code_buffer.h"
 
+class ParsedBasicState;
+
 // A perfect basic state: n indistinguishable photons over m modes (at most 256), stored as its
 // photon code, the mode of each photon in ascending order (|1,0,2> is 0,2,2).
 class FockState {
-public:
+  public:
     using code_t = CodeBuffer_t<unsigned char, true>;
     static constexpr int max_modes = 256;
     static constexpr int max_photons = 256;
@@ -28,6 +31,10 @@ public:
     // code whose bytes are below m.
     FockState(int m, code_t&& code) noexcept : code_(std::move(code)), m_(m) {}
     explicit FockState(std::vector<int> const& counts);
+    // Checked as the counts above; a parsed text holding noise tags or annotations is refused.
+    explicit FockState(ParsedBasicState const& parsed);
+    // Parses the notation "|1,0,2>"; syntax errors throw std::invalid_argument.
+    explicit FockState(std::string const& text);
 
     FockState(FockState const& other) = default;
     // A borrowed code is copied: a moved state may outlive the array its bytes belong to.
@@ -70,7 +77,8 @@ public:
 
     std::uint64_t hash() const {
         const std::size_t n = code_.size();
-        std::uint64_t seed = Utils::hash_combine(0, static_cast<std::uint64_t>(static_cast<std::int64_t>(m_)));
+        std::uint64_t seed =
+            Utils::hash_combine(0, static_cast<std::uint64_t>(static_cast<std::int64_t>(m_)));
         seed = Utils::hash_combine(seed, n);
         return Utils::hash_combine(seed, Utils::hash_bytes(code_.data(), n));
     }
@@ -93,7 +101,7 @@ public:
     FockState set_slice(FockState const& other, int start, int end) const;
     FockState remove_modes(std::vector<unsigned char> modes) const;
 
-private:
+  private:
     code_t code_;
     std::int32_t m_ = 0;
 };
@@ -119,7 +127,8 @@ struct fmt::formatter<FockState> {
         auto it = ctx.begin();
         if (it != ctx.end() && *it == 'h') ++it;
         if (it != ctx.end() && *it != '}')
-            throw format_error(std::string("invalid format for FockState ") + std::string(ctx.begin(), ctx.end()));
+            throw format_error(std::string("invalid format for FockState ") +
+                               std::string(ctx.begin(), ctx.end()));
         return it;
     }
 

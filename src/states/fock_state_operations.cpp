@@ -8,7 +8,8 @@ namespace {
 
 void check_result_modes(long long modes) {
     if (modes > FockState::max_modes)
-        throw std::runtime_error(fmt::format("Fock state size is capped from 0 to {} modes", FockState::max_modes));
+        throw std::runtime_error(
+            fmt::format("Fock state size is capped from 0 to {} modes", FockState::max_modes));
 }
 
 // Calls `visit(first, length)` for every run of equal bytes of a sorted code.
@@ -25,14 +26,14 @@ void for_each_run(const unsigned char* p, const unsigned char* end, Visit visit)
 // Keeps at most `k` photons of every mode.
 FockState cap_runs(FockState const& state, std::size_t k) {
     std::size_t n = 0;
-    for_each_run(state.code().begin(), state.code().end(), [&](const unsigned char*, std::size_t length) {
-        n += std::min(length, k);
-    });
+    for_each_run(state.code().begin(), state.code().end(),
+                 [&](const unsigned char*, std::size_t length) { n += std::min(length, k); });
     FockState::code_t code(n);
     unsigned char* out = code.mutable_data();
-    for_each_run(state.code().begin(), state.code().end(), [&](const unsigned char* first, std::size_t length) {
-        out = std::fill_n(out, std::min(length, k), *first);
-    });
+    for_each_run(state.code().begin(), state.code().end(),
+                 [&](const unsigned char* first, std::size_t length) {
+                     out = std::fill_n(out, std::min(length, k), *first);
+                 });
     return FockState(state.m(), std::move(code));
 }
 
@@ -70,7 +71,8 @@ FockState FockState::pow(unsigned int k) const {
 FockState FockState::merge(FockState const& other) const {
     if (m_ != other.m_) throw std::runtime_error("Cannot merge fock states of different length");
     code_t code(code_.size() + other.code_.size());
-    std::merge(code_.begin(), code_.end(), other.code_.begin(), other.code_.end(), code.mutable_data());
+    std::merge(code_.begin(), code_.end(), other.code_.begin(), other.code_.end(),
+               code.mutable_data());
     return FockState(m_, std::move(code));
 }
 
@@ -79,7 +81,9 @@ FockState FockState::merge(FockState&& other) const {
     return merge(static_cast<FockState const&>(other));
 }
 
-FockState FockState::threshold_detection() const { return cap_runs(*this, 1); }
+FockState FockState::threshold_detection() const {
+    return cap_runs(*this, 1);
+}
 
 FockState FockState::threshold_detection(int k) const {
     if (k < 1) throw std::invalid_argument("detections must be positive");
@@ -92,7 +96,8 @@ double FockState::prodnfact() const {
     for_each_run(code_.begin(), code_.end(), [&](const unsigned char*, std::size_t length) {
         for (std::size_t f = 2; f <= length; ++f) product *= static_cast<double>(f);
     });
-    if (!std::isfinite(product)) throw std::overflow_error("overflow error in FockState::prodnfact()");
+    if (!std::isfinite(product))
+        throw std::overflow_error("overflow error in FockState::prodnfact()");
     return product;
 }
 
@@ -104,8 +109,7 @@ void FockState::_check_slice(int& start, int& end, int step, int& modes, int& ph
     end = std::clamp(end, 0, m_);
     modes = start < end ? (end - start - 1) / step + 1 : 0;
     photons = 0;
-    for (unsigned char c : code_)
-        photons += c >= start && c < end && (c - start) % step == 0;
+    for (unsigned char c : code_) photons += c >= start && c < end && (c - start) % step == 0;
 }
 
 FockState FockState::slice(int start, int end, int step) const {
@@ -114,7 +118,8 @@ FockState FockState::slice(int start, int end, int step) const {
     code_t code(static_cast<std::size_t>(photons));
     unsigned char* out = code.mutable_data();
     for (unsigned char c : code_)
-        if (c >= start && c < end && (c - start) % step == 0) *out++ = static_cast<unsigned char>((c - start) / step);
+        if (c >= start && c < end && (c - start) % step == 0)
+            *out++ = static_cast<unsigned char>((c - start) / step);
     return FockState(modes, std::move(code));
 }
 

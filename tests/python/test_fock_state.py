@@ -20,6 +20,12 @@ def test_empty_and_vacuum_states():
     ((-1,), RuntimeError, "Fock state size is capped from 0 to 256 modes"),
     (([1, 300],), RuntimeError, "invalid photon count '300' for mode 1"),
     (([200, 100],), RuntimeError, "Fock state number of photons is capped to 256"),
+    (("|1,300>",), RuntimeError, "invalid photon count '300' for mode 1"),
+    (("|{0},1>",), RuntimeError, "Cannot initialise simple FockState from noisy or annotated Fock state."),
+    ((ob.ParsedBasicState("|{a:1}>"),), RuntimeError,
+     "Cannot initialise simple FockState from noisy or annotated Fock state."),
+    (("|1,x>",), ValueError, "Invalid character. Should be a digit.\n|1,x>\n  ^"),
+    (("1>",), ValueError, None),
     ((2**40,), TypeError, None),
     ((None,), TypeError, None),
     ((1.5,), TypeError, None),
@@ -33,7 +39,9 @@ def test_constructor_errors(args, error, message):
 
 def test_constructions_agree_and_hash_alike():
     states = [FockState([1, 0, 2]), FockState((1, 0, 2)), FockState(fs=FockState([1, 0, 2])),
-              FockState(code=[1, 0, 2])]
+              FockState(code=[1, 0, 2]), FockState("|1,0,2>"), FockState(str=" |1, 0,2> "),
+              FockState(b"|1,0,2>"), FockState("|1,0,2>\0junk"), FockState(ob.ParsedBasicState("|1,0,2>")),
+              FockState(parsed_bs=ob.ParsedBasicState("|1,0,2>"))]
     assert all(s == states[0] for s in states)
     assert len({hash(s) for s in states}) == 1
     assert FockState([1, 0, 2]).__hash__() == 0xcd5d99c015f881e1

@@ -27,7 +27,8 @@ int count_partitions(int n, int k) {
     std::function<int(int, int)> count = [&](int left, int largest) {
         if (left == 0) return 1;
         int total = 0;
-        for (int part = std::min(left, largest); part >= 1; --part) total += count(left - part, part);
+        for (int part = std::min(left, largest); part >= 1; --part)
+            total += count(left - part, part);
         return total;
     };
     return count(n, k);
@@ -54,7 +55,8 @@ std::vector<Counts> sub_states(Counts const& bound, int photons) {
 // The distinct splittings, as lists of count vectors: every tuple of sub-states of the given sizes
 // that fits in the state together.
 // A group of size 0 makes no way at all.
-std::set<std::vector<Counts>> reference_partition(Counts const& state, std::vector<int> const& sizes) {
+std::set<std::vector<Counts>> reference_partition(Counts const& state,
+                                                  std::vector<int> const& sizes) {
     std::set<std::vector<Counts>> result;
     if (std::count(sizes.begin(), sizes.end(), 0)) return result;
     std::vector<Counts> chosen;
@@ -93,7 +95,8 @@ TEST(Comb, MatchesPascalsTriangleAndDetectsOverflow) {
     const auto limit = static_cast<unsigned __int128>(std::numeric_limits<std::int64_t>::max());
     for (int n = 0; n <= rows; ++n) {
         pascal[n].assign(static_cast<std::size_t>(n) + 1, 1);
-        for (int k = 1; k < n; ++k) pascal[n][k] = std::min(pascal[n - 1][k - 1] + pascal[n - 1][k], limit + 1);
+        for (int k = 1; k < n; ++k)
+            pascal[n][k] = std::min(pascal[n - 1][k - 1] + pascal[n - 1][k], limit + 1);
     }
     for (unsigned n = 0; n <= rows; ++n) {
         for (unsigned k = 0; k <= n + 2; ++k) {
@@ -101,7 +104,8 @@ TEST(Comb, MatchesPascalsTriangleAndDetectsOverflow) {
             if (expected > limit) {
                 EXPECT_THROW(MathUtils::comb(n, k), std::overflow_error) << n << " " << k;
             } else {
-                EXPECT_EQ(MathUtils::comb(n, k), static_cast<std::int64_t>(expected)) << n << " " << k;
+                EXPECT_EQ(MathUtils::comb(n, k), static_cast<std::int64_t>(expected))
+                    << n << " " << k;
             }
         }
     }
@@ -114,7 +118,8 @@ TEST(Comb, EdgeCases) {
     EXPECT_EQ(MathUtils::comb(7, 0), 1);
     EXPECT_EQ(MathUtils::comb(7, 7), 1);
     EXPECT_EQ(MathUtils::comb(60, 30), 118264581564861424LL);
-    EXPECT_EQ(MathUtils::comb(62, 30), 450883717216034179LL);  // 64-bit intermediates would overflow
+    EXPECT_EQ(MathUtils::comb(62, 30),
+              450883717216034179LL);  // 64-bit intermediates would overflow
     EXPECT_THROW(MathUtils::comb(68, 34), std::overflow_error);
     constexpr unsigned top = std::numeric_limits<unsigned>::max();
     EXPECT_EQ(MathUtils::comb(top, 1), top);
@@ -125,7 +130,8 @@ TEST(Comb, EdgeCases) {
 
 TEST(Partitions, MatchesEnumeration) {
     for (int n = -2; n <= 18; ++n)
-        for (int k = -2; k <= 12; ++k) EXPECT_EQ(MathUtils::partitions(n, k), count_partitions(n, k)) << n << " " << k;
+        for (int k = -2; k <= 12; ++k)
+            EXPECT_EQ(MathUtils::partitions(n, k), count_partitions(n, k)) << n << " " << k;
 }
 
 TEST(Partitions, EdgeCases) {
@@ -193,29 +199,30 @@ class Partition : public testing::TestWithParam<PartitionCase> {};
 
 TEST_P(Partition, GivesEachDistinctSplittingOnce) {
     const auto& [state, sizes, expected] = GetParam();
-    const std::set<std::vector<Counts>> found = as_counts(Utils::partition(FockState(state), sizes));
+    const std::set<std::vector<Counts>> found =
+        as_counts(Utils::partition(FockState(state), sizes));
     EXPECT_EQ(found, expected);
     EXPECT_EQ(found, reference_partition(state, sizes));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Partition,
-    testing::Values(PartitionCase{{1, 1, 0}, {1, 1}, {{{1, 0, 0}, {0, 1, 0}}, {{0, 1, 0}, {1, 0, 0}}}},
-                    PartitionCase{{2, 0}, {1, 1}, {{{1, 0}, {1, 0}}}},
-                    PartitionCase{{1, 1, 1},
-                                  {2, 1},
-                                  {{{1, 1, 0}, {0, 0, 1}}, {{1, 0, 1}, {0, 1, 0}}, {{0, 1, 1}, {1, 0, 0}}}},
-                    PartitionCase{{1, 1}, {1}, {{{1, 0}}, {{0, 1}}}},
-                    PartitionCase{{2, 1}, {}, {{}}},
-                    PartitionCase{{2, 1}, {1, 0}, {}},
-                    PartitionCase{{2, 1}, {4}, {}}));
+    testing::Values(
+        PartitionCase{{1, 1, 0}, {1, 1}, {{{1, 0, 0}, {0, 1, 0}}, {{0, 1, 0}, {1, 0, 0}}}},
+        PartitionCase{{2, 0}, {1, 1}, {{{1, 0}, {1, 0}}}},
+        PartitionCase{{1, 1, 1},
+                      {2, 1},
+                      {{{1, 1, 0}, {0, 0, 1}}, {{1, 0, 1}, {0, 1, 0}}, {{0, 1, 1}, {1, 0, 0}}}},
+        PartitionCase{{1, 1}, {1}, {{{1, 0}}, {{0, 1}}}}, PartitionCase{{2, 1}, {}, {{}}},
+        PartitionCase{{2, 1}, {1, 0}, {}}, PartitionCase{{2, 1}, {4}, {}}));
 
 // Against the brute-force splitting, on states with heap codes too.
 TEST(Partition, MatchesBruteForceOnLargerStates) {
     const std::vector<std::pair<Counts, std::vector<int>>> cases{
         {{3, 2, 1}, {2, 2}}, {{3, 2, 1}, {1, 2, 3}}, {{4, 0, 5}, {3, 3}}, {{2, 2, 2, 3}, {4, 1}}};
     for (const auto& [state, sizes] : cases) {
-        EXPECT_EQ(as_counts(Utils::partition(FockState(state), sizes)), reference_partition(state, sizes));
+        EXPECT_EQ(as_counts(Utils::partition(FockState(state), sizes)),
+                  reference_partition(state, sizes));
         for (const auto& list : Utils::partition(FockState(state), sizes))
             for (const FockState& s : list) EXPECT_EQ(s.m(), static_cast<int>(state.size()));
     }

@@ -15,7 +15,9 @@ namespace {
 
 using Counts = std::vector<int>;
 
-FockState fs(Counts counts) { return FockState(counts); }
+FockState fs(Counts counts) {
+    return FockState(counts);
+}
 
 template <typename Exception>
 void expect_throw_message(const std::function<void()>& f, const std::string& message) {
@@ -30,7 +32,8 @@ void expect_throw_message(const std::function<void()>& f, const std::string& mes
 // A state of `photons` photons in one mode, built past the constructors' limit by merging.
 FockState crowded(int photons) {
     FockState s(1);
-    for (int left = photons; left > 0; left -= std::min(left, 256)) s = s.merge(FockState(1, std::min(left, 256)));
+    for (int left = photons; left > 0; left -= std::min(left, 256))
+        s = s.merge(FockState(1, std::min(left, 256)));
     return s;
 }
 
@@ -46,7 +49,9 @@ std::vector<Counts> random_counts(unsigned seed, int count) {
     return states;
 }
 
-double factorial(int k) { return std::tgamma(k + 1.0); }
+double factorial(int k) {
+    return std::tgamma(k + 1.0);
+}
 
 }  // namespace
 
@@ -98,18 +103,21 @@ TEST(FockStateOperations, MatchCountReferences) {
                 const int to = std::clamp(end < 0 ? end + m : end, 0, m);
                 for (int step : {1, 2, 3}) {
                     Counts sliced;
-                    for (int k = from; k < to; k += step) sliced.push_back(a[static_cast<std::size_t>(k)]);
+                    for (int k = from; k < to; k += step)
+                        sliced.push_back(a[static_cast<std::size_t>(k)]);
                     const FockState result = s.slice(start, end, step);
                     EXPECT_EQ(result.to_vect(), sliced) << start << ":" << end << ":" << step;
                     EXPECT_EQ(result.m(), static_cast<int>(sliced.size()));
                 }
                 if (from < to) {
                     Counts replacement(static_cast<std::size_t>(to - from));
-                    for (std::size_t k = 0; k < replacement.size(); ++k) replacement[k] = static_cast<int>(k % 3);
+                    for (std::size_t k = 0; k < replacement.size(); ++k)
+                        replacement[k] = static_cast<int>(k % 3);
                     Counts replaced(a.begin(), a.begin() + from);
                     replaced.insert(replaced.end(), replacement.begin(), replacement.end());
                     replaced.insert(replaced.end(), a.begin() + to, a.end());
-                    EXPECT_EQ(s.set_slice(fs(replacement), start, end).to_vect(), replaced) << start << ":" << end;
+                    EXPECT_EQ(s.set_slice(fs(replacement), start, end).to_vect(), replaced)
+                        << start << ":" << end;
                 } else {
                     EXPECT_EQ(s.set_slice(FockState(), start, end), s) << start << ":" << end;
                 }
@@ -174,8 +182,11 @@ TEST(FockStateOperations, ResultsAreCappedAt256Modes) {
 
 TEST(FockStateOperations, Merge) {
     EXPECT_EQ(fs({1, 0, 2}).merge(fs({0, 1, 1})), fs({1, 1, 3}));
-    expect_throw_message<std::runtime_error>([] { fs({1, 2}).merge(fs({1, 0, 0})); },
-                                             "Cannot merge fock states of different length");
+    expect_throw_message<std::runtime_error>(
+        [] {
+            fs({1, 2}).merge(fs({1, 0, 0}));
+        },
+        "Cannot merge fock states of different length");
     // Mode counts are compared before the size.
     expect_throw_message<std::runtime_error>([] { crowded(8000).merge(FockState(2, 200)); },
                                              "Cannot merge fock states of different length");
@@ -193,8 +204,10 @@ TEST(FockStateOperations, ThresholdDetection) {
     EXPECT_EQ(s.threshold_detection(2), fs({2, 0, 1}));
     EXPECT_EQ(s.threshold_detection(5), s);
     EXPECT_EQ(fs({9, 4}).threshold_detection(3), fs({3, 3}));
-    expect_throw_message<std::invalid_argument>([&] { s.threshold_detection(0); }, "detections must be positive");
-    expect_throw_message<std::invalid_argument>([&] { s.threshold_detection(-2); }, "detections must be positive");
+    expect_throw_message<std::invalid_argument>([&] { s.threshold_detection(0); },
+                                                "detections must be positive");
+    expect_throw_message<std::invalid_argument>([&] { s.threshold_detection(-2); },
+                                                "detections must be positive");
 }
 
 TEST(FockStateOperations, Prodnfact) {
@@ -248,17 +261,25 @@ TEST(FockStateOperations, SliceSetSliceAndRemoveModes) {
     EXPECT_EQ(s.remove_modes({2, 0, 2}), fs({2, 4}));
     EXPECT_EQ(fs({1, 2, 3}).remove_modes({1, 1}), fs({1, 3}));
     EXPECT_EQ(fs({1, 2, 3}).remove_modes({1, 0, 1}), fs({3}));
-    expect_throw_message<std::runtime_error>([] { fs({1, 2, 3}).remove_modes({3}); },
-                                             "Mode index to remove out of bound");
-    expect_throw_message<std::runtime_error>([] { fs({200, 0, 0}).merge(fs({0, 100, 0})).remove_modes({2}); },
-                                             "Fock state number of photons is capped to 256");
+    expect_throw_message<std::runtime_error>(
+        [] {
+            fs({1, 2, 3}).remove_modes({3});
+        },
+        "Mode index to remove out of bound");
+    expect_throw_message<std::runtime_error>(
+        [] {
+            fs({200, 0, 0}).merge(fs({0, 100, 0})).remove_modes({2});
+        },
+        "Fock state number of photons is capped to 256");
 }
 
 TEST(FockStateOperations, NonPositiveStepsAreRejected) {
     const FockState s = fs({1, 2, 3});
     for (int step : {0, -1}) {
-        expect_throw_message<std::invalid_argument>([&] { s.slice(0, 3, step); }, "slice step must be positive");
-        expect_throw_message<std::invalid_argument>([&] { s.slice(3, 0, step); }, "slice step must be positive");
+        expect_throw_message<std::invalid_argument>([&] { s.slice(0, 3, step); },
+                                                    "slice step must be positive");
+        expect_throw_message<std::invalid_argument>([&] { s.slice(3, 0, step); },
+                                                    "slice step must be positive");
         int start = 0, end = 3, modes = 0, photons = 0;
         EXPECT_THROW(s._check_slice(start, end, step, modes, photons), std::invalid_argument);
     }

@@ -11,13 +11,19 @@
 
 #include <gtest/gtest.h>
 
+#include "states/parsed_basic_state.h"
+
 namespace {
 
 using Counts = std::vector<int>;
 
-FockState fs(Counts counts) { return FockState(counts); }
+FockState fs(Counts counts) {
+    return FockState(counts);
+}
 
-std::vector<unsigned char> code_of(FockState const& s) { return {s.code().begin(), s.code().end()}; }
+std::vector<unsigned char> code_of(FockState const& s) {
+    return {s.code().begin(), s.code().end()};
+}
 
 template <typename Exception>
 void expect_throw_message(const std::function<void()>& f, const std::string& message) {
@@ -65,24 +71,56 @@ TEST_P(FockStateConstructorError, ThrowsRuntimeErrorWithMessage) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, FockStateConstructorError,
     testing::Values(
-        ConstructorErrorCase{"Modes257", [] { FockState(257); }, "Fock state size is capped from 0 to 256 modes"},
-        ConstructorErrorCase{"NegativeModes", [] { FockState(-1); }, "Fock state size is capped from 0 to 256 modes"},
-        ConstructorErrorCase{"PairModes", [] { FockState(300, 1); }, "Fock state size is capped from 0 to 256 modes"},
-        ConstructorErrorCase{"Photons257", [] { FockState(3, 257); }, "Fock state number of photons is capped to 256"},
+        ConstructorErrorCase{"Modes257", [] { FockState(257); },
+                             "Fock state size is capped from 0 to 256 modes"},
+        ConstructorErrorCase{"NegativeModes", [] { FockState(-1); },
+                             "Fock state size is capped from 0 to 256 modes"},
+        ConstructorErrorCase{"PairModes", [] { FockState(300, 1); },
+                             "Fock state size is capped from 0 to 256 modes"},
+        ConstructorErrorCase{"Photons257", [] { FockState(3, 257); },
+                             "Fock state number of photons is capped to 256"},
         ConstructorErrorCase{"NegativePhotons", [] { FockState(3, -1); },
                              "Fock state number of photons is capped to 256"},
         ConstructorErrorCase{"PhotonsWithoutModes", [] { FockState(0, 2); },
                              "cannot place 2 photons in a Fock state of 0 modes"},
-        ConstructorErrorCase{"CountTooLarge", [] { fs({1, 300}); }, "invalid photon count '300' for mode 1"},
-        ConstructorErrorCase{"NegativeCount", [] { fs({-1}); }, "invalid photon count '-1' for mode 0"},
+        ConstructorErrorCase{"CountTooLarge",
+                             [] {
+                                 fs({1, 300});
+                             },
+                             "invalid photon count '300' for mode 1"},
+        ConstructorErrorCase{"NegativeCount", [] { fs({-1}); },
+                             "invalid photon count '-1' for mode 0"},
         // Counts are checked in index order before their sum.
-        ConstructorErrorCase{"FirstBadCountWins", [] { fs({200, 100, -3, 999}); },
+        ConstructorErrorCase{"FirstBadCountWins",
+                             [] {
+                                 fs({200, 100, -3, 999});
+                             },
                              "invalid photon count '-3' for mode 2"},
-        ConstructorErrorCase{"SumTooLarge", [] { fs({200, 100}); }, "Fock state number of photons is capped to 256"},
+        ConstructorErrorCase{"SumTooLarge",
+                             [] {
+                                 fs({200, 100});
+                             },
+                             "Fock state number of photons is capped to 256"},
         ConstructorErrorCase{"VectorTooLong", [] { fs(Counts(257, 0)); },
                              "Fock state size is capped from 0 to 256 modes"},
         ConstructorErrorCase{"LengthBeforeCounts", [] { fs(Counts(257, -1)); },
-                             "Fock state size is capped from 0 to 256 modes"}),
+                             "Fock state size is capped from 0 to 256 modes"},
+        ConstructorErrorCase{"TextCountTooLarge", [] { FockState(std::string("|1,300>")); },
+                             "invalid photon count '300' for mode 1"},
+        ConstructorErrorCase{"TextTooManyPhotons", [] { FockState(std::string("|200,100>")); },
+                             "Fock state number of photons is capped to 256"},
+        ConstructorErrorCase{
+            "TextWithTags", [] { FockState(std::string("|{0}>")); },
+            "Cannot initialise simple FockState from noisy or annotated Fock state."},
+        ConstructorErrorCase{
+            "TextWithEmptyTaggedMode", [] { FockState(std::string("|1,0{1}>")); },
+            "Cannot initialise simple FockState from noisy or annotated Fock state."},
+        ConstructorErrorCase{
+            "TextWithAnnotations", [] { FockState(std::string("|{a:1},0>")); },
+            "Cannot initialise simple FockState from noisy or annotated Fock state."},
+        // Counts are checked before the tags.
+        ConstructorErrorCase{"ParsedCountsFirst", [] { FockState(ParsedBasicState("|{0},300>")); },
+                             "invalid photon count '300' for mode 1"}),
     [](const testing::TestParamInfo<ConstructorErrorCase>& info) { return info.param.name; });
 
 TEST(FockState, LimitsAreInclusive) {
@@ -121,9 +159,28 @@ TEST(FockState, AccessorsReadTheCode) {
     expect_throw_message<std::out_of_range>([&] { (void)s[3]; }, "invalid mode");
     expect_throw_message<std::out_of_range>([&] { (void)s[-1]; }, "invalid mode");
     expect_throw_message<std::out_of_range>([&] { s.photon2mode(3); }, "photon index out of range");
-    expect_throw_message<std::out_of_range>([&] { s.photon2mode(-1); }, "photon index out of range");
+    expect_throw_message<std::out_of_range>([&] { s.photon2mode(-1); },
+                                            "photon index out of range");
     expect_throw_message<std::out_of_range>([&] { s.mode2photon(-1); }, "mode index out of range");
     expect_throw_message<std::out_of_range>([&] { s.mode2photon(3); }, "mode index out of range");
+}
+
+TEST(FockState, TextGivesTheSameStateAsCounts) {
+    const std::vector<std::pair<std::string, Counts>> cases{{"|1,0,2>", {1, 0, 2}},
+                                                            {"  |  1 , 0 ,2 >  ", {1, 0, 2}},
+                                                            {"|>", {}},
+                                                            {"| >", {}},
+                                                            {"|1 2>", {2}},
+                                                            {"|9,0>", {9, 0}}};
+    for (const auto& [text, counts] : cases) {
+        EXPECT_EQ(FockState(text), fs(counts)) << text;
+        EXPECT_EQ(FockState(ParsedBasicState(text.c_str())), fs(counts)) << text;
+    }
+    EXPECT_EQ(FockState(std::string("|1,0,2>")).hash(), 0xcd5d99c015f881e1ULL);
+    expect_throw_message<std::invalid_argument>(
+        [] { FockState(std::string("|1,x>")); },
+        "Invalid character. Should be a digit.\n|1,x>\n  ^");
+    EXPECT_THROW(FockState(std::string("1>")), std::invalid_argument);
 }
 
 TEST(FockState, ToVectReusesTheCallersVector) {
@@ -151,7 +208,8 @@ TEST(FockState, IncrementWalksTheNaturalOrder) {
     FockState s(3, 2);
     std::vector<std::string> seen{s.to_str()};
     while (s.increment()) seen.push_back(s.to_str());
-    EXPECT_EQ(seen, (std::vector<std::string>{"|2,0,0>", "|1,1,0>", "|1,0,1>", "|0,2,0>", "|0,1,1>", "|0,0,2>"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"|2,0,0>", "|1,1,0>", "|1,0,1>", "|0,2,0>", "|0,1,1>",
+                                              "|0,0,2>"}));
     EXPECT_EQ(s, fs({2, 0, 0}));
 
     FockState vacuum(4);
@@ -182,19 +240,19 @@ TEST_P(FockStateNaturalOrder, MatchesDescendingCountOrder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, FockStateNaturalOrder,
-                         testing::Values(std::pair{1, 3}, std::pair{2, 1}, std::pair{3, 2}, std::pair{4, 8},
-                                         std::pair{4, 9}, std::pair{3, 12}, std::pair{5, 4}));
+                         testing::Values(std::pair{1, 3}, std::pair{2, 1}, std::pair{3, 2},
+                                         std::pair{4, 8}, std::pair{4, 9}, std::pair{3, 12},
+                                         std::pair{5, 4}));
 
 TEST(FockState, OrderComparesModesThenPhotonsThenCode) {
     struct Case {
         FockState smaller, larger;
     };
     const std::vector<Case> cases{
-        {fs({1}), fs({0, 0})},        // fewer modes first, whatever the photons
-        {fs({0, 0}), fs({1, 0})},     // fewer photons first
-        {fs({2, 0}), fs({1, 1})},     // photons in lower modes first
-        {fs({1, 1}), fs({0, 2})},
-        {fs({9, 0}), fs({8, 1})},     // heap codes
+        {fs({1}), fs({0, 0})},     // fewer modes first, whatever the photons
+        {fs({0, 0}), fs({1, 0})},  // fewer photons first
+        {fs({2, 0}), fs({1, 1})},  // photons in lower modes first
+        {fs({1, 1}), fs({0, 2})},    {fs({9, 0}), fs({8, 1})},  // heap codes
         {FockState(), FockState(1)},
     };
     for (const auto& [a, b] : cases) {
@@ -238,7 +296,8 @@ TEST_P(FockStateStorage, CopiesAndMovesKeepTheValue) {
     const FockState s = fs({n - 3, 1, 2});
     EXPECT_EQ(s.code().is_inline(), n <= 8);
     EXPECT_EQ(s.code().is_owned(), n > 8);
-    EXPECT_EQ(s.code().word(), n <= 8 ? static_cast<std::uint32_t>(n) : (static_cast<std::uint32_t>(n) | 0x2000u));
+    EXPECT_EQ(s.code().word(),
+              n <= 8 ? static_cast<std::uint32_t>(n) : (static_cast<std::uint32_t>(n) | 0x2000u));
 
     FockState copy = s;
     EXPECT_EQ(copy, s);
@@ -268,7 +327,9 @@ INSTANTIATE_TEST_SUITE_P(PhotonCounts, FockStateStorage, testing::Values(3, 8, 9
 
 TEST(FockState, BorrowedCodeIsDetachedByCopyMoveAndIncrement) {
     const std::vector<unsigned char> bytes{0, 0, 0, 0, 1, 1, 1, 2, 2, 3};  // |4,3,2,1>
-    auto borrowed = [&] { return FockState(4, FockState::code_t::borrow(bytes.data(), bytes.size())); };
+    auto borrowed = [&] {
+        return FockState(4, FockState::code_t::borrow(bytes.data(), bytes.size()));
+    };
 
     const FockState view = borrowed();
     EXPECT_TRUE(view.code().is_borrowed());
