@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "runtime/hash.h"
+#include "states/noisy_fock_state.h"
 #include "states/parsed_basic_state.h"
 
 namespace {
@@ -79,6 +80,14 @@ AnnotatedFockState::AnnotatedFockState(const ParsedBasicState& parsed)
 
 AnnotatedFockState::AnnotatedFockState(const std::string& text)
     : AnnotatedFockState(ParsedBasicState(text.c_str())) {}
+
+AnnotatedFockState::AnnotatedFockState(const NoisyFockState& state)
+    : AnnotatedFockState(state.state()) {
+    _annotations_from_noise(state.tags());
+}
+
+AnnotatedFockState::AnnotatedFockState(NoisyFockState&& state)
+    : AnnotatedFockState(static_cast<const NoisyFockState&>(state)) {}
 
 AnnotatedFockState::AnnotatedFockState(const AnnotatedFockState& other)
     : state_(other.state_),

@@ -16,6 +16,7 @@
 #include "states/annotation.h"
 #include "states/fock_state.h"
 
+class NoisyFockState;
 class ParsedBasicState;
 
 // A Fock state whose photons may carry an Annotation. Per mode, a list of runs (count,
@@ -39,6 +40,9 @@ class AnnotatedFockState {
     // Needs annotations in the text unless the state has no photon; noise tags are refused.
     explicit AnnotatedFockState(const ParsedBasicState& parsed);
     explicit AnnotatedFockState(const std::string& text);
+    // Each noise tag t becomes the annotation "_:t".
+    explicit AnnotatedFockState(const NoisyFockState& state);
+    explicit AnnotatedFockState(NoisyFockState&& state);
 
     AnnotatedFockState(const AnnotatedFockState& other);
     // Leaves `other` without a container: fit only to be destroyed or assigned to.
@@ -49,7 +53,7 @@ class AnnotatedFockState {
 
     int m() const { return state_.m(); }
     int n() const { return state_.n(); }
-    const FockState& fock_state() const { return state_; }
+    const FockState& state() const { return state_; }
     int operator[](int mode) const { return state_[mode]; }
     std::vector<int> to_vect() const { return state_.to_vect(); }
     void to_vect(std::vector<int>& out) const { state_.to_vect(out); }
@@ -137,7 +141,7 @@ struct fmt::formatter<AnnotatedFockState> {
     auto format(const AnnotatedFockState& state, FormatContext& ctx) const -> decltype(ctx.out()) {
         auto out = ctx.out();
         *out++ = '|';
-        const unsigned char* p = state.fock_state().data();
+        const unsigned char* p = state.state().data();
         const unsigned char* end = p + state.n();
         for (int k = 0; k < state.m(); ++k) {
             if (k) *out++ = ',';

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "states/noisy_fock_state.h"
 #include "states/parsed_basic_state.h"
 
 namespace {
@@ -379,6 +380,19 @@ TEST(AnnotatedFockState, NoiseTagsBecomeUnderscoreAnnotations) {
     EXPECT_EQ(many.to_str(), "|{_:2}2{_:5},{_:7}>");
     EXPECT_EQ(many.get_photon_annotation(1).get("_", -1), std::complex<float>(5, 0));
     EXPECT_FALSE(from_noise({0, 0}, {}).has_annotations());
+}
+
+TEST(AnnotatedFockState, FromNoisyState) {
+    NoisyFockState noisy(std::string("|{0}{1},{0}>"));
+    EXPECT_EQ(AnnotatedFockState(noisy).to_str(), "|{_:0}{_:1},{_:0}>");
+    EXPECT_EQ(AnnotatedFockState(std::move(noisy)), text("|{_:0}{_:1},{_:0}>"));
+    // Tags of several digits: tag order and text order differ, the states do not.
+    const NoisyFockState tens(FockState(Counts{3}), {10, 9, 10}, false);
+    EXPECT_EQ(AnnotatedFockState(tens).to_str(), "|{_:9}2{_:10}>");
+    EXPECT_EQ(AnnotatedFockState(tens), text("|2{_:10}{_:9}>"));
+    EXPECT_EQ(AnnotatedFockState(tens).hash(), text("|2{_:10}{_:9}>").hash());
+    EXPECT_FALSE(AnnotatedFockState(NoisyFockState()).has_annotations());
+    EXPECT_EQ(AnnotatedFockState(NoisyFockState(FockState(Counts{0, 0}))), AnnotatedFockState(2));
 }
 
 }  // namespace
