@@ -13,7 +13,7 @@ void AnnotatedFockState::_check_slice(int& start, int& end, int step, int& size,
     if (start < end && step < 1) throw std::invalid_argument("slice step must be positive");
     size = start < end ? (end - start - 1) / step + 1 : 0;
     count = 0;
-    for (unsigned char c : fock_state().code())
+    for (unsigned char c : state().code())
         count += c >= start && c < end && (c - start) % step == 0;
 }
 
