@@ -36,3 +36,12 @@ for transmittance in (0.5, 0.8, 1.0):
     splitter = np.array([[t, 1j * r], [1j * r, t]])
     coincidence = abs(ob.permanent_cx(splitter)) ** 2
     print(f"beam splitter T={transmittance:.1f}: coincidence probability {coincidence:.3f}")
+
+# Noisy and annotated states: photons of different batches, or with different annotations,
+# are distinguishable.
+noisy = ob.NoisyFockState("|{0},0,{0}{1}>")
+print("noisy:", noisy, " batches:", noisy.split_state())
+polarised = ob.AnnotatedFockState([1, 0, 1], {0: ["P:H"], 2: ["P:V"]})
+print("annotated:", polarised, " polarised:", polarised.has_polarization,
+      " plain:", polarised.__str__(show_annotations=False))
+print("noisy * annotated:", noisy * polarised)

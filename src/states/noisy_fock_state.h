@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <map>
 #include <memory>
@@ -84,6 +85,11 @@ inline NoisyFockState operator*(NoisyFockState a, NoisyFockState const& b) {
 }
 
 std::ostream& operator<<(std::ostream& os, NoisyFockState const& state);
+
+template <>
+struct std::hash<NoisyFockState> {
+    std::size_t operator()(NoisyFockState const& state) const noexcept { return state.hash(); }
+};
 
 template <>
 struct fmt::formatter<NoisyFockState> {
