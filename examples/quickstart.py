@@ -1,4 +1,6 @@
-"""A short tour of orbandile: the library configuration, seeded random draws and logging."""
+"""A short tour of orbandile: the library configuration, seeded random draws, logging and permanents."""
+
+import numpy as np
 
 import orbandile as ob
 
@@ -24,3 +26,13 @@ same = ob.FockState("|1,0,2>")
 print(state, "==", same, ":", state == same, f"({state.m} modes, {state.n} photons)")
 print("tensor product:", state * ob.FockState([0, 1]), " modes 1 onward:", state[1:])
 print("counts per mode:", list(state), " photon modes:", [state.photon2mode(i) for i in range(state.n)])
+
+# Permanents give the amplitudes of indistinguishable photons. Two photons enter the two inputs of
+# a beam splitter of transmittance T; the chance that they leave by different outputs is the
+# squared modulus of the permanent of its 2x2 matrix, (T - R)^2: zero for a balanced splitter,
+# where the photons always bunch (the Hong-Ou-Mandel dip).
+for transmittance in (0.5, 0.8, 1.0):
+    t, r = np.sqrt(transmittance), np.sqrt(1 - transmittance)
+    splitter = np.array([[t, 1j * r], [1j * r, t]])
+    coincidence = abs(ob.permanent_cx(splitter)) ** 2
+    print(f"beam splitter T={transmittance:.1f}: coincidence probability {coincidence:.3f}")

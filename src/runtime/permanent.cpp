@@ -1,0 +1,270 @@
+#include "runtime/permanent.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <future>
+#include <numeric>
+#include <stdexcept>
+#include <type_traits>
+
+#include <fmt/format.h>
+
+#include "runtime/config.h"
+#include "runtime/permanent_lanes.h"
+
+using Permanents::ColumnTable;
+using Permanents::RowSums;
+
+namespace {
+
+using Permanents::Isa;
+
+template <int Bytes, typename T>
+[[gnu::always_inline]] inline T glynn_walk(RowSums<T>& r, std::size_t n) {
+    T accumulator = r.template product<Bytes>();
+    // Focus pointers give the next column of the reflected Gray code over columns 0 ... n-2 in
+    // constant time; column n-1 keeps its + sign.
+    std::vector<unsigned char> plus(n, 1);
+    std::vector<std::size_t> focus(n);
+    std::iota(focus.begin(), focus.end(), std::size_t{0});
+    std::size_t s = 0;
+    for (;;) {
+        if (plus[s]) {
+            plus[s] = 0;
+            r.template subtract<Bytes>(s);
+        } else {
+            plus[s] = 1;
+            r.template add<Bytes>(s);
+        }
+        const T p = r.template product<Bytes>();
+        if (s == 0) {
+            accumulator -= p;
+            s = focus[1];
+            focus[1] = 1;
+            if (s >= n - 1) break;
+        } else {
+            accumulator += p;
+            focus[s] = focus[s + 1];
+            focus[s + 1] = s + 1;
+            s = 0;
+        }
+    }
+    return accumulator;
+}
+
+template <typename T>
+T glynn_baseline(RowSums<T>& r, std::size_t n) {
+    return glynn_walk<16>(r, n);
+}
+template <typename T>
+ORBANDILE_TARGET_AVX2 T glynn_avx2(RowSums<T>& r, std::size_t n) {
+    return glynn_walk<32>(r, n);
+}
+template <typename T>
+ORBANDILE_TARGET_AVX512 T glynn_avx512(RowSums<T>& r, std::size_t n) {
+    return glynn_walk<64>(r, n);
+}
+
+// Ryser's terms of the subsets with Gray-code index in [from, to), starting from the row sums of
+// the subset `from`.
+template <int Bytes, typename T>
+[[gnu::always_inline]] inline T ryser_walk(RowSums<T>& r, unsigned long from, unsigned long to,
+                                           unsigned int n) {
+    unsigned long code = from ^ (from >> 1);
+    // Ryser's sign (-1)^(n-|S|) flips at every step, as |S| changes by one.
+    bool minus = (n - static_cast<unsigned>(std::popcount(code))) & 1u;
+    using Acc = std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T>;
+    Acc accumulator{0};
+    for (unsigned long k = from;;) {
+        const Acc p = static_cast<Acc>(r.template product<Bytes>());
+        if (minus)
+            accumulator -= p;
+        else
+            accumulator += p;
+        if (++k == to) break;
+        const int column = std::countr_zero(k);
+        code ^= 1ul << column;
+        if (code >> column & 1ul)
+            r.template add<Bytes>(static_cast<std::size_t>(column));
+        else
+            r.template subtract<Bytes>(static_cast<std::size_t>(column));
+        minus = !minus;
+    }
+    return static_cast<T>(accumulator);
+}
+
+template <typename T>
+T ryser_baseline(RowSums<T>& r, unsigned long from, unsigned long to, unsigned int n) {
+    return ryser_walk<16>(r, from, to, n);
+}
+template <typename T>
+ORBANDILE_TARGET_AVX2 T ryser_avx2(RowSums<T>& r, unsigned long from, unsigned long to,
+                                   unsigned int n) {
+    return ryser_walk<32>(r, from, to, n);
+}
+template <typename T>
+ORBANDILE_TARGET_AVX512 T ryser_avx512(RowSums<T>& r, unsigned long from, unsigned long to,
+                                       unsigned int n) {
+    return ryser_walk<64>(r, from, to, n);
+}
+
+}  // namespace
+
+template <typename T>
+T permanentGlynn(const MatrixView<T>& matrix) {
+    const std::size_t n = matrix.cols();
+    const std::size_t rows = matrix.rows();
+    if (n < 1) return T(1);
+
+    const ColumnTable<T> table(matrix.data(), rows, n, matrix.outerStride());
+    RowSums<T> r(table, rows);
+    for (std::size_t j = 0; j < n; ++j) r.add(j);
+    r.scale(rows, 0.5);
+    const typename RowSums<T>::Real two(2);
+    if (n == 1) return r.template product<16>() * two;
+    switch (Permanents::selected_isa()) {
+        case Isa::avx512:
+            return glynn_avx512(r, n) * two;
+        case Isa::avx2:
+            return glynn_avx2(r, n) * two;
+        default:
+            return glynn_baseline(r, n) * two;
+    }
+}
+
+template <typename T>
+T permanentRyserRange(const T* data, unsigned long from, unsigned long to, unsigned int n) {
+    if (from >= to) return T(0);
+    if (n == 0) return from == 0 ? T(1) : T(0);
+
+    const ColumnTable<T> table(data, n, n, n);
+    RowSums<T> r(table, n);
+    for (unsigned long rest = from ^ (from >> 1); rest != 0; rest &= rest - 1)
+        r.add(static_cast<std::size_t>(std::countr_zero(rest)));
+    switch (Permanents::selected_isa()) {
+        case Isa::avx512:
+            return ryser_avx512(r, from, to, n);
+        case Isa::avx2:
+            return ryser_avx2(r, from, to, n);
+        default:
+            return ryser_baseline(r, from, to, n);
+    }
+}
+
+int dec2idxarr(std::vector<int>& list, int& change, unsigned long code, int count) {
+    change = 0;
+    if (count == 0) {
+        for (unsigned long rest = code; rest != 0; rest &= rest - 1)
+            list[count++] = std::countr_zero(rest);
+        return count;
+    }
+    if (code == 0) return 0;
+    int i = 0;
+    for (int j = 0; j < 64; ++j) {
+        const bool set = code >> j & 1ul;
+        if (set) {
+            if (i == count) {
+                list[count] = j;
+                change = j + 1;
+                return count + 1;
+            }
+            if (list[i] == j) {
+                ++i;
+                if ((code >> j >> 1) == 0) return i;
+            } else {
+                std::copy_backward(list.begin() + i, list.begin() + count,
+                                   list.begin() + count + 1);
+                list[i] = j;
+                change = j + 1;
+                return count + 1;
+            }
+        } else if (i < count && list[i] == j) {
+            std::copy(list.begin() + i + 1, list.begin() + count, list.begin() + i);
+            change = ~j;
+            return count - 1;
+        }
+    }
+    return count;
+}
+
+namespace {
+
+template <typename T>
+T ryser_threaded(const MatrixView<T>& matrix, std::size_t threads) {
+    const std::size_t n = matrix.rows();
+    if (n == 0) return T(1);
+    if (n >= 64)
+        throw std::invalid_argument(
+            fmt::format("Cannot compute the permanent of a {0}x{0} matrix with Ryser: the order "
+                        "must be below 64",
+                        n));
+    if (matrix.data() == nullptr) throw std::invalid_argument("A is null");
+
+    // The kernel reads rows packed; a strided view from C++ is packed once here.
+    RowMatrix<T> packed;
+    const T* data = matrix.data();
+    if (static_cast<std::size_t>(matrix.outerStride()) != n) {
+        packed = matrix;
+        data = packed.data();
+    }
+
+    const unsigned long total = 1ul << n;
+    const unsigned long tasks = std::min<unsigned long>(threads, total);
+    const unsigned long chunk = total / tasks;
+    std::vector<std::future<T>> futures;
+    futures.reserve(tasks);
+    unsigned long start = 1;
+    for (unsigned long i = 0; i < tasks; ++i) {
+        const unsigned long end = i + 1 < tasks ? (i + 1) * chunk : total;
+        futures.push_back(std::async(std::launch::async, permanentRyserRange<T>, data, start, end,
+                                     static_cast<unsigned>(n)));
+        start = end;
+    }
+
+    using Acc = std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T>;
+    Acc sum{0};
+    for (auto& future : futures) sum += static_cast<Acc>(future.get());
+    return static_cast<T>(sum);
+}
+
+template <typename T>
+T permanent_driver(const MatrixView<T>& matrix, const std::string& ptype) {
+    if (matrix.rows() != matrix.cols()) throw std::runtime_error("Input should have size [N,N]");
+    const Config settings = config;
+    if constexpr (std::is_same_v<T, long long>) {
+        if (ptype == "glynn") throw std::invalid_argument("Cannot use Glynn for int");
+    } else {
+        const std::uint32_t configured = settings.compute_max_thread_count;
+        if (ptype == "glynn" || (ptype.empty() && (configured == 1 || configured == 2)))
+            return permanentGlynn<T>(matrix);
+    }
+    return ryser_threaded<T>(matrix, max_thread_count(settings));
+}
+
+}  // namespace
+
+long long permanent_in(const MatrixView<long long>& matrix, const std::string& ptype) {
+    return permanent_driver<long long>(matrix, ptype);
+}
+
+double permanent_fl(const MatrixView<double>& matrix, const std::string& ptype) {
+    return permanent_driver<double>(matrix, ptype);
+}
+
+std::complex<double> permanent_cx(const MatrixView<std::complex<double>>& matrix,
+                                  const std::string& ptype) {
+    return permanent_driver<std::complex<double>>(matrix, ptype);
+}
+
+template double permanentGlynn<double>(const MatrixView<double>&);
+template std::complex<double> permanentGlynn<std::complex<double>>(
+    const MatrixView<std::complex<double>>&);
+template long long permanentRyserRange<long long>(const long long*, unsigned long, unsigned long,
+                                                  unsigned int);
+template double permanentRyserRange<double>(const double*, unsigned long, unsigned long,
+                                            unsigned int);
+template std::complex<double> permanentRyserRange<std::complex<double>>(const std::complex<double>*,
+                                                                        unsigned long,
+                                                                        unsigned long,
+                                                                        unsigned int);

@@ -1,0 +1,79 @@
+#include "runtime/permanent_lanes.h"
+
+#include <complex>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "permanent_reference.h"
+#include "runtime/config.h"
+#include "runtime/permanent.h"
+#include "runtime/sub_permanents.h"
+
+namespace {
+
+using cd = std::complex<double>;
+using cf = std::complex<float>;
+using PermanentReference::brute_force;
+using PermanentReference::random_matrix;
+using Permanents::Isa;
+
+// Every instruction-set variant of the kernels against the definition, whichever variant this
+// processor would pick by itself (variants it lacks fall back to the widest it has).
+class KernelVariants : public ::testing::TestWithParam<Isa> {
+protected:
+    void SetUp() override { Permanents::isa_limit() = GetParam(); }
+    void TearDown() override { Permanents::isa_limit() = Isa::avx512; }
+};
+
+TEST_P(KernelVariants, ExactPermanents) {
+    for (int n : {1, 2, 5, 8, 9}) {
+        std::mt19937 engine(n);
+        const auto ints = random_matrix<long long>(n, n, engine);
+        const auto reals = random_matrix<double>(n, n, engine);
+        const auto complexes = random_matrix<cd>(n, n, engine);
+        const double scale = 1e-12 * (1.0 + PermanentReference::magnitude_scale(complexes) +
+                                      PermanentReference::magnitude_scale(reals));
+        const unsigned long total = 1ul << n;
+        EXPECT_EQ(permanentRyserRange<long long>(ints.data(), 1, total, n), brute_force(ints));
+        EXPECT_NEAR(permanentRyserRange<double>(reals.data(), 1, total, n), brute_force(reals),
+                    scale);
+        EXPECT_NEAR(permanentGlynn<double>(reals), brute_force(reals), scale);
+        EXPECT_LE(std::abs(permanentRyserRange<cd>(complexes.data(), 1, total, n) -
+                           brute_force(complexes)),
+                  scale);
+        EXPECT_LE(std::abs(permanentGlynn<cd>(complexes) - brute_force(complexes)), scale);
+    }
+}
+
+TEST_P(KernelVariants, SubPermanents) {
+    for (int n : {2, 3, 4, 5, 7}) {
+        std::mt19937 engine(10 + n);
+        const auto complexes = random_matrix<cd>(n + 1, n, engine);
+        const RowMatrix<double> reals = complexes.real();
+        const RowMatrix<cf> singles = complexes.cast<cf>();
+        std::vector<double> real_out(n + 1);
+        std::vector<cd> complex_out(n + 1);
+        std::vector<cf> single_out(n + 1);
+        sub_permanents<double>(reals.data(), n, real_out.data());
+        sub_permanents<cd>(complexes.data(), n, complex_out.data());
+        sub_permanents<cf>(singles.data(), n, single_out.data());
+        for (int k = 0; k <= n; ++k) {
+            RowMatrix<cd> deleted(n, n);
+            for (int i = 0, row = 0; i <= n; ++i)
+                if (i != k) deleted.row(row++) = complexes.row(i);
+            const RowMatrix<double> deleted_real = deleted.real();
+            const cd expected = brute_force(deleted);
+            const double scale = 1.0 + PermanentReference::magnitude_scale(deleted);
+            EXPECT_NEAR(real_out[k], brute_force(deleted_real), 1e-12 * scale);
+            EXPECT_LE(std::abs(complex_out[k] - expected), 1e-12 * scale);
+            EXPECT_LE(std::abs(cd(single_out[k]) - expected), 1e-5 * scale);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(InstructionSets, KernelVariants,
+                         ::testing::Values(Isa::baseline, Isa::avx2, Isa::avx512));
+
+}  // namespace

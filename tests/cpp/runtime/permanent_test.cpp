@@ -1,0 +1,275 @@
+#include "runtime/permanent.h"
+
+#include <bit>
+#include <complex>
+#include <stdexcept>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "permanent_reference.h"
+#include "runtime/config.h"
+
+namespace {
+
+using cd = std::complex<double>;
+using PermanentReference::brute_force;
+using PermanentReference::random_matrix;
+
+// Sets the configured thread count for the scope of a test.
+class ThreadCount {
+public:
+    explicit ThreadCount(std::uint32_t count) : saved_(config.compute_max_thread_count) {
+        config.compute_max_thread_count = count;
+    }
+    ~ThreadCount() { config.compute_max_thread_count = saved_; }
+
+private:
+    std::uint32_t saved_;
+};
+
+constexpr std::uint32_t minus_one = 4294967295u;  // -1 as stored from Python
+
+long long perm(const RowMatrix<long long>& a, const std::string& ptype) {
+    return permanent_in(a, ptype);
+}
+double perm(const RowMatrix<double>& a, const std::string& ptype) {
+    return permanent_fl(a, ptype);
+}
+cd perm(const RowMatrix<cd>& a, const std::string& ptype) {
+    return permanent_cx(a, ptype);
+}
+
+template <typename T>
+void expect_close(T got, T expected, double scale) {
+    EXPECT_LE(std::abs(got - expected), 1e-12 * scale)
+        << "got " << got << ", expected " << expected;
+}
+
+// Every path against the definition, for every order up to 8 and thread counts around the
+// number of subsets.
+class PermanentAgainstDefinition : public ::testing::TestWithParam<int> {};
+
+TEST_P(PermanentAgainstDefinition, IntegerRyserIsExactForEveryThreadCount) {
+    std::mt19937 engine(100 + GetParam());
+    const auto a = random_matrix<long long>(GetParam(), GetParam(), engine);
+    const long long expected = brute_force(a);
+    for (std::uint32_t threads : {0u, 1u, 2u, 3u, 5u, 70u, 300u, minus_one}) {
+        ThreadCount scope(threads);
+        EXPECT_EQ(perm(a, ""), expected) << threads << " threads";
+        EXPECT_EQ(perm(a, "ryser"), expected) << threads << " threads";
+    }
+}
+
+template <typename T>
+void check_floating(int n, unsigned seed) {
+    std::mt19937 engine(seed);
+    const auto a = random_matrix<T>(n, n, engine);
+    const T expected = brute_force(a);
+    const double scale = std::max(1.0, PermanentReference::magnitude_scale(a));
+    expect_close(permanentGlynn<T>(a), expected, scale);
+    for (std::uint32_t threads : {0u, 1u, 2u, 3u, 5u, 70u, 300u, minus_one}) {
+        ThreadCount scope(threads);
+        expect_close(perm(a, ""), expected, scale);
+        expect_close(perm(a, "ryser"), expected, scale);
+        expect_close(perm(a, "glynn"), expected, scale);
+    }
+}
+
+TEST_P(PermanentAgainstDefinition, RealGlynnAndRyser) {
+    check_floating<double>(GetParam(), 200 + GetParam());
+}
+
+TEST_P(PermanentAgainstDefinition, ComplexGlynnAndRyser) {
+    check_floating<cd>(GetParam(), 300 + GetParam());
+}
+
+TEST_P(PermanentAgainstDefinition, RyserRangesAddUpWhateverTheSplit) {
+    const int n = GetParam();
+    if (n == 0) {
+        // Only the empty subset, whose product over no rows is 1.
+        EXPECT_EQ(permanentRyserRange<long long>(nullptr, 0, 1, 0), 1);
+        return;
+    }
+    std::mt19937 engine(400 + n);
+    const auto a = random_matrix<long long>(n, n, engine);
+    const unsigned long total = 1ul << n;
+    long long sum = 0;
+    for (unsigned long from = 1; from < total; from += 3)
+        sum += permanentRyserRange<long long>(a.data(), from, std::min(from + 3, total), n);
+    EXPECT_EQ(sum, brute_force(a));
+    EXPECT_EQ(permanentRyserRange<long long>(a.data(), 5, 5, n), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, PermanentAgainstDefinition, ::testing::Range(0, 9));
+
+// Ryser's unhalved row sums drift over 2^n Gray-code updates and its terms are large, so in
+// double precision its own relative error reaches about 1e-9 at n = 20 on such matrices.
+TEST(Permanent, GlynnAgreesWithRyserOnLargerComplexMatrices) {
+    for (int n : {9, 12, 14, 16, 18, 20})
+        for (unsigned seed = 0; seed < 3; ++seed) {
+            std::mt19937 engine(1000 * n + seed);
+            const auto a = random_matrix<cd>(n, n, engine);
+            const cd glynn = permanent_cx(a, "glynn");
+            const cd ryser = permanent_cx(a, "ryser");
+            EXPECT_LE(std::abs(glynn - ryser), (n <= 16 ? 1e-10 : 1e-8) * std::abs(ryser))
+                << "n = " << n;
+        }
+}
+
+TEST(Permanent, KnownValues) {
+    RowMatrix<long long> ones2 = RowMatrix<long long>::Ones(2, 2),
+                         ones3 = RowMatrix<long long>::Ones(3, 3);
+    RowMatrix<long long> zero_row{{1, 2, 3}, {0, 0, 0}, {4, 5, 6}};
+    RowMatrix<long long> small{{1, 2}, {3, 4}};
+    for (std::uint32_t threads : {1u, 8u}) {
+        ThreadCount scope(threads);
+        EXPECT_EQ(perm(ones2, ""), 2);
+        EXPECT_EQ(perm(ones3, ""), 6);
+        EXPECT_EQ(perm(zero_row, ""), 0);
+        EXPECT_EQ(perm(small, ""), 10);
+        EXPECT_DOUBLE_EQ(perm(RowMatrix<double>(small.cast<double>()), ""), 10.0);
+        EXPECT_EQ(perm(RowMatrix<cd>(small.cast<cd>()), ""), cd(10.0, 0.0));
+        EXPECT_DOUBLE_EQ(perm(RowMatrix<double>{{-2.5}}, ""), -2.5);
+        EXPECT_EQ(perm(RowMatrix<cd>{{cd(1.5, -2.0)}}, ""), cd(1.5, -2.0));
+    }
+}
+
+TEST(Permanent, EmptyMatrixHasPermanentOneOnEveryPath) {
+    for (std::uint32_t threads : {0u, 1u, 2u, 3u, 64u, minus_one}) {
+        ThreadCount scope(threads);
+        for (const std::string ptype : {"", "ryser", "glynn"}) {
+            EXPECT_EQ(perm(RowMatrix<double>(0, 0), ptype), 1.0);
+            EXPECT_EQ(perm(RowMatrix<cd>(0, 0), ptype), cd(1.0));
+            if (ptype != "glynn") {
+                EXPECT_EQ(perm(RowMatrix<long long>(0, 0), ptype), 1);
+            }
+        }
+    }
+}
+
+TEST(Permanent, IntegerResultsWrapModulo64Bits) {
+    std::mt19937 engine(700);
+    std::uniform_int_distribution<long long> entry(-(1ll << 40), 1ll << 40);
+    RowMatrix<long long> a(6, 6);
+    for (auto& x : a.reshaped()) x = entry(engine);
+    const long long expected = brute_force(a);
+    for (std::uint32_t threads : {1u, 3u, 64u}) {
+        ThreadCount scope(threads);
+        EXPECT_EQ(permanent_in(a), expected);
+    }
+}
+
+TEST(Permanent, NonSquareMatrixIsRefusedOnEveryPath) {
+    for (std::uint32_t threads : {0u, 1u, 4u}) {
+        ThreadCount scope(threads);
+        for (const std::string ptype : {"", "glynn", "ryser", "other"}) {
+            EXPECT_THROW(perm(RowMatrix<long long>(2, 3), ptype), std::runtime_error);
+            EXPECT_THROW(perm(RowMatrix<double>(2, 3), ptype), std::runtime_error);
+            try {
+                perm(RowMatrix<cd>(3, 2), ptype);
+                ADD_FAILURE() << "no exception";
+            } catch (const std::runtime_error& e) {
+                EXPECT_STREQ(e.what(), "Input should have size [N,N]");
+            }
+        }
+    }
+}
+
+TEST(Permanent, IntegersHaveNoGlynn) {
+    const RowMatrix<long long> a{{1, 2}, {3, 4}};
+    try {
+        permanent_in(a, "glynn");
+        ADD_FAILURE() << "no exception";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(), "Cannot use Glynn for int");
+    }
+    // Anything but the exact lower-case name, and the thread counts that pick Glynn for
+    // floating-point matrices, run Ryser.
+    for (const std::string ptype : {"Glynn", "GLYNN", " glynn", "ryser", "x"})
+        EXPECT_EQ(permanent_in(a, ptype), 10);
+    ThreadCount scope(1);
+    EXPECT_EQ(permanent_in(a), 10);
+}
+
+TEST(Permanent, RyserRefusesOrdersBeyondItsCounter) {
+    const RowMatrix<double> a = RowMatrix<double>::Zero(64, 64);
+    ThreadCount scope(4);
+    EXPECT_THROW(permanent_fl(a, "ryser"), std::invalid_argument);
+    EXPECT_THROW(permanent_in(RowMatrix<long long>::Zero(64, 64)), std::invalid_argument);
+    EXPECT_THROW(permanent_cx(RowMatrix<cd>::Zero(70, 70)), std::invalid_argument);
+}
+
+TEST(Permanent, NullDataIsRefusedOnTheRyserPath) {
+    const Eigen::Map<const RowMatrix<double>> null(nullptr, 2, 2);
+    try {
+        permanent_fl(null, "ryser");
+        ADD_FAILURE() << "no exception";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(), "A is null");
+    }
+}
+
+TEST(Permanent, StridedViewsAreReadThroughTheirStride) {
+    std::mt19937 engine(800);
+    const auto big = random_matrix<cd>(7, 9, engine);
+    const RowMatrix<cd> block = big.block(1, 2, 5, 5);
+    const MatrixView<cd> view = big.block(1, 2, 5, 5);
+    ASSERT_EQ(view.outerStride(), 9);
+    const cd expected = brute_force(block);
+    for (const std::string ptype : {"glynn", "ryser"})
+        expect_close(permanent_cx(view, ptype), expected, 1e3);
+}
+
+TEST(Permanent, ComplexOfRealMatrixMatchesReal) {
+    std::mt19937 engine(900);
+    const auto a = random_matrix<double>(7, 7, engine);
+    const RowMatrix<cd> c = a.cast<cd>();
+    for (const std::string ptype : {"glynn", "ryser"}) {
+        const cd z = permanent_cx(c, ptype);
+        EXPECT_EQ(z.imag(), 0.0);
+        EXPECT_DOUBLE_EQ(z.real(), permanent_fl(a, ptype));
+    }
+}
+
+// dec2idxarr along a Gray-code walk keeps the sorted list of set bits and names the one column
+// that changed.
+class Dec2IdxArr : public ::testing::TestWithParam<unsigned long> {};
+
+TEST_P(Dec2IdxArr, FollowsGrayCodeWalk) {
+    const unsigned long from = GetParam();
+    std::vector<int> list(12, 0);
+    int change = 99;
+    unsigned long previous = from ^ (from >> 1);
+    int count = dec2idxarr(list, change, previous, 0);
+    EXPECT_EQ(change, 0);
+    for (unsigned long k = from + 1; k < from + 300; ++k) {
+        const unsigned long code = k ^ (k >> 1);
+        count = dec2idxarr(list, change, code, count);
+        ASSERT_EQ(count, std::popcount(code));
+        std::vector<int> bits;
+        for (int j = 0; j < 12; ++j)
+            if (code >> j & 1) bits.push_back(j);
+        ASSERT_EQ(std::vector<int>(list.begin(), list.begin() + count), bits);
+        // From an empty list the call rebuilds it and reports no single change.
+        const int column = std::countr_zero(code ^ previous);
+        const int expected = previous == 0 ? 0 : code >> column & 1 ? column + 1 : -(column + 1);
+        ASSERT_EQ(change, expected) << "k = " << k;
+        previous = code;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, Dec2IdxArr, ::testing::Values(0ul, 1ul, 37ul, 1000ul));
+
+TEST(Dec2IdxArrEdges, EmptyAndUnchangedCodes) {
+    std::vector<int> list{4, 7, 0};
+    int change = 5;
+    EXPECT_EQ(dec2idxarr(list, change, 0, 0), 0);
+    EXPECT_EQ(change, 0);
+    EXPECT_EQ(dec2idxarr(list, change, 0, 2), 0);
+    EXPECT_EQ(list[0], 4);
+    EXPECT_EQ(dec2idxarr(list, change, (1ul << 4) | (1ul << 7), 2), 2);
+    EXPECT_EQ(change, 0);
+}
+
+}  // namespace
