@@ -16,9 +16,9 @@ inline constexpr unsigned long long fs_npos = 0xFFFFFFFFFFFFFFFFULL;
 // restricted to those a mask accepts. Counted at construction; the flat code buffer (n bytes per
 // state) is built on the first index-based use.
 class FsArray {
-public:
+  public:
     class const_iterator {
-    public:
+      public:
         using iterator_category = std::forward_iterator_tag;
         using value_type = FockState;
         using difference_type = std::ptrdiff_t;
@@ -35,7 +35,7 @@ public:
         }
         bool operator!=(const_iterator const& other) const { return !(*this == other); }
 
-    private:
+      private:
         void _find_next();
 
         FsArray const* _array;
@@ -68,7 +68,7 @@ public:
     // least count() entries. Returns count().
     unsigned long long norm_coefs(std::complex<double>* c) const;
 
-private:
+  private:
     unsigned long long _count_fs() const;
     FockState state_at(unsigned long long index) const;
 

@@ -36,7 +36,7 @@ struct NStrCompare {
 // little-endian in the fewest bytes that hold the larger array's indices and the all-0xFF "no
 // link" pattern. Both arrays must outlive the map.
 class FsMap {
-public:
+  public:
     static constexpr unsigned char version = 1;
 
     FsMap(FsArray const& larger, FsArray const& smaller, bool generate_now);
@@ -58,7 +58,7 @@ public:
                             std::complex<double>* out, unsigned long out_size,
                             std::complex<double> const* in, unsigned long in_size) const;
 
-private:
+  private:
     unsigned long long read(std::size_t entry) const;
 
     int _width;

@@ -9,7 +9,7 @@ class FockState;
 // Per-mode photon-count conditions over a Fock space of m modes, OR-ed together. A condition has
 // one byte per mode: "0" to "O" expect a count of 0 to 31, any other byte accepts any count.
 class FsMask {
-public:
+  public:
     FsMask(int m, int n, std::list<std::string> conditions);
     FsMask(int m, int n, std::list<std::string> conditions,
            std::vector<int> const& unbounded_modes);
@@ -26,7 +26,7 @@ public:
 
     bool operator==(FsMask const&) const = default;
 
-private:
+  private:
     void check_size(std::size_t size) const;
 
     bool _inner_match_incomplete_state(int const* counts, int photons) const;

@@ -54,7 +54,7 @@ struct End {};
 // Walks a list by index and hands out copies: the list may grow, shrink or reallocate between
 // two steps without the iterator reading freed storage.
 class ListCursor {
-public:
+  public:
     explicit ListCursor(Samples const* samples) : _samples(samples) {}
     FockState operator*() const { return (*_samples)[_index]; }
     ListCursor& operator++() {
@@ -63,7 +63,7 @@ public:
     }
     bool operator==(End) const { return _index >= _samples->size(); }
 
-private:
+  private:
     Samples const* _samples;
     std::size_t _index = 0;
 };
@@ -72,7 +72,7 @@ private:
 // may rehash the map, which would leave a live iterator dangling.
 template <typename T>
 class SnapshotCursor {
-public:
+  public:
     explicit SnapshotCursor(std::vector<T> items)
         : _items(std::make_shared<const std::vector<T>>(std::move(items))) {}
     T operator*() const { return (*_items)[_index]; }
@@ -82,7 +82,7 @@ public:
     }
     bool operator==(End) const { return _index >= _items->size(); }
 
-private:
+  private:
     std::shared_ptr<const std::vector<T>> _items;
     std::size_t _index = 0;
 };
