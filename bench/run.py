@@ -25,6 +25,10 @@ CASES = [
      "ob.permanent_cx(a)"),
     ("sub_permanents_cx 9x8 call", "import numpy as np, orbandile as ob; a = np.ones((9, 8), complex)",
      "ob.sub_permanents_cx(a)"),
+    ("SLOS all_probabilities 12 modes 4 photons",
+     "import numpy as np, orbandile as ob; s = ob.SLOS(); s.set_unitary(np.eye(12));"
+     " f = ob.FockState([1] * 4 + [0] * 8)",
+     "s.set_input_state(f); s.all_probabilities()"),
 ]
 
 

@@ -1,4 +1,7 @@
-"""A short tour of orbandile: the library configuration, seeded random draws, logging and permanents."""
+"""A short tour of orbandile: the library configuration, seeded random draws, logging, permanents and
+strong simulation with SLOS."""
+
+import itertools
 
 import numpy as np
 
@@ -45,3 +48,29 @@ polarised = ob.AnnotatedFockState([1, 0, 1], {0: ["P:H"], 2: ["P:V"]})
 print("annotated:", polarised, " polarised:", polarised.has_polarization,
       " plain:", polarised.__str__(show_annotations=False))
 print("noisy * annotated:", noisy * polarised)
+
+# SLOS computes every output probability of a unitary at once, layer by layer. On a balanced beam
+# splitter |1,1> never leaves as |1,1>: the Hong-Ou-Mandel effect.
+slos = ob.SLOS()
+slos.set_unitary(np.array([[1, 1], [1, -1]]) / np.sqrt(2))
+slos.set_input_state(ob.FockState([1, 1]))
+for output, p in zip(ob.FSArray(2, 2), slos.all_probabilities()):
+    print(f"Hong-Ou-Mandel: {output} with probability {p:.3f}")
+
+# A small boson-sampling experiment: three photons in a random 6-mode interferometer. The outputs
+# come in the natural order of FSArray; a mask keeps only the collision-free ones.
+rng = np.random.default_rng(7)
+z = rng.normal(size=(6, 6)) + 1j * rng.normal(size=(6, 6))
+q, r = np.linalg.qr(z)
+slos.set_unitary(q * (np.diag(r) / np.abs(np.diag(r))))
+slos.set_input_state(ob.FockState([1, 1, 1, 0, 0, 0]))
+probabilities = slos.all_probabilities()
+print(f"boson sampling: {len(probabilities)} outputs, total probability {sum(probabilities):.6f}")
+ranked = sorted(zip(probabilities, ob.FSArray(6, 3)), key=lambda pair: -pair[0])
+for p, output in ranked[:3]:
+    print(f"  {output}: {p:.4f}")
+collision_free = ["".join("1" if mode in modes else "0" for mode in range(6))
+                  for modes in itertools.combinations(range(6), 3)]
+slos.set_mask(ob.FSMask(6, 3, collision_free))
+print(f"collision-free outputs: {len(slos.all_probabilities())}, "
+      f"probability {sum(slos.all_probabilities()):.6f}")

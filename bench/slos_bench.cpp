@@ -1,0 +1,201 @@
+#include <malloc.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <complex>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <random>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <Eigen/QR>
+
+#include "backends/slos.h"
+#include "fockspace/fs_array.h"
+#include "runtime/permanent.h"
+
+// Live heap bytes while a benchmark asks for them, to report the peak of one query. Only the
+// plain allocation forms are replaced: the aligned ones keep their own pairing.
+namespace {
+
+std::atomic<bool> tracking{false};
+// Signed: a block allocated before tracking may be freed while tracking.
+std::atomic<long long> live_bytes{0};
+std::atomic<long long> peak_bytes{0};
+
+void* tracked_alloc(std::size_t size) {
+    void* p = std::malloc(size == 0 ? 1 : size);
+    if (!p) throw std::bad_alloc();
+    if (tracking.load(std::memory_order_relaxed)) {
+        const long long now = live_bytes += static_cast<long long>(malloc_usable_size(p));
+        long long peak = peak_bytes.load(std::memory_order_relaxed);
+        while (now > peak && !peak_bytes.compare_exchange_weak(peak, now)) {
+        }
+    }
+    return p;
+}
+
+void tracked_free(void* p) noexcept {
+    if (p && tracking.load(std::memory_order_relaxed))
+        live_bytes -= static_cast<long long>(malloc_usable_size(p));
+    std::free(p);
+}
+
+// Peak heap bytes of one call, measured from zero.
+template <typename F>
+double peak_mb(F&& f) {
+    live_bytes = 0;
+    peak_bytes = 0;
+    tracking = true;
+    f();
+    tracking = false;
+    return static_cast<double>(peak_bytes.load()) / (1 << 20);
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    return tracked_alloc(size);
+}
+void* operator new[](std::size_t size) {
+    return tracked_alloc(size);
+}
+void operator delete(void* p) noexcept {
+    tracked_free(p);
+}
+void operator delete[](void* p) noexcept {
+    tracked_free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    tracked_free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    tracked_free(p);
+}
+
+namespace {
+
+using Backend::Matrix;
+
+std::uint64_t space_size(int m, int n) {
+    std::uint64_t b = 1;
+    for (int i = 1; i <= n; ++i) b = b * static_cast<std::uint64_t>(m + i - 1) / i;
+    return b;
+}
+
+// m in {8, 12, ..., 24}, n in {3, ..., 8}, up to about 5 million output states.
+void SlosArgs(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"m", "n"})->Unit(benchmark::kMillisecond);
+    for (int m : {8, 12, 16, 20, 24})
+        for (int n = 3; n <= 8; ++n)
+            if (space_size(m, n) <= 5'000'000) b->Args({m, n});
+}
+
+// The permanent side computes one permanent per output state: kept to small spaces.
+void PermanentArgs(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"m", "n"})->Unit(benchmark::kMillisecond);
+    for (int m : {8, 12, 16, 20, 24})
+        for (int n = 3; n <= 8; ++n)
+            if (space_size(m, n) <= 100'000) b->Args({m, n});
+}
+
+Matrix haar_unitary(int m, unsigned seed) {
+    std::mt19937 engine(seed);
+    std::normal_distribution<double> normal;
+    Matrix z(m, m);
+    for (auto& x : z.reshaped()) x = {normal(engine), normal(engine)};
+    Eigen::HouseholderQR<Matrix> qr(z);
+    Matrix q = qr.householderQ();
+    for (int j = 0; j < m; ++j) q.col(j) *= qr.matrixQR()(j, j) / std::abs(qr.matrixQR()(j, j));
+    return q;
+}
+
+// One photon in each of the first n modes.
+FockState boson_sampling_input(int m, int n) {
+    std::vector<int> counts(static_cast<std::size_t>(m), 0);
+    for (int k = 0; k < n; ++k) counts[static_cast<std::size_t>(k)] = 1;
+    return FockState(counts);
+}
+
+void run_first_query(int m, int n, Matrix const& u) {
+    Backend::SLOS slos;
+    slos.setUnitary(u);
+    slos.setInputState(boson_sampling_input(m, n));
+    benchmark::DoNotOptimize(slos.computeProbabilities().data());
+}
+
+// A new back-end: layers, link tables and amplitudes all built by the query.
+void BM_SlosFirstQuery(benchmark::State& state) {
+    const int m = static_cast<int>(state.range(0)), n = static_cast<int>(state.range(1));
+    const Matrix u = haar_unitary(m, 1);
+    for (auto _ : state) run_first_query(m, n, u);
+    state.counters["outputs"] = static_cast<double>(space_size(m, n));
+    state.counters["peak_MB"] = peak_mb([&] { run_first_query(m, n, u); });
+}
+BENCHMARK(BM_SlosFirstQuery)->Apply(SlosArgs);
+
+// setUnitary resets the compiled layers too, so a new unitary costs a whole first query.
+void BM_SlosNewUnitary(benchmark::State& state) {
+    const int m = static_cast<int>(state.range(0)), n = static_cast<int>(state.range(1));
+    const Matrix unitaries[2] = {haar_unitary(m, 1), haar_unitary(m, 2)};
+    Backend::SLOS slos;
+    slos.setInputState(boson_sampling_input(m, n));
+    std::size_t i = 0;
+    for (auto _ : state) {
+        slos.setUnitary(unitaries[i++ % 2]);
+        benchmark::DoNotOptimize(slos.computeProbabilities().data());
+    }
+}
+BENCHMARK(BM_SlosNewUnitary)->Apply(SlosArgs);
+
+// Amplitudes cached: only the normalisation into probabilities.
+void BM_SlosRepeatedQuery(benchmark::State& state) {
+    const int m = static_cast<int>(state.range(0)), n = static_cast<int>(state.range(1));
+    Backend::SLOS slos;
+    slos.setUnitary(haar_unitary(m, 1));
+    slos.setInputState(boson_sampling_input(m, n));
+    slos.compile();
+    for (auto _ : state) benchmark::DoNotOptimize(slos.computeProbabilities().data());
+}
+BENCHMARK(BM_SlosRepeatedQuery)->Apply(SlosArgs);
+
+// Every output probability from its own permanent, |Perm(U[s,t])|^2 / s!, with Glynn's formula
+// on this thread; `slos_ratio` is this time over a first SLOS query.
+void BM_PermanentsAllOutputs(benchmark::State& state) {
+    using clock = std::chrono::steady_clock;
+    const int m = static_cast<int>(state.range(0)), n = static_cast<int>(state.range(1));
+    const Matrix u = haar_unitary(m, 1);
+    const FsArray outputs(m, n);
+    Matrix sub(n, n);
+
+    // Best of a few first queries, so that one cold run does not set the ratio.
+    std::chrono::duration<double> slos_time = std::chrono::hours(1);
+    for (int run = 0; run < 5; ++run) {
+        const auto start = clock::now();
+        run_first_query(m, n, u);
+        slos_time = std::min<std::chrono::duration<double>>(slos_time, clock::now() - start);
+    }
+
+    std::chrono::duration<double> total{0};
+    std::vector<double> probabilities(outputs.count());
+    for (auto _ : state) {
+        const auto start = clock::now();
+        std::size_t i = 0;
+        for (auto it = outputs.begin(); it != outputs.end(); ++it, ++i) {
+            const FockState s = *it;
+            for (int a = 0; a < n; ++a) sub.row(a) = u.row(s.photon2mode(a)).head(n);
+            probabilities[i] = std::norm(permanent_cx(sub, "glynn")) / s.prodnfact();
+        }
+        benchmark::DoNotOptimize(probabilities.data());
+        total += clock::now() - start;
+    }
+    state.counters["outputs"] = static_cast<double>(outputs.count());
+    state.counters["slos_ratio"] =
+        total.count() / static_cast<double>(state.iterations()) / slos_time.count();
+}
+BENCHMARK(BM_PermanentsAllOutputs)->Apply(PermanentArgs);
+
+}  // namespace

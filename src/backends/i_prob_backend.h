@@ -1,0 +1,38 @@
+#pragma once
+
+#include <complex>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "backends/matrix.h"
+#include "fockspace/fock_space_function.h"
+#include "fockspace/fs_mask.h"
+#include "states/fock_state.h"
+
+namespace Backend {
+
+// Strong simulation of a unitary acting on a perfect input state, over the n-photon output
+// states in natural order (restricted to those a mask accepts).
+//
+// Setters only store and invalidate; the first query computes and keeps its results until a
+// setter invalidates them. Entry i of every result belongs to getFockSpace()[i], and the output
+// space depends only on the unitary's size, the mask and the photon count, so results for inputs
+// of equal photon count line up. Not thread-safe: queries fill caches.
+class IProbBackend {
+  public:
+    virtual ~IProbBackend() = default;
+
+    virtual std::shared_ptr<IProbBackend> clone() const = 0;
+    virtual void setUnitary(Matrix unitary) = 0;
+    virtual void setInputState(FockState const& input_state) = 0;
+    virtual void setMask(std::optional<FsMask> mask) = 0;
+    virtual std::vector<FockState> getFockSpace() = 0;
+    // Valid until the next setter call or the back-end's destruction.
+    virtual std::vector<std::complex<double>> const& getAmplitudes() = 0;
+    virtual std::vector<double> computeProbabilities() = 0;
+    // One entry per output state, zero probabilities included; not renormalised.
+    virtual FockSpaceFunction computeProbabilityDistribution() = 0;
+};
+
+}  // namespace Backend

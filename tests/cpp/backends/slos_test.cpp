@@ -1,0 +1,398 @@
+#include "backends/slos.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <list>
+#include <memory>
+#include <optional>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <Eigen/QR>
+
+#include "../fockspace/fock_space_testing.h"
+#include "runtime/permanent.h"
+
+namespace {
+
+using Backend::Matrix;
+using Backend::SLOS;
+using fock_space_testing::all_counts;
+using fock_space_testing::Counts;
+using fock_space_testing::expect_throw_message;
+using cx = std::complex<double>;
+
+constexpr double tolerance = 1e-10;
+
+Matrix haar_unitary(int m, std::mt19937& engine) {
+    std::normal_distribution<double> normal;
+    Matrix z(m, m);
+    for (auto& x : z.reshaped()) x = cx(normal(engine), normal(engine));
+    Eigen::HouseholderQR<Matrix> qr(z);
+    Matrix q = qr.householderQ();
+    const Matrix r = qr.matrixQR().triangularView<Eigen::Upper>();
+    for (int j = 0; j < m; ++j) q.col(j) *= r(j, j) / std::abs(r(j, j));
+    return q;
+}
+
+Matrix beam_splitter() {
+    Matrix u(2, 2);
+    u << 1, 1, 1, -1;
+    return u / std::sqrt(2.0);
+}
+
+double factorials(Counts const& counts) {
+    double f = 1;
+    for (int c : counts)
+        for (int k = 2; k <= c; ++k) f *= k;
+    return f;
+}
+
+// Perm(U[s,t]): row j repeated s_j times, column k repeated t_k times.
+cx reference_permanent(Matrix const& u, Counts const& s, Counts const& t) {
+    std::vector<int> rows;
+    std::vector<int> cols;
+    for (std::size_t j = 0; j < s.size(); ++j) rows.insert(rows.end(), s[j], static_cast<int>(j));
+    for (std::size_t k = 0; k < t.size(); ++k) cols.insert(cols.end(), t[k], static_cast<int>(k));
+    if (rows.empty()) return 1.0;
+    Matrix sub(rows.size(), cols.size());
+    for (std::size_t a = 0; a < rows.size(); ++a)
+        for (std::size_t b = 0; b < cols.size(); ++b) sub(a, b) = u(rows[a], cols[b]);
+    return permanent_cx(sub);
+}
+
+// The membership rule of a mask on complete states, written independently of FsMask.
+bool accepted(Counts const& counts, std::vector<std::string> const& conditions,
+              std::vector<int> const& unbounded) {
+    for (auto const& condition : conditions) {
+        bool ok = true;
+        for (std::size_t j = 0; j < counts.size() && ok; ++j) {
+            const char c = condition[j];
+            if (c < '0' || c > 'O') continue;
+            const bool lower_only = std::find(unbounded.begin(), unbounded.end(),
+                                              static_cast<int>(j)) != unbounded.end();
+            ok = lower_only ? counts[j] >= c - '0' : counts[j] == c - '0';
+        }
+        if (ok) return true;
+    }
+    return false;
+}
+
+std::vector<FockState> states(std::vector<Counts> const& counts) {
+    std::vector<FockState> result;
+    for (auto const& c : counts) result.emplace_back(c);
+    return result;
+}
+
+class SlosAgainstPermanentsTest : public ::testing::TestWithParam<std::tuple<int, int, bool>> {};
+
+TEST_P(SlosAgainstPermanentsTest, EveryInputAndOutputMatchesThePermanent) {
+    const auto [m, n, masked] = GetParam();
+    std::mt19937 engine(static_cast<unsigned>(1000 * m + 10 * n + masked));
+    const Matrix u = haar_unitary(m, engine);
+
+    std::vector<std::string> conditions;
+    std::vector<int> unbounded;
+    std::vector<Counts> expected_space;
+    SLOS slos;
+    slos.setUnitary(u);
+    if (masked) {
+        std::uniform_int_distribution<int> pick(0, 7);
+        for (int c = 0; c < 2; ++c) {
+            std::string condition;
+            for (int j = 0; j < m; ++j) condition += "01* * 2 "[pick(engine)];
+            conditions.push_back(condition);
+        }
+        if (m > 1) unbounded.push_back(1);
+        slos.setMask(
+            FsMask(m, n, std::list<std::string>(conditions.begin(), conditions.end()), unbounded));
+    }
+    for (auto const& s : all_counts(m, n))
+        if (!masked || accepted(s, conditions, unbounded)) expected_space.push_back(s);
+
+    for (auto const& t : all_counts(m, n)) {
+        SCOPED_TRACE(FockState(t).to_str());
+        slos.setInputState(FockState(t));
+        const std::vector<FockState> space = slos.getFockSpace();
+        ASSERT_EQ(space, states(expected_space));
+        const auto amplitudes = slos.getAmplitudes();
+        const auto probabilities = slos.computeProbabilities();
+        const FockSpaceFunction distribution = slos.computeProbabilityDistribution();
+        ASSERT_EQ(amplitudes.size(), space.size());
+        ASSERT_EQ(probabilities.size(), space.size());
+        ASSERT_EQ(distribution.size(), space.size());
+        double total = 0;
+        for (std::size_t i = 0; i < space.size(); ++i) {
+            const Counts& s = expected_space[i];
+            const cx permanent = reference_permanent(u, s, t);
+            EXPECT_NEAR(std::abs(amplitudes[i] - permanent / factorials(s)), 0.0, tolerance);
+            EXPECT_NEAR(probabilities[i], std::norm(permanent) / (factorials(s) * factorials(t)),
+                        tolerance);
+            EXPECT_EQ(distribution.get(space[i]), probabilities[i]);
+            EXPECT_NEAR(slos.prob_be(FockState(t), space[i], std::nullopt), probabilities[i],
+                        tolerance);
+            total += probabilities[i];
+        }
+        if (!masked) {
+            EXPECT_NEAR(total, 1.0, tolerance);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, SlosAgainstPermanentsTest,
+                         ::testing::Combine(::testing::Range(1, 7), ::testing::Range(0, 5),
+                                            ::testing::Bool()));
+
+TEST(SlosTest, HongOuMandelOnABalancedBeamSplitter) {
+    SLOS slos;
+    slos.setUnitary(beam_splitter());
+    const FockState input(std::vector<int>{1, 1});
+    slos.setInputState(input);
+    EXPECT_EQ(slos.getFockSpace(), states({{2, 0}, {1, 1}, {0, 2}}));
+
+    const auto amplitudes = slos.getAmplitudes();
+    ASSERT_EQ(amplitudes.size(), 3u);
+    EXPECT_NEAR(std::abs(amplitudes[0] - 0.5), 0.0, 1e-15);
+    EXPECT_NEAR(std::abs(amplitudes[1]), 0.0, 1e-15);
+    EXPECT_NEAR(std::abs(amplitudes[2] + 0.5), 0.0, 1e-15);
+
+    const auto probabilities = slos.computeProbabilities();
+    ASSERT_EQ(probabilities.size(), 3u);
+    EXPECT_NEAR(probabilities[0], 0.5, 1e-15);
+    EXPECT_NEAR(probabilities[1], 0.0, 1e-15);
+    EXPECT_NEAR(probabilities[2], 0.5, 1e-15);
+
+    const FockSpaceFunction distribution = slos.computeProbabilityDistribution();
+    EXPECT_EQ(distribution.size(), 3u);
+    EXPECT_TRUE(distribution.contains(FockState(std::vector<int>{1, 1})));
+
+    const FockState bunched(std::vector<int>{2, 0});
+    EXPECT_NEAR(std::abs(slos.probampli_be(input, bunched, std::nullopt, true) - std::sqrt(0.5)),
+                0.0, 1e-15);
+    EXPECT_NEAR(std::abs(slos.probampli_be(input, bunched, std::nullopt, false) - 0.5), 0.0, 1e-15);
+    EXPECT_NEAR(std::abs(slos.probampli_be(input, bunched, 2, false) + 0.5), 0.0, 1e-15);
+    EXPECT_NEAR(slos.prob_be(input, bunched, std::nullopt), 0.5, 1e-15);
+}
+
+TEST(SlosTest, TheFlattenedConstructorMatchesSetUnitary) {
+    std::mt19937 engine(7);
+    const Matrix u = haar_unitary(3, engine);
+    SLOS flat(std::vector<cx>(u.data(), u.data() + u.size()), 3);
+    SLOS set;
+    set.setUnitary(u);
+    const FockState input(std::vector<int>{2, 0, 1});
+    flat.setInputState(input);
+    set.setInputState(input);
+    EXPECT_EQ(flat.getAmplitudes(), set.getAmplitudes());
+}
+
+TEST(SlosTest, InputsWithFewerModesThanTheMatrixHaveEmptyMissingModes) {
+    std::mt19937 engine(11);
+    SLOS slos;
+    slos.setUnitary(haar_unitary(3, engine));
+    slos.setInputState(FockState(std::vector<int>{1, 1, 0}));
+    const auto full = slos.computeProbabilities();
+    slos.setInputState(FockState(std::vector<int>{1, 1}));
+    EXPECT_EQ(slos.computeProbabilities(), full);
+    EXPECT_EQ(slos.getFockSpace().front(), FockState(std::vector<int>{2, 0, 0}));
+}
+
+TEST(SlosTest, ZeroPhotonsGiveTheVacuumOrNothingUnderAMaskRejectingIt) {
+    std::mt19937 engine(3);
+    SLOS slos;
+    slos.setUnitary(haar_unitary(3, engine));
+    slos.setInputState(FockState(3));
+    EXPECT_EQ(slos.getFockSpace(), std::vector<FockState>{FockState(3)});
+    EXPECT_EQ(slos.getAmplitudes(), std::vector<cx>{1.0});
+    EXPECT_EQ(slos.computeProbabilities(), std::vector<double>{1.0});
+    EXPECT_EQ(slos.computeProbabilityDistribution(), FockSpaceFunction(FockState(3), 1.0));
+
+    slos.setMask(FsMask(3, 0, "1  "));
+    EXPECT_TRUE(slos.getFockSpace().empty());
+    EXPECT_TRUE(slos.getAmplitudes().empty());
+    EXPECT_TRUE(slos.computeProbabilities().empty());
+    EXPECT_EQ(slos.computeProbabilityDistribution().size(), 0u);
+
+    // A default back-end computes the vacuum of no modes.
+    SLOS empty;
+    EXPECT_EQ(empty.getAmplitudes(), std::vector<cx>{1.0});
+    EXPECT_EQ(empty.getFockSpace(), std::vector<FockState>{FockState()});
+}
+
+TEST(SlosTest, AMaskAcceptingNoStateGivesEmptyResults) {
+    SLOS slos;
+    slos.setUnitary(beam_splitter());
+    slos.setInputState(FockState(std::vector<int>{1, 1}));
+    slos.setMask(FsMask(2, 2, "3 "));
+    EXPECT_TRUE(slos.getFockSpace().empty());
+    EXPECT_TRUE(slos.getAmplitudes().empty());
+    EXPECT_TRUE(slos.computeProbabilities().empty());
+    EXPECT_EQ(slos.computeProbabilityDistribution().size(), 0u);
+}
+
+TEST(SlosTest, QueriesComputeOnceUntilASetterInvalidates) {
+    std::mt19937 engine(5);
+    const Matrix u = haar_unitary(3, engine);
+    const FockState input(std::vector<int>{1, 0, 1});
+    SLOS slos;
+    slos.setUnitary(u);
+    slos.setInputState(input);
+    auto const& first = slos.getAmplitudes();
+    const auto values = first;
+    EXPECT_FALSE(slos.compile());
+    EXPECT_EQ(&slos.getAmplitudes(), &first);
+    slos.computeProbabilities();
+    slos.computeProbabilityDistribution();
+    EXPECT_FALSE(slos.compile());
+
+    // The same state again still discards the results.
+    slos.setInputState(input);
+    EXPECT_TRUE(slos.compile());
+    EXPECT_EQ(slos.getAmplitudes(), values);
+
+    slos.setUnitary(Matrix::Identity(3, 3));
+    EXPECT_TRUE(slos.compile());
+    EXPECT_NE(slos.getAmplitudes(), values);
+    slos.setUnitary(u);
+    EXPECT_TRUE(slos.compile());
+
+    const std::list<std::string> conditions{"1  ", " 1 "};
+    slos.setMask(FsMask(3, 2, conditions));
+    EXPECT_TRUE(slos.compile());
+    const auto masked_space = slos.getFockSpace();
+    EXPECT_EQ(masked_space, states({{1, 1, 0}, {1, 0, 1}, {0, 1, 1}}));
+    slos.setMask(FsMask(3, 2, conditions));
+    EXPECT_FALSE(slos.compile());
+    slos.setMask(FsMask(3, 2, "1  "));
+    EXPECT_TRUE(slos.compile());
+    EXPECT_EQ(slos.getFockSpace().size(), 2u);
+    slos.setMask(std::nullopt);
+    EXPECT_TRUE(slos.compile());
+    EXPECT_EQ(slos.getFockSpace().size(), 6u);
+    slos.setMask(std::nullopt);
+    EXPECT_FALSE(slos.compile());
+    EXPECT_EQ(slos.getAmplitudes(), values);
+}
+
+TEST(SlosTest, CopiesAndClonesComputeTheSameValuesIndependently) {
+    std::mt19937 engine(9);
+    SLOS slos;
+    slos.setUnitary(haar_unitary(4, engine));
+    slos.setInputState(FockState(std::vector<int>{1, 2, 0, 1}));
+    slos.setMask(FsMask(4, 4, " 1  "));
+    const auto values = slos.getAmplitudes();
+
+    SLOS copy(slos);
+    EXPECT_TRUE(copy.compile());
+    EXPECT_EQ(copy.getAmplitudes(), values);
+    const std::shared_ptr<Backend::IProbBackend> clone = slos.clone();
+    EXPECT_EQ(clone->getAmplitudes(), values);
+    EXPECT_EQ(clone->getFockSpace(), slos.getFockSpace());
+
+    copy.setInputState(FockState(std::vector<int>{0, 2, 2, 0}));
+    clone->setMask(std::nullopt);
+    EXPECT_NE(copy.getAmplitudes(), values);
+    EXPECT_NE(clone->getAmplitudes().size(), values.size());
+    EXPECT_FALSE(slos.compile());
+    EXPECT_EQ(slos.getAmplitudes(), values);
+
+    SLOS moved(std::move(copy));
+    EXPECT_FALSE(moved.compile());
+    EXPECT_EQ(moved.getFockSpace().size(), moved.getAmplitudes().size());
+}
+
+TEST(SlosTest, PerStateQueriesReadTheCacheOnly) {
+    SLOS slos;
+    slos.setUnitary(beam_splitter());
+    const FockState input(std::vector<int>{1, 1});
+    slos.setInputState(input);
+    const FockState other_count(std::vector<int>{1, 0});
+    EXPECT_EQ(slos.probampli_be(input, other_count, std::nullopt, true), cx(0.0));
+    EXPECT_THROW(slos.probampli_be(input, FockState(std::vector<int>{2, 0}), std::nullopt, true),
+                 std::out_of_range);
+    EXPECT_TRUE(slos.compile());
+
+    EXPECT_THROW(slos.probampli_be(FockState(std::vector<int>{2, 0}),
+                                   FockState(std::vector<int>{2, 0}), std::nullopt, false),
+                 std::out_of_range);
+    EXPECT_THROW(slos.probampli_be(input, FockState(std::vector<int>{2, 0}), 3, false),
+                 std::out_of_range);
+    slos.setMask(FsMask(2, 2, "1 "));
+    slos.computeProbabilities();
+    EXPECT_THROW(slos.prob_be(input, FockState(std::vector<int>{2, 0}), std::nullopt),
+                 std::out_of_range);
+    EXPECT_NEAR(slos.prob_be(input, FockState(std::vector<int>{1, 1}), std::nullopt), 0.0, 1e-15);
+}
+
+TEST(SlosTest, SizesMismatchIsReportedAtComputation) {
+    const std::string message = "Matrix/input state sizes mismatch";
+    SLOS slos;
+    slos.setUnitary(beam_splitter());
+    slos.setInputState(FockState(std::vector<int>{0, 0, 1}));
+    EXPECT_NO_THROW(slos.getFockSpace());
+    expect_throw_message<std::runtime_error>([&] { slos.getAmplitudes(); }, message);
+    expect_throw_message<std::runtime_error>([&] { slos.computeProbabilities(); }, message);
+    expect_throw_message<std::runtime_error>([&] { slos.computeProbabilityDistribution(); },
+                                             message);
+    // Extra modes without photons change nothing.
+    slos.setInputState(FockState(std::vector<int>{1, 1, 0}));
+    EXPECT_EQ(slos.computeProbabilities().size(), 3u);
+
+    slos.setUnitary(Matrix::Ones(3, 2));
+    slos.setInputState(FockState(std::vector<int>{1, 1}));
+    expect_throw_message<std::runtime_error>([&] { slos.getAmplitudes(); }, message);
+    SLOS short_flat(std::vector<cx>(3, 1.0), 2);
+    short_flat.setInputState(FockState(std::vector<int>{1, 0}));
+    expect_throw_message<std::runtime_error>([&] { short_flat.getAmplitudes(); }, message);
+    SLOS unconfigured;
+    unconfigured.setInputState(FockState(std::vector<int>{1}));
+    expect_throw_message<std::runtime_error>([&] { unconfigured.getAmplitudes(); }, message);
+}
+
+TEST(SlosTest, AFailedCompilationLeavesAUsableBackEnd) {
+    SLOS slos;
+    slos.setUnitary(beam_splitter());
+    slos.setInputState(FockState(std::vector<int>{1, 1}));
+    slos.setMask(FsMask(3, 2, "1  "));
+    EXPECT_THROW(slos.getFockSpace(), std::runtime_error);
+    EXPECT_THROW(slos.computeProbabilities(), std::runtime_error);
+    slos.setMask(FsMask(2, 2, "1 "));
+    EXPECT_EQ(slos.getFockSpace(), states({{1, 1}}));
+    ASSERT_EQ(slos.computeProbabilities().size(), 1u);
+    EXPECT_NEAR(slos.computeProbabilities()[0], 0.0, 1e-15);
+}
+
+TEST(SlosTest, NormalizeOutputMultipliesByTheFactorials) {
+    const FsArray array(2, 3, FsMask(2, 3, {"3 ", "2 ", "0 "}));
+    Eigen::VectorXd c = Eigen::VectorXd::Ones(3);
+    Backend::allProbabilitiesNormalizeOutput(c, array);
+    EXPECT_EQ(c, Eigen::Vector3d(6, 2, 6));
+
+    Eigen::VectorXd shorter = Eigen::VectorXd::Constant(2, 0.5);
+    Backend::allProbabilitiesNormalizeOutput(shorter, array);
+    EXPECT_EQ(shorter, Eigen::Vector2d(3, 1));
+
+    Eigen::VectorXd empty(0);
+    Backend::allProbabilitiesNormalizeOutput(empty, array);
+
+    Eigen::VectorXd longer = Eigen::VectorXd::Ones(4);
+    expect_throw_message<std::out_of_range>(
+        [&] { Backend::allProbabilitiesNormalizeOutput(longer, array); }, "index too large");
+    EXPECT_EQ(longer, Eigen::VectorXd::Ones(4));
+}
+
+TEST(SlosTest, NormalizeOutputLeavesTheVectorAloneOnOverflow) {
+    // |1,170> then |0,171>: 170! is the largest factorial a double holds.
+    const FsArray array(2, 171, FsMask(2, 171, std::list<std::string>{"1 ", "0 "}));
+    ASSERT_EQ(array.count(), 2u);
+    Eigen::VectorXd c = Eigen::VectorXd::Ones(2);
+    EXPECT_THROW(Backend::allProbabilitiesNormalizeOutput(c, array), std::overflow_error);
+    EXPECT_EQ(c, Eigen::VectorXd::Ones(2));
+}
+
+}  // namespace

@@ -1,0 +1,169 @@
+import copy
+import itertools
+import math
+
+import numpy as np
+import pytest
+
+import orbandile as ob
+from orbandile import SLOS, FockState, FSArray, FSMask
+
+
+def natural_order(m, n):
+    counts = [c for c in itertools.product(range(n + 1), repeat=m) if sum(c) == n]
+    return sorted(counts, reverse=True)
+
+
+def haar_unitary(m, seed):
+    rng = np.random.default_rng(seed)
+    z = (rng.normal(size=(m, m)) + 1j * rng.normal(size=(m, m))) / np.sqrt(2)
+    q, r = np.linalg.qr(z)
+    return q * (np.diag(r) / np.abs(np.diag(r)))
+
+
+def submatrix(u, s, t):
+    rows = [j for j, c in enumerate(s) for _ in range(c)]
+    cols = [k for k, c in enumerate(t) for _ in range(c)]
+    return u[np.ix_(rows, cols)]
+
+
+def factorials(counts):
+    return math.prod(math.factorial(c) for c in counts)
+
+
+def backend(u, state, mask=None):
+    slos = SLOS()
+    slos.set_unitary(u)
+    slos.set_input_state(FockState(list(state)))
+    if mask is not None:
+        slos.set_mask(mask)
+    return slos
+
+
+def test_hong_ou_mandel():
+    slos = backend(np.array([[1, 1], [1, -1]]) / np.sqrt(2), [1, 1])
+    assert slos.all_probabilities() == pytest.approx([0.5, 0, 0.5], abs=1e-15)
+    amplitudes = slos.all_amplitudes()
+    assert all(isinstance(a, complex) for a in amplitudes)
+    assert amplitudes == pytest.approx([0.5, 0, -0.5], abs=1e-15)
+
+
+@pytest.mark.parametrize("m, t, mask", [
+    (4, (1, 2, 0, 1), None),
+    (5, (1, 0, 1, 0, 1), None),
+    (4, (0, 2, 1, 0), ["1   ", "  0 "]),
+])
+def test_probabilities_are_squared_permanents(m, t, mask):
+    u = haar_unitary(m, sum(t) + m)
+    n = sum(t)
+    outputs = natural_order(m, n)
+    if mask is not None:
+        outputs = [s for s in outputs if FSMask(m, n, mask).match(FockState(list(s)), False)]
+    slos = backend(u, t, None if mask is None else FSMask(m, n, mask))
+    probabilities = slos.all_probabilities()
+    amplitudes = slos.all_amplitudes()
+    assert len(probabilities) == len(amplitudes) == len(outputs) > 0
+    for s, p, a in zip(outputs, probabilities, amplitudes):
+        permanent = ob.permanent_cx(submatrix(u, s, t))
+        assert p == pytest.approx(abs(permanent) ** 2 / (factorials(s) * factorials(t)), abs=1e-10)
+        assert a == pytest.approx(permanent / factorials(s), abs=1e-10)
+    if mask is None:
+        assert sum(probabilities) == pytest.approx(1, abs=1e-10)
+
+
+def test_mask_is_set_and_removed():
+    slos = backend(haar_unitary(3, 1), [1, 1, 0])
+    assert len(slos.all_probabilities()) == 6
+    slos.set_mask(FSMask(3, 2, ["1  "]))
+    assert len(slos.all_probabilities()) == 2
+    slos.set_mask(None)
+    assert len(slos.all_probabilities()) == 6
+    with pytest.raises(TypeError):
+        slos.set_mask("1  ")
+
+
+@pytest.mark.parametrize("u", [
+    [[1, 0], [0, 1]],
+    np.eye(2, dtype=int),
+    np.eye(2),
+    np.eye(2, dtype=np.complex64),
+])
+def test_set_unitary_converts_what_numpy_can_read(u):
+    slos = backend(u, [1, 1])
+    assert slos.all_probabilities() == pytest.approx([0, 1, 0])
+
+
+def test_sizes_mismatch_reaches_python_as_runtime_error():
+    slos = backend(np.eye(2), [0, 0, 1])
+    for query in (slos.all_amplitudes, slos.all_probabilities):
+        with pytest.raises(RuntimeError, match="^Matrix/input state sizes mismatch$"):
+            query()
+    slos.set_unitary(np.ones(3))
+    slos.set_input_state(FockState([1]))
+    with pytest.raises(RuntimeError, match="sizes mismatch"):
+        slos.all_amplitudes()
+
+
+@pytest.mark.parametrize("make_copy", [copy.copy, copy.deepcopy, lambda s: s.__deepcopy__({})])
+def test_copies_are_independent(make_copy):
+    slos = backend(haar_unitary(3, 2), [1, 0, 1], FSMask(3, 2, [" 1 ", "2  "]))
+    before = slos.all_amplitudes()
+    duplicate = make_copy(slos)
+    assert type(duplicate) is SLOS and duplicate is not slos
+    assert duplicate.all_amplitudes() == before
+    duplicate.set_input_state(FockState([2, 0, 0]))
+    duplicate.set_mask(None)
+    assert len(duplicate.all_amplitudes()) == 6
+    assert slos.all_amplitudes() == before
+
+
+def test_deepcopy_memo_must_be_a_dict():
+    with pytest.raises(TypeError):
+        SLOS().__deepcopy__([])
+
+
+@pytest.mark.parametrize("name", ["set_post_select", "set_backward", "get_index", "get_states"])
+def test_slos_has_no_methods_of_the_later_back_ends(name):
+    with pytest.raises(AttributeError):
+        getattr(SLOS(), name)
+
+
+def test_all_prob_normalize_output_scales_in_place():
+    fsa = FSArray(2, 3, FSMask(2, 3, ["3 ", "2 ", "0 "]))
+    c = np.ones(3)
+    assert ob.all_prob_normalize_output(c, fsa) is None
+    assert c.tolist() == [6, 2, 6]
+    column = np.full((3, 1), 0.5)
+    ob.all_prob_normalize_output(column, fsa)
+    assert column.ravel().tolist() == [3, 1, 3]
+    empty = np.zeros(0)
+    ob.all_prob_normalize_output(c=empty, fsa=fsa)
+    shorter = np.ones(2)
+    ob.all_prob_normalize_output(shorter, fsa)
+    assert shorter.tolist() == [6, 2]
+
+
+def test_all_prob_normalize_output_refuses_a_longer_vector_untouched():
+    c = np.ones(5)
+    with pytest.raises(IndexError, match="^index too large$"):
+        ob.all_prob_normalize_output(c, FSArray(2, 3))
+    assert c.tolist() == [1] * 5
+
+
+def read_only(a):
+    a.flags.writeable = False
+    return a
+
+
+@pytest.mark.parametrize("c", [
+    np.ones(4, dtype=np.float32),
+    read_only(np.ones(4)),
+    [1.0, 1.0, 1.0, 1.0],
+    np.ones(8)[::2],
+    np.ones(4, dtype=complex),
+])
+def test_all_prob_normalize_output_refuses_what_it_cannot_scale_in_place(c):
+    before = np.array(c, copy=True)
+    with pytest.raises(TypeError):
+        ob.all_prob_normalize_output(c, FSArray(2, 3))
+    assert np.array_equal(np.asarray(c), before)
