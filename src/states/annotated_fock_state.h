@@ -15,6 +15,7 @@
 
 #include "states/annotation.h"
 #include "states/fock_state.h"
+#include "states/state_format.h"
 
 class NoisyFockState;
 class ParsedBasicState;
@@ -126,14 +127,9 @@ struct fmt::formatter<AnnotatedFockState> {
 
     // Empty (annotations shown) or "h" (hidden).
     constexpr auto parse(format_parse_context& ctx) -> decltype(ctx.begin()) {
-        auto it = ctx.begin();
-        if (it != ctx.end() && *it == 'h') {
-            show_annotations = false;
-            ++it;
-        }
-        if (it != ctx.end() && *it != '}')
-            throw format_error(std::string("invalid format for FockState ") +
-                               std::string(ctx.begin(), ctx.end()));
+        bool plain = false;
+        auto it = StateFormat::parse(ctx, plain);
+        show_annotations = !plain;
         return it;
     }
 

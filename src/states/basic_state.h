@@ -9,6 +9,7 @@
 #include "states/annotated_fock_state.h"
 #include "states/fock_state.h"
 #include "states/noisy_fock_state.h"
+#include "states/state_format.h"
 
 // Any basic state. The alternatives are in order of richness: a state converts to a later kind,
 // never back. Equality and hash are the standard variant's (index, then the kind's own).
@@ -22,15 +23,7 @@ struct fmt::formatter<BasicState> {
 
     // Empty, or exactly "h" for the plain form without tags or annotations.
     constexpr auto parse(format_parse_context& ctx) -> decltype(ctx.begin()) {
-        auto it = ctx.begin();
-        if (it != ctx.end() && *it == 'h') {
-            plain = true;
-            ++it;
-        }
-        if (it != ctx.end() && *it != '}')
-            throw format_error(std::string("invalid format for FockState ") +
-                               std::string(ctx.begin(), ctx.end()));
-        return it;
+        return StateFormat::parse(ctx, plain);
     }
 
     template <typename FormatContext>

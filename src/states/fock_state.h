@@ -13,6 +13,7 @@
 
 #include "runtime/hash.h"
 #include "states/code_buffer.h"
+#include "states/state_format.h"
 
 class ParsedBasicState;
 
@@ -122,14 +123,10 @@ struct std::hash<FockState> {
 
 template <>
 struct fmt::formatter<FockState> {
-    // Only "h" (the plain form, which is every perfect state's form) is accepted.
+    // Empty or "h": a perfect state has only the plain form.
     constexpr auto parse(format_parse_context& ctx) -> decltype(ctx.begin()) {
-        auto it = ctx.begin();
-        if (it != ctx.end() && *it == 'h') ++it;
-        if (it != ctx.end() && *it != '}')
-            throw format_error(std::string("invalid format for FockState ") +
-                               std::string(ctx.begin(), ctx.end()));
-        return it;
+        bool plain = false;
+        return StateFormat::parse(ctx, plain);
     }
 
     template <typename FormatContext>

@@ -12,6 +12,7 @@
 #include <fmt/format.h>
 
 #include "states/fock_state.h"
+#include "states/state_format.h"
 
 class ParsedBasicState;
 
@@ -93,15 +94,9 @@ struct std::hash<NoisyFockState> {
 
 template <>
 struct fmt::formatter<NoisyFockState> {
-    // Empty: the noisy notation; only "h" characters: the plain form without tags.
+    // Empty: the noisy notation; a run of "h": the plain form without tags.
     constexpr auto parse(format_parse_context& ctx) -> decltype(ctx.begin()) {
-        auto it = ctx.begin();
-        while (it != ctx.end() && *it == 'h') ++it;
-        plain = it != ctx.begin();
-        if (it != ctx.end() && *it != '}')
-            throw format_error(std::string("invalid format for FockState ") +
-                               std::string(ctx.begin(), ctx.end()));
-        return it;
+        return StateFormat::parse(ctx, plain, true);
     }
 
     template <typename FormatContext>

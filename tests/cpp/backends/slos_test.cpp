@@ -15,16 +15,16 @@
 #include <gtest/gtest.h>
 #include <Eigen/QR>
 
-#include "../fockspace/fock_space_testing.h"
+#include "test_support.h"
 #include "runtime/permanent.h"
 
 namespace {
 
 using Backend::Matrix;
 using Backend::SLOS;
-using fock_space_testing::all_counts;
-using fock_space_testing::Counts;
-using fock_space_testing::expect_throw_message;
+using test_support::all_counts;
+using test_support::Counts;
+using test_support::expect_throw_message;
 using cx = std::complex<double>;
 
 constexpr double tolerance = 1e-10;

@@ -11,13 +11,13 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "fock_space_testing.h"
+#include "test_support.h"
 #include "fockspace/fs_array.h"
 #include "fockspace/fs_mask.h"
 
 namespace {
 
-using fock_space_testing::expect_throw_message;
+using test_support::expect_throw_message;
 
 FockState fs(std::vector<int> const& counts) {
     return FockState(counts);

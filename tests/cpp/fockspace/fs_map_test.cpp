@@ -10,10 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "fock_space_testing.h"
+#include "test_support.h"
 
-using fock_space_testing::Counts;
-using fock_space_testing::expect_throw_message;
+using test_support::Counts;
+using test_support::expect_throw_message;
 
 namespace {
 

@@ -9,12 +9,12 @@
 
 #include <gtest/gtest.h>
 
-#include "fock_space_testing.h"
+#include "test_support.h"
 #include "states/fock_state.h"
 
-using fock_space_testing::all_counts;
-using fock_space_testing::Counts;
-using fock_space_testing::expect_throw_message;
+using test_support::all_counts;
+using test_support::Counts;
+using test_support::expect_throw_message;
 
 namespace {
 

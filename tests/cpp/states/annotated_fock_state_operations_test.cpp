@@ -10,21 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include "states/annotated_fock_state.h"
 
 namespace {
 
 using Counts = std::vector<int>;
 
-template <typename Exception>
-void expect_throw_message(const std::function<void()>& f, const std::string& message) {
-    try {
-        f();
-        ADD_FAILURE() << "no exception, expected: " << message;
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.what(), message);
-    }
-}
+using test_support::expect_throw_message;
 
 AnnotatedFockState text(const std::string& s) {
     return AnnotatedFockState(s);

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include "states/noisy_fock_state.h"
 #include "states/parsed_basic_state.h"
 
@@ -22,15 +24,7 @@ namespace {
 using Counts = std::vector<int>;
 using Texts = std::map<int, std::list<std::string>>;
 
-template <typename Exception>
-void expect_throw_message(const std::function<void()>& f, const std::string& message) {
-    try {
-        f();
-        ADD_FAILURE() << "no exception, expected: " << message;
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.what(), message);
-    }
-}
+using test_support::expect_throw_message;
 
 AnnotatedFockState text(const std::string& s) {
     return AnnotatedFockState(s);

@@ -11,17 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 namespace {
 
-template <typename Exception>
-void expect_throw_message(const std::function<void()>& f, const std::string& message) {
-    try {
-        f();
-        ADD_FAILURE() << "no exception, expected: " << message;
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.what(), message);
-    }
-}
+using test_support::expect_throw_message;
 
 BasicState parse(const std::string& text) {
     return AnyFSUtils::parse(text);

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include "states/fock_state.h"
 
 namespace {
@@ -19,15 +21,7 @@ FockState fs(Counts counts) {
     return FockState(counts);
 }
 
-template <typename Exception>
-void expect_throw_message(const std::function<void()>& f, const std::string& message) {
-    try {
-        f();
-        ADD_FAILURE() << "no exception, expected: " << message;
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.what(), message);
-    }
-}
+using test_support::expect_throw_message;
 
 // A state of `photons` photons in one mode, built past the constructors' limit by merging.
 FockState crowded(int photons) {

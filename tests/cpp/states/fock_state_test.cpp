@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include "states/parsed_basic_state.h"
 
 namespace {
@@ -25,34 +27,9 @@ std::vector<unsigned char> code_of(FockState const& s) {
     return {s.code().begin(), s.code().end()};
 }
 
-template <typename Exception>
-void expect_throw_message(const std::function<void()>& f, const std::string& message) {
-    try {
-        f();
-        ADD_FAILURE() << "no exception, expected: " << message;
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.what(), message);
-    }
-}
+using test_support::expect_throw_message;
 
-// Every count vector of m modes holding n photons, in descending lexicographic order.
-std::vector<Counts> all_states(int m, int n) {
-    std::vector<Counts> states;
-    Counts counts(static_cast<std::size_t>(m), 0);
-    std::function<void(int, int)> fill = [&](int mode, int left) {
-        if (mode == m - 1) {
-            counts[static_cast<std::size_t>(mode)] = left;
-            states.push_back(counts);
-            return;
-        }
-        for (int c = left; c >= 0; --c) {
-            counts[static_cast<std::size_t>(mode)] = c;
-            fill(mode + 1, left - c);
-        }
-    };
-    fill(0, n);
-    return states;
-}
+using test_support::all_counts;
 
 }  // namespace
 
@@ -222,7 +199,7 @@ class FockStateNaturalOrder : public testing::TestWithParam<std::pair<int, int>>
 // Against a brute-force enumeration; 9 and more photons exercise the owned heap code.
 TEST_P(FockStateNaturalOrder, MatchesDescendingCountOrder) {
     const auto [m, n] = GetParam();
-    const std::vector<Counts> expected = all_states(m, n);
+    const std::vector<Counts> expected = all_counts(m, n);
     FockState s(m, n);
     std::size_t i = 0;
     FockState previous;

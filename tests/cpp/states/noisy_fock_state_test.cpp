@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include "states/parsed_basic_state.h"
 
 namespace {
@@ -50,15 +52,7 @@ Tags tags_of(NoisyFockState const& s) {
     return Tags(s.tags(), s.tags() + s.n());
 }
 
-template <typename Exception>
-void expect_throw_message(const std::function<void()>& f, const std::string& message) {
-    try {
-        f();
-        ADD_FAILURE() << "no exception, expected: " << message;
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.what(), message);
-    }
-}
+using test_support::expect_throw_message;
 
 // Random canonical states (tags ascending within a mode), many with more than 8 photons.
 std::vector<Modes> random_models(unsigned seed, int count) {

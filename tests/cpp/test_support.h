@@ -8,7 +8,8 @@
 
 #include "states/fock_state.h"
 
-namespace fock_space_testing {
+// Helpers shared by the C++ tests.
+namespace test_support {
 
 using Counts = std::vector<int>;
 
@@ -46,4 +47,4 @@ void expect_throw_message(const std::function<void()>& f, const std::string& mes
     }
 }
 
-}  // namespace fock_space_testing
+}  // namespace test_support
