@@ -2,6 +2,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include "python/opaque_types.h"
+
 // Registration functions, one per domain; module.cpp calls them in the module's fixed order.
 namespace Python {
 

@@ -41,7 +41,7 @@ NoisyFockState::NoisyFockState(FockState const& fs)
 NoisyFockState::NoisyFockState(FockState&& fs)
     : state_(std::move(fs)), tags_(zero_tags(state_.code().size())) {}
 
-NoisyFockState::NoisyFockState(FockState const& fs, Tags&& tags) noexcept
+NoisyFockState::NoisyFockState(FockState const& fs, Tags&& tags)
     : state_(fs), tags_(std::move(tags)) {}
 
 NoisyFockState::NoisyFockState(FockState&& fs, Tags&& tags) noexcept

@@ -26,7 +26,7 @@ class NoisyFockState {
     explicit NoisyFockState(FockState const& fs);
     explicit NoisyFockState(FockState&& fs);
     // Takes the tags over unchecked and unsorted: n of them, or null when there is no photon.
-    NoisyFockState(FockState const& fs, std::unique_ptr<unsigned char[]>&& tags) noexcept;
+    NoisyFockState(FockState const& fs, std::unique_ptr<unsigned char[]>&& tags);
     NoisyFockState(FockState&& fs, std::unique_ptr<unsigned char[]>&& tags) noexcept;
     // One tag per photon, photons ordered by mode; sorted within each mode unless the caller
     // says they already are.

@@ -1,0 +1,161 @@
+#include "fockspace/fs_mask.h"
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "states/fock_state.h"
+
+namespace {
+
+constexpr unsigned char first_count_byte = 0x30;
+constexpr unsigned char last_count_byte = 0x4F;
+
+inline bool is_count(unsigned char c) {
+    return c >= first_count_byte && c <= last_count_byte;
+}
+
+inline unsigned char const* bytes(std::string const& s) {
+    return reinterpret_cast<unsigned char const*>(s.data());
+}
+
+}  // namespace
+
+FsMask::FsMask(int m, int n, std::list<std::string> conditions)
+    : _m(m), _n(n), _conditions(std::move(conditions)) {
+    if (_conditions.empty()) throw std::invalid_argument("FsMask: empty condition list");
+    for (auto const& condition : _conditions)
+        if (m < 0 || condition.size() != static_cast<std::size_t>(m))
+            throw std::invalid_argument("Inconsistent condition length");
+}
+
+FsMask::FsMask(int m, int n, std::list<std::string> conditions,
+               std::vector<int> const& unbounded_modes)
+    : FsMask(m, n, std::move(conditions)) {
+    parse_limits(unbounded_modes);
+}
+
+FsMask::FsMask(int m, int n, std::string const& condition) : _m(m), _n(n) {
+    if (m < 0 || condition.size() != static_cast<std::size_t>(m))
+        throw std::invalid_argument("Inconsistent condition length");
+    _conditions.push_back(condition);
+}
+
+FsMask::FsMask(int m, int n, std::string const& condition, std::vector<int> const& unbounded_modes)
+    : FsMask(m, n, condition) {
+    parse_limits(unbounded_modes);
+}
+
+void FsMask::parse_limits(std::vector<int> const& unbounded_modes) {
+    std::vector<bool> bits(static_cast<std::size_t>(_m), false);
+    for (int mode : unbounded_modes)
+        if (mode >= 0 && mode < _m) bits[static_cast<std::size_t>(mode)] = true;
+    _unbounded = std::move(bits);
+}
+
+void FsMask::check_size(std::size_t size) const {
+    if (_m < 0 || size != static_cast<std::size_t>(_m))
+        throw std::runtime_error(fmt::format(
+            "FsMask::match(): incoherent sizes: FsMask m = {} / FockState m = {}", _m, size));
+}
+
+bool FsMask::match(FockState const& fs, bool allow_missing) const {
+    if (fs.m() != _m)
+        throw std::runtime_error(fmt::format(
+            "FsMask::match(): incoherent sizes: FsMask m = {} / FockState m = {}", _m, fs.m()));
+    // Codes address at most 256 modes, so counters on the stack serve every mask that can see a
+    // photon; only wider (photon-less tail) masks fall back to the heap.
+    std::array<int, 256> local;
+    std::vector<int> wide;
+    int* counts = local.data();
+    if (_m > static_cast<int>(local.size())) {
+        wide.resize(static_cast<std::size_t>(_m));
+        counts = wide.data();
+    }
+    std::fill_n(counts, _m, 0);
+    unsigned char const* code = fs.data();
+    const int n = fs.n();
+    for (int i = 0; i < n; ++i)
+        if (code[i] < _m) ++counts[code[i]];
+    if (allow_missing)
+        return _unbounded.empty() ? _inner_match_incomplete_state(counts, n)
+                                  : _inner_match_incomplete_state_no_limit(counts, n);
+    return _unbounded.empty() ? _inner_match_exact(counts) : _inner_match_no_limit(counts);
+}
+
+bool FsMask::inner_match_incomplete_state(std::vector<int> const& counts, int photons) const {
+    check_size(counts.size());
+    return _unbounded.empty() ? _inner_match_incomplete_state(counts.data(), photons)
+                              : _inner_match_incomplete_state_no_limit(counts.data(), photons);
+}
+
+bool FsMask::inner_match_exact(std::vector<int> const& counts) const {
+    check_size(counts.size());
+    return _unbounded.empty() ? _inner_match_exact(counts.data())
+                              : _inner_match_no_limit(counts.data());
+}
+
+bool FsMask::_inner_match_incomplete_state(int const* counts, int photons) const {
+    for (auto const& condition : _conditions) {
+        unsigned char const* c = bytes(condition);
+        long long budget = static_cast<long long>(_n) - photons;
+        int i = 0;
+        for (; i < _m; ++i) {
+            if (!is_count(c[i])) continue;
+            const int expected = c[i] - first_count_byte;
+            if (counts[i] > expected) break;
+            budget -= expected - counts[i];
+            if (budget < 0) break;
+        }
+        if (i == _m && budget >= 0) return true;
+    }
+    return false;
+}
+
+bool FsMask::_inner_match_incomplete_state_no_limit(int const* counts, int photons) const {
+    for (auto const& condition : _conditions) {
+        unsigned char const* c = bytes(condition);
+        long long budget = static_cast<long long>(_n) - photons;
+        int i = 0;
+        for (; i < _m; ++i) {
+            if (!is_count(c[i])) continue;
+            const int expected = c[i] - first_count_byte;
+            if (counts[i] > expected) {
+                if (_unbounded[i]) continue;
+                break;
+            }
+            budget -= expected - counts[i];
+            if (budget < 0) break;
+        }
+        if (i == _m && budget >= 0) return true;
+    }
+    return false;
+}
+
+bool FsMask::_inner_match_exact(int const* counts) const {
+    for (auto const& condition : _conditions) {
+        unsigned char const* c = bytes(condition);
+        int i = 0;
+        for (; i < _m; ++i)
+            if (is_count(c[i]) && counts[i] != c[i] - first_count_byte) break;
+        if (i == _m) return true;
+    }
+    return false;
+}
+
+bool FsMask::_inner_match_no_limit(int const* counts) const {
+    for (auto const& condition : _conditions) {
+        unsigned char const* c = bytes(condition);
+        int i = 0;
+        for (; i < _m; ++i) {
+            if (!is_count(c[i])) continue;
+            const int expected = c[i] - first_count_byte;
+            if (_unbounded[i] ? counts[i] < expected : counts[i] != expected) break;
+        }
+        if (i == _m) return true;
+    }
+    return false;
+}

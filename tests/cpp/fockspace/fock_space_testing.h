@@ -1,0 +1,49 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "states/fock_state.h"
+
+namespace fock_space_testing {
+
+using Counts = std::vector<int>;
+
+// Every count vector of m modes holding n photons, in descending lexicographic order: the
+// reference for the natural order, built without FockState::increment.
+inline std::vector<Counts> all_counts(int m, int n) {
+    std::vector<Counts> states;
+    if (m == 0) {
+        if (n == 0) states.emplace_back();
+        return states;
+    }
+    Counts counts(static_cast<std::size_t>(m), 0);
+    std::function<void(int, int)> fill = [&](int mode, int left) {
+        if (mode == m - 1) {
+            counts[static_cast<std::size_t>(mode)] = left;
+            states.push_back(counts);
+            return;
+        }
+        for (int c = left; c >= 0; --c) {
+            counts[static_cast<std::size_t>(mode)] = c;
+            fill(mode + 1, left - c);
+        }
+    };
+    fill(0, n);
+    return states;
+}
+
+template <typename Exception>
+void expect_throw_message(const std::function<void()>& f, const std::string& message) {
+    try {
+        f();
+        ADD_FAILURE() << "no exception, expected: " << message;
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.what(), message);
+    }
+}
+
+}  // namespace fock_space_testing
