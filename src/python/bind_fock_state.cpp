@@ -9,6 +9,7 @@
 #include "python/opaque_types.h"
 #include "python/slice_bounds.h"
 #include "runtime/combinatorics.h"
+#include "states/annotated_fock_state.h"
 #include "states/fock_state.h"
 #include "states/noisy_fock_state.h"
 #include "states/parsed_basic_state.h"
@@ -94,8 +95,14 @@ void bind_fock_state(py::module_& m) {
             "__mul__",
             [](FockState const& a, NoisyFockState const& b) { return NoisyFockState(a) * b; },
             py::is_operator())
-        // The AnnotatedFockState product, then the scalar products giving a StateVector (complex,
-        // float, int), belong here, before __imul__.
+        .def(
+            "__mul__",
+            [](FockState const& a, AnnotatedFockState const& b) {
+                return AnnotatedFockState(a) * b;
+            },
+            py::is_operator())
+        // The scalar products giving a StateVector (complex, float, int) belong here, before
+        // __imul__.
         .def(
             "__imul__",
             [](FockState& self, FockState const& other) -> FockState& { return self *= other; },
@@ -108,7 +115,10 @@ void bind_fock_state(py::module_& m) {
             merge_doc)
         .def("merge", [](FockState const& self,
                          NoisyFockState const& other) { return NoisyFockState(self).merge(other); })
-        // merge with an AnnotatedFockState belongs here.
+        .def("merge",
+             [](FockState const& self, AnnotatedFockState const& other) {
+                 return AnnotatedFockState(self).merge(other);
+             })
         .def("__getitem__", &FockState::operator[], py::arg("mk"))
         .def("__getitem__",
              [](FockState const& self, py::slice const& slice) {
@@ -120,7 +130,11 @@ void bind_fock_state(py::module_& m) {
                  const SliceBounds b = adjust_unit_step(slice, self.m());
                  return NoisyFockState(self).set_slice(other, b.start, b.stop);
              })
-        // set_slice with (slice, AnnotatedFockState) belongs here.
+        .def("set_slice",
+             [](FockState const& self, py::slice const& slice, AnnotatedFockState const& other) {
+                 const SliceBounds b = adjust_unit_step(slice, self.m());
+                 return AnnotatedFockState(self).set_slice(other, b.start, b.stop);
+             })
         .def("set_slice",
              [](FockState const& self, py::slice const& slice, FockState const& other) {
                  const SliceBounds b = adjust_unit_step(slice, self.m());
@@ -134,7 +148,10 @@ void bind_fock_state(py::module_& m) {
             set_slice_doc)
         .def("set_slice", [](FockState const& self, NoisyFockState const& other, int start,
                              int end) { return NoisyFockState(self).set_slice(other, start, end); })
-        // set_slice with (AnnotatedFockState, int, int) belongs here.
+        .def("set_slice",
+             [](FockState const& self, AnnotatedFockState const& other, int start, int end) {
+                 return AnnotatedFockState(self).set_slice(other, start, end);
+             })
         .def("slice", &FockState::slice)
         .def("remove_modes", &FockState::remove_modes, py::arg("modes"),
              "\n:param modes: The list of modes to remove.\n:return: A new state with only the "
@@ -184,7 +201,17 @@ void bind_fock_state(py::module_& m) {
             "\n:param tag: The noise tag to inject in this state\n:return: A NoisyFockState where "
             "photons are at the "
             "same position than in `self`, all with the specified noise tag.\n")
-        // inject_annotation with an Annotation belongs here.
+        .def(
+            "inject_annotation",
+            [](FockState const& self, Annotation const& annot) {
+                AnnotatedFockState state{FockState(self)};
+                state.inject_annotation(annot);
+                return state;
+            },
+            py::arg("annot"),
+            "\n:param annot: The annotation to inject\n:return: A new state where photons are at "
+            "the "
+            "same position and are all annotated with ``annot``\n")
         .def("partition", &Utils::partition, py::arg("vector"))
         .def("threshold_detection",
              [](FockState const& self) { return self.threshold_detection(); })

@@ -8,6 +8,7 @@
 #include "python/mode_iterator.h"
 #include "python/opaque_types.h"
 #include "python/slice_bounds.h"
+#include "states/annotated_fock_state.h"
 #include "states/noisy_fock_state.h"
 #include "states/parsed_basic_state.h"
 
@@ -103,7 +104,11 @@ void bind_noisy_fock_state(py::module_& m) {
                  const SliceBounds b = adjust_unit_step(slice, self.m());
                  return self.set_slice(Noisy(other), b.start, b.stop);
              })
-        // set_slice with (slice, AnnotatedFockState) belongs here.
+        .def("set_slice",
+             [](Noisy const& self, py::slice const& slice, AnnotatedFockState const& other) {
+                 const SliceBounds b = adjust_unit_step(slice, self.m());
+                 return AnnotatedFockState(self).set_slice(other, b.start, b.stop);
+             })
         .def("set_slice",
              [](Noisy const& self, py::slice const& slice, Noisy const& other) {
                  const SliceBounds b = adjust_unit_step(slice, self.m());
@@ -112,7 +117,10 @@ void bind_noisy_fock_state(py::module_& m) {
         .def("set_slice", [](Noisy const& self, FockState const& other, int start,
                              int end) { return self.set_slice(Noisy(other), start, end); })
         .def("set_slice", &Noisy::set_slice, set_slice_doc)
-        // set_slice with (AnnotatedFockState, int, int) belongs here.
+        .def("set_slice",
+             [](Noisy const& self, AnnotatedFockState const& other, int start, int end) {
+                 return AnnotatedFockState(self).set_slice(other, start, end);
+             })
         .def("slice", &Noisy::slice)
         .def("remove_modes", &Noisy::remove_modes, py::arg("modes"),
              "\n:param modes: The list of modes to remove.\n:return: A new state with only the "
@@ -131,8 +139,12 @@ void bind_noisy_fock_state(py::module_& m) {
             py::is_operator())
         .def(
             "__mul__", [](Noisy const& a, Noisy const& b) { return a * b; }, py::is_operator())
-        // The AnnotatedFockState product, then the scalar products giving a StateVector (complex,
-        // float, int, each as __mul__ and __rmul__), belong here.
+        .def(
+            "__mul__",
+            [](Noisy const& a, AnnotatedFockState const& b) { return AnnotatedFockState(a) * b; },
+            py::is_operator())
+        // The scalar products giving a StateVector (complex, float, int, each as __mul__ and
+        // __rmul__) belong here.
         .def(
             "__imul__",
             [](Noisy& self, FockState const& other) -> Noisy& { return self *= Noisy(other); },
@@ -187,7 +199,10 @@ void bind_noisy_fock_state(py::module_& m) {
         .def("merge", &Noisy::merge, merge_doc)
         .def("merge",
              [](Noisy const& self, FockState const& other) { return self.merge(Noisy(other)); })
-        // merge with an AnnotatedFockState belongs here.
+        .def("merge",
+             [](Noisy const& self, AnnotatedFockState const& other) {
+                 return AnnotatedFockState(self).merge(other);
+             })
         .def("threshold_detection",
              [](Noisy const& self) { return self.state().threshold_detection(); })
         .def(
