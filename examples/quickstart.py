@@ -24,3 +24,10 @@ same = ob.FockState("|1,0,2>")
 print(state, "==", same, ":", state == same, f"({state.m} modes, {state.n} photons)")
 print("tensor product:", state * ob.FockState([0, 1]), " modes 1 onward:", state[1:])
 print("counts per mode:", list(state), " photon modes:", [state.photon2mode(i) for i in range(state.n)])
+
+# Superpositions: measuring mode 0 collapses it and leaves the rest, sampling draws basis states.
+sv = ob.StateVector("|0,1,1>") + ob.StateVector("|1,1,0>") + 1j * ob.FockState([1, 0, 1])
+print("superposition:", sv)
+for outcome, (p, rest) in sorted(sv.measure([0]).items(), key=lambda item: str(item[0])):
+    print(f"  mode 0 reads {outcome} with probability {p:.3f}, leaving {rest}")
+print("samples:", [str(s) for s in sv.samples(5)])
