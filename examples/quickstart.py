@@ -25,6 +25,15 @@ print(state, "==", same, ":", state == same, f"({state.m} modes, {state.n} photo
 print("tensor product:", state * ob.FockState([0, 1]), " modes 1 onward:", state[1:])
 print("counts per mode:", list(state), " photon modes:", [state.photon2mode(i) for i in range(state.n)])
 
+# Noisy and annotated states: photons of different batches, or with different annotations,
+# are distinguishable.
+noisy = ob.NoisyFockState("|{0},0,{0}{1}>")
+print("noisy:", noisy, " batches:", noisy.split_state())
+polarised = ob.AnnotatedFockState([1, 0, 1], {0: ["P:H"], 2: ["P:V"]})
+print("annotated:", polarised, " polarised:", polarised.has_polarization,
+      " plain:", polarised.__str__(show_annotations=False))
+print("noisy * annotated:", noisy * polarised)
+
 # Superpositions: measuring mode 0 collapses it and leaves the rest, sampling draws basis states.
 sv = ob.StateVector("|0,1,1>") + ob.StateVector("|1,1,0>") + 1j * ob.FockState([1, 0, 1])
 print("superposition:", sv)
