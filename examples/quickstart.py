@@ -49,6 +49,13 @@ print("annotated:", polarised, " polarised:", polarised.has_polarization,
       " plain:", polarised.__str__(show_annotations=False))
 print("noisy * annotated:", noisy * polarised)
 
+# Superpositions: measuring mode 0 collapses it and leaves the rest, sampling draws basis states.
+sv = ob.StateVector("|0,1,1>") + ob.StateVector("|1,1,0>") + 1j * ob.FockState([1, 0, 1])
+print("superposition:", sv)
+for outcome, (p, rest) in sorted(sv.measure([0]).items(), key=lambda item: str(item[0])):
+    print(f"  mode 0 reads {outcome} with probability {p:.3f}, leaving {rest}")
+print("samples:", [str(s) for s in sv.samples(5)])
+
 # SLOS computes every output probability of a unitary at once, layer by layer. On a balanced beam
 # splitter |1,1> never leaves as |1,1>: the Hong-Ou-Mandel effect.
 slos = ob.SLOS()

@@ -9,6 +9,7 @@
 #include "python/mode_iterator.h"
 #include "python/opaque_types.h"
 #include "python/slice_bounds.h"
+#include "python/state_arithmetic.h"
 #include "states/annotated_fock_state.h"
 #include "states/noisy_fock_state.h"
 #include "states/parsed_basic_state.h"
@@ -119,7 +120,8 @@ void bind_annotated_fock_state(py::module_& m) {
             py::is_operator())
         .def(
             "__mul__", [](Annotated const& a, Annotated const& b) { return a * b; },
-            py::is_operator())
+            py::is_operator());
+    def_scalar_products<Annotated>(cls)
         .def(
             "__imul__",
             [](Annotated& self, FockState const& other) -> Annotated& {
@@ -135,7 +137,8 @@ void bind_annotated_fock_state(py::module_& m) {
         .def(
             "__imul__",
             [](Annotated& self, Annotated const& other) -> Annotated& { return self *= other; },
-            py::is_operator())
+            py::is_operator());
+    def_sums<Annotated>(cls)
         .def("__pow__", &Annotated::pow)
         .def("merge", &Annotated::merge, merge_doc)
         .def("merge", [](Annotated const& self,

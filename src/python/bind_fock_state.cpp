@@ -8,6 +8,7 @@
 #include "python/mode_iterator.h"
 #include "python/opaque_types.h"
 #include "python/slice_bounds.h"
+#include "python/state_arithmetic.h"
 #include "runtime/combinatorics.h"
 #include "states/annotated_fock_state.h"
 #include "states/fock_state.h"
@@ -100,14 +101,13 @@ void bind_fock_state(py::module_& m) {
             [](FockState const& a, AnnotatedFockState const& b) {
                 return AnnotatedFockState(a) * b;
             },
-            py::is_operator())
-        // The scalar products giving a StateVector (complex, float, int) belong here, before
-        // __imul__.
+            py::is_operator());
+    def_scalar_products<FockState>(fock_state)
         .def(
             "__imul__",
             [](FockState& self, FockState const& other) -> FockState& { return self *= other; },
-            py::is_operator())
-        // __add__, __sub__ (FockState, NoisyFockState, AnnotatedFockState) and __neg__ belong here.
+            py::is_operator());
+    def_sums<FockState>(fock_state)
         .def("__pow__", &FockState::pow)
         .def(
             "merge",

@@ -8,6 +8,7 @@
 #include "python/mode_iterator.h"
 #include "python/opaque_types.h"
 #include "python/slice_bounds.h"
+#include "python/state_arithmetic.h"
 #include "states/annotated_fock_state.h"
 #include "states/noisy_fock_state.h"
 #include "states/parsed_basic_state.h"
@@ -142,17 +143,16 @@ void bind_noisy_fock_state(py::module_& m) {
         .def(
             "__mul__",
             [](Noisy const& a, AnnotatedFockState const& b) { return AnnotatedFockState(a) * b; },
-            py::is_operator())
-        // The scalar products giving a StateVector (complex, float, int, each as __mul__ and
-        // __rmul__) belong here.
+            py::is_operator());
+    def_scalar_products<Noisy>(noisy)
         .def(
             "__imul__",
             [](Noisy& self, FockState const& other) -> Noisy& { return self *= Noisy(other); },
             py::is_operator())
         .def(
             "__imul__", [](Noisy& self, Noisy const& other) -> Noisy& { return self *= other; },
-            py::is_operator())
-        // __add__, __sub__ (FockState, NoisyFockState, AnnotatedFockState) and __neg__ belong here.
+            py::is_operator());
+    def_sums<Noisy>(noisy)
         .def("__pow__", &Noisy::pow)
         .def(
             "__eq__", [](Noisy const& a, Noisy const& b) { return a == b; }, py::is_operator())

@@ -33,12 +33,16 @@ double factorial_product(FockState const& s) {
 
 }  // namespace
 
+namespace {
+
 struct SpaceCase {
     const char* name;
     int m;
     int n;
     std::optional<FsMask> mask;
 };
+
+}  // namespace
 
 class FsArraySpace : public testing::TestWithParam<SpaceCase> {};
 

@@ -40,6 +40,8 @@ Complex permanent(std::vector<std::vector<Complex>> const& a) {
 
 }  // namespace
 
+namespace {
+
 struct LinkCase {
     const char* name;
     int m;
@@ -47,6 +49,8 @@ struct LinkCase {
     std::optional<FsMask> larger_mask;
     std::optional<FsMask> smaller_mask;
 };
+
+}  // namespace
 
 class FsMapLinks : public testing::TestWithParam<LinkCase> {};
 
@@ -113,11 +117,15 @@ TEST(FsMap, MaskedOutSumStatesHaveNoLink) {
     EXPECT_EQ(map.get(1, 1), fs_npos);
 }
 
+namespace {
+
 struct WidthCase {
     int m;
     int n;
     int width;
 };
+
+}  // namespace
 
 class FsMapWidth : public testing::TestWithParam<WidthCase> {};
 

@@ -26,6 +26,8 @@ FsMask make_mask(int m, int n, std::list<std::string> conditions,
 
 }  // namespace
 
+namespace {
+
 struct MatchCase {
     const char* name;
     int m;
@@ -36,6 +38,8 @@ struct MatchCase {
     bool allow_missing;
     bool expected;
 };
+
+}  // namespace
 
 class FsMaskMatch : public testing::TestWithParam<MatchCase> {};
 

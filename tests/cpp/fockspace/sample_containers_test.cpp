@@ -26,10 +26,14 @@ std::string joined(std::size_t count) {
 
 }  // namespace
 
+namespace {
+
 struct SamplesTextCase {
     std::size_t size;
     std::string expected;
 };
+
+}  // namespace
 
 class SamplesText : public testing::TestWithParam<SamplesTextCase> {};
 

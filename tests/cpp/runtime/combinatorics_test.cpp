@@ -189,11 +189,15 @@ TEST(GetCombinations, CountsMultinomialWaysOverVectorElements) {
     }
 }
 
+namespace {
+
 struct PartitionCase {
     Counts state;
     std::vector<int> sizes;
     std::set<std::vector<Counts>> expected;
 };
+
+}  // namespace
 
 class Partition : public testing::TestWithParam<PartitionCase> {};
 

@@ -33,11 +33,15 @@ using test_support::all_counts;
 
 }  // namespace
 
+namespace {
+
 struct ConstructorErrorCase {
     const char* name;
     std::function<void()> build;
     const char* message;
 };
+
+}  // namespace
 
 class FockStateConstructorError : public testing::TestWithParam<ConstructorErrorCase> {};
 

@@ -82,12 +82,16 @@ void normalise(int& start, int& end, int m) {
 
 }  // namespace
 
+namespace {
+
 struct TextCase {
     const char* name;
     NoisyFockState state;
     const char* noisy_text;
     const char* plain_text;
 };
+
+}  // namespace
 
 class NoisyFockStateText : public testing::TestWithParam<TextCase> {};
 
@@ -129,12 +133,16 @@ TEST(NoisyFockState, OtherFormatSpecificationsAreRefused) {
     }
 }
 
+namespace {
+
 struct ParseCase {
     const char* text;
     int m;
     Tags code;
     Tags tags;
 };
+
+}  // namespace
 
 class NoisyFockStateParse : public testing::TestWithParam<ParseCase> {};
 
@@ -155,11 +163,15 @@ INSTANTIATE_TEST_SUITE_P(
                     ParseCase{"|{255}{0}>", 1, {0, 0}, {0, 255}}, ParseCase{"|0,0>", 2, {}, {}},
                     ParseCase{"|0{1}>", 1, {}, {}}, ParseCase{"|>", 0, {}, {}}));
 
+namespace {
+
 struct ConstructorErrorCase {
     const char* name;
     std::function<void()> build;
     const char* message;
 };
+
+}  // namespace
 
 class NoisyFockStateConstructorError : public testing::TestWithParam<ConstructorErrorCase> {};
 
