@@ -1,11 +1,13 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "runtime/config.h"
 #include "states/fock_state.h"
 
 // Helpers shared by the C++ tests.
@@ -46,5 +48,17 @@ void expect_throw_message(const std::function<void()>& f, const std::string& mes
         EXPECT_EQ(e.what(), message);
     }
 }
+
+// Sets the configured thread count for the scope of a test.
+class ThreadCount {
+public:
+    explicit ThreadCount(std::uint32_t count) : saved_(config.compute_max_thread_count) {
+        config.compute_max_thread_count = count;
+    }
+    ~ThreadCount() { config.compute_max_thread_count = saved_; }
+
+private:
+    std::uint32_t saved_;
+};
 
 }  // namespace test_support

@@ -6,6 +6,8 @@
 #include <stdexcept>
 
 #include <gtest/gtest.h>
+
+#include "test_support.h"
 #include <Eigen/QR>
 
 #include "permanent_reference.h"
@@ -17,16 +19,7 @@ namespace {
 
 using cd = std::complex<double>;
 
-class ThreadCount {
-public:
-    explicit ThreadCount(std::uint32_t count) : saved_(config.compute_max_thread_count) {
-        config.compute_max_thread_count = count;
-    }
-    ~ThreadCount() { config.compute_max_thread_count = saved_; }
-
-private:
-    std::uint32_t saved_;
-};
+using test_support::ThreadCount;
 
 struct SharesCase {
     unsigned n_iter, threads;

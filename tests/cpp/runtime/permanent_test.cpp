@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include "permanent_reference.h"
 #include "runtime/config.h"
 
@@ -16,17 +18,7 @@ using cd = std::complex<double>;
 using PermanentReference::brute_force;
 using PermanentReference::random_matrix;
 
-// Sets the configured thread count for the scope of a test.
-class ThreadCount {
-public:
-    explicit ThreadCount(std::uint32_t count) : saved_(config.compute_max_thread_count) {
-        config.compute_max_thread_count = count;
-    }
-    ~ThreadCount() { config.compute_max_thread_count = saved_; }
-
-private:
-    std::uint32_t saved_;
-};
+using test_support::ThreadCount;
 
 constexpr std::uint32_t minus_one = 4294967295u;  // -1 as stored from Python
 

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "test_support.h"
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
@@ -47,15 +49,7 @@ void expect_components(const StateVector& v, const Terms& terms) {
     }
 }
 
-template <typename Exception>
-void expect_throw_message(const std::function<void()>& f, const std::string& message) {
-    try {
-        f();
-        ADD_FAILURE() << "no exception, expected: " << message;
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.what(), message);
-    }
-}
+using test_support::expect_throw_message;
 
 // Captures what is logged on the "User" channel, then puts the previous logger back.
 class UserLog {
