@@ -154,8 +154,7 @@ FockSpaceFunction tensor_product(FockSpaceFunction const& a, FockSpaceFunction c
     return tensor_product(a, b, 0.0);
 }
 
-FockSpaceFunction tensor_product(FockSpaceFunction const& a, FockSpaceFunction const& b,
-                                 double t) {
+FockSpaceFunction tensor_product(FockSpaceFunction const& a, FockSpaceFunction const& b, double t) {
     FockSpaceFunction out;
     MathUtils::details::inner_tensor_product<TensorProd>(a, b, out, t);
     return out;
@@ -171,8 +170,7 @@ FockSpaceFunction merge_product(FockSpaceFunction const& a, FockSpaceFunction co
     return out;
 }
 
-FockSpaceFunction merge_product(FockSpaceFunction const& a, FockSpaceFunction const& b,
-                                double t) {
+FockSpaceFunction merge_product(FockSpaceFunction const& a, FockSpaceFunction const& b, double t) {
     FockSpaceFunction out;
     MathUtils::details::inner_tensor_product<Merge>(a, b, out, t);
     return out;
@@ -186,8 +184,8 @@ FockSpaceFunction operator*(FockSpaceFunction const& a, FockSpaceDistribution co
     return tensor_product(a, b.toFockSpaceFunction());
 }
 
-FockSpaceDistribution tensor_product(FockSpaceDistribution const& a,
-                                     FockSpaceDistribution const& b, double t) {
+FockSpaceDistribution tensor_product(FockSpaceDistribution const& a, FockSpaceDistribution const& b,
+                                     double t) {
     Map map;
     map.max_load_factor(1.0);
     map.reserve(capped_product(a.size(), b.size()));
@@ -199,8 +197,8 @@ FockSpaceDistribution operator*(FockSpaceDistribution const& a, FockSpaceDistrib
     return tensor_product(a, b, 0.0);
 }
 
-FockSpaceDistribution merge_product(FockSpaceDistribution const& a,
-                                    FockSpaceDistribution const& b, double t) {
+FockSpaceDistribution merge_product(FockSpaceDistribution const& a, FockSpaceDistribution const& b,
+                                    double t) {
     Map map;
     map.max_load_factor(1.0);
     MathUtils::details::inner_tensor_product<Merge>(a, b, map, t);
@@ -250,6 +248,5 @@ FockSpaceFunction FockSpaceFunction::pow(std::size_t k) const {
 
 FockSpaceDistribution FockSpaceDistribution::pow(std::size_t k) const {
     return tensor_product(
-        std::vector<std::reference_wrapper<FockSpaceDistribution const>>(k, std::cref(*this)),
-        0.0);
+        std::vector<std::reference_wrapper<FockSpaceDistribution const>>(k, std::cref(*this)), 0.0);
 }

@@ -28,19 +28,17 @@ FockSpaceDistribution operator*(FockState const& fs, FockSpaceDistribution const
 
 // The threshold keeps the products whose magnitude is at least t.
 FockSpaceFunction tensor_product(FockSpaceFunction const& a, FockSpaceFunction const& b);
-FockSpaceFunction tensor_product(FockSpaceFunction const& a, FockSpaceFunction const& b,
-                                 double t);
+FockSpaceFunction tensor_product(FockSpaceFunction const& a, FockSpaceFunction const& b, double t);
 FockSpaceFunction operator*(FockSpaceFunction const& a, FockSpaceFunction const& b);
 FockSpaceFunction merge_product(FockSpaceFunction const& a, FockSpaceFunction const& b);
-FockSpaceFunction merge_product(FockSpaceFunction const& a, FockSpaceFunction const& b,
-                                double t);
+FockSpaceFunction merge_product(FockSpaceFunction const& a, FockSpaceFunction const& b, double t);
 FockSpaceFunction operator*(FockSpaceDistribution const& a, FockSpaceFunction const& b);
 FockSpaceFunction operator*(FockSpaceFunction const& a, FockSpaceDistribution const& b);
-FockSpaceDistribution tensor_product(FockSpaceDistribution const& a,
-                                     FockSpaceDistribution const& b, double t);
+FockSpaceDistribution tensor_product(FockSpaceDistribution const& a, FockSpaceDistribution const& b,
+                                     double t);
 FockSpaceDistribution operator*(FockSpaceDistribution const& a, FockSpaceDistribution const& b);
-FockSpaceDistribution merge_product(FockSpaceDistribution const& a,
-                                    FockSpaceDistribution const& b, double t);
+FockSpaceDistribution merge_product(FockSpaceDistribution const& a, FockSpaceDistribution const& b,
+                                    double t);
 
 // Products of lists, pruned depth-first: a partial product is dropped as soon as the largest
 // values of the remaining factors cannot lift it to t.

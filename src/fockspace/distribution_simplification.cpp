@@ -17,8 +17,7 @@ FockSpaceDistribution photon_threshold_simplification(FockSpaceDistribution cons
     return FockSpaceDistribution(std::move(map), false, 0.0);
 }
 
-FockSpaceDistribution group_modes_simplification(FockSpaceDistribution const& d,
-                                                 int group_size) {
+FockSpaceDistribution group_modes_simplification(FockSpaceDistribution const& d, int group_size) {
     if (group_size <= 0) throw std::invalid_argument("group_size must be positive");
     const int m = d.get_m().value();
     const auto groups = static_cast<std::size_t>(

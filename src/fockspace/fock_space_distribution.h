@@ -104,8 +104,7 @@ struct fmt::formatter<FockSpaceDistribution> {
     }
 
     template <typename FormatContext>
-    auto format(FockSpaceDistribution const& d, FormatContext& ctx) const
-        -> decltype(ctx.out()) {
+    auto format(FockSpaceDistribution const& d, FormatContext& ctx) const -> decltype(ctx.out()) {
         auto out = fmt::format_to(ctx.out(), "{{");
         for (auto const& [state, value] : d) out = fmt::format_to(out, "\n\t{}: {}", state, value);
         return fmt::format_to(out, "\n}}");

@@ -115,7 +115,7 @@ template <typename List, typename Out, typename Key>
 void inner_tensor_product(List const& list, Out& out, Key const& key, double value, double t) {
     const std::vector<double> thresholds = details::get_thresholds(list, t);
     details::inner_tensor_product<details::TensorProd>(list.begin(), list.end(), out, key, value,
-                                                      thresholds.rbegin());
+                                                       thresholds.rbegin());
 }
 
 // The same with the merge product: merged entries add to what `out` holds.

@@ -9,10 +9,10 @@
 
 #include <gtest/gtest.h>
 
-#include "test_support.h"
 #include "fockspace/fock_space_distribution.h"
 #include "fockspace/fock_space_function.h"
 #include "fockspace/product_kernels.h"
+#include "test_support.h"
 
 namespace {
 
@@ -114,8 +114,8 @@ TEST(DistributionProductsTest, PairwiseDistributionProducts) {
 TEST(DistributionProductsTest, ListTensorProductPrunesBranchesDepthFirst) {
     const auto biased = distribution({{{1}, 0.9}, {{0}, 0.1}});
     const auto pruned = tensor_product(std::vector{biased, biased}, 0.05);
-    expect_near(pruned,
-                distribution({{{1, 1}, 0.81 / 0.99}, {{1, 0}, 0.09 / 0.99}, {{0, 1}, 0.09 / 0.99}}));
+    expect_near(pruned, distribution(
+                            {{{1, 1}, 0.81 / 0.99}, {{1, 0}, 0.09 / 0.99}, {{0, 1}, 0.09 / 0.99}}));
 
     // Without pruning, the list product is the chained pairwise product.
     const auto three = distribution({{{1, 0}, 0.2}, {{0, 1}, 0.3}, {{1, 1}, 0.5}});
@@ -146,8 +146,8 @@ TEST(DistributionProductsTest, ListFunctionProductsUseSignedThresholds) {
     EXPECT_EQ(tensor_product(std::vector{a, b}, 0.0), a * b);
     auto a_mutable = a;
     auto b_mutable = b;
-    const std::vector<std::reference_wrapper<FockSpaceFunction>> merge_refs{
-        std::ref(a_mutable), std::ref(b_mutable)};
+    const std::vector<std::reference_wrapper<FockSpaceFunction>> merge_refs{std::ref(a_mutable),
+                                                                            std::ref(b_mutable)};
     expect_near(merge_product(merge_refs, 0.0), merge_product(a, b));
     EXPECT_EQ(merge_product(std::vector{a, b}, 0.0), merge_product(merge_refs, 0.0));
     // Branches whose partial products cannot reach the threshold are dropped: only 2 * 3 stays.
@@ -171,10 +171,12 @@ TEST(DistributionProductsTest, ListProductsOfFewOrEmptyFactors) {
         [] { (void)merge_product(std::vector<FockSpaceDistribution>{}, 0.0); });
     EXPECT_EQ(tensor_product(std::vector{d}, 0.0), d);
     EXPECT_EQ(merge_product(std::vector{d}, 0.0), d);
-    expect_empty_distribution(
-        [&] { (void)tensor_product(std::vector{d, FockSpaceDistribution()}, 0.0); });
-    expect_empty_distribution(
-        [&] { (void)merge_product(std::vector{d, FockSpaceDistribution()}, 0.0); });
+    expect_empty_distribution([&] {
+        (void)tensor_product(std::vector{d, FockSpaceDistribution()}, 0.0);
+    });
+    expect_empty_distribution([&] {
+        (void)merge_product(std::vector{d, FockSpaceDistribution()}, 0.0);
+    });
     EXPECT_THROW((void)merge_product(std::vector{FockSpaceDistribution(), d}, 0.0),
                  std::bad_optional_access);
 }

@@ -39,7 +39,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, GroupModesTest,
     ::testing::Values(GroupCase{2, {{{1, 1, 3, 4}, 1.0}}, {{{2, 7}, 1.0}}},
                       GroupCase{2, {{{1, 0, 1}, 0.5}, {{0, 1, 1}, 0.5}}, {{{1, 1}, 1.0}}},
-                      GroupCase{3, {{{1, 0, 0, 1}, 0.25}, {{0, 2, 0, 0}, 0.75}},
+                      GroupCase{3,
+                                {{{1, 0, 0, 1}, 0.25}, {{0, 2, 0, 0}, 0.75}},
                                 {{{1, 1}, 0.25}, {{2, 0}, 0.75}}},
                       GroupCase{1, {{{1, 0}, 0.5}, {{0, 1}, 0.5}}, {{{1, 0}, 0.5}, {{0, 1}, 0.5}}},
                       GroupCase{5, {{{1, 0}, 0.5}, {{0, 1}, 0.5}}, {{{1}, 1.0}}}));
@@ -53,8 +54,8 @@ TEST(DistributionSimplificationTest, GroupModesErrors) {
                  std::bad_optional_access);
     // An unchecked distribution mixing mode counts must not write past the grouped counts.
     const auto mixed = distribution({{{1, 0}, 0.5}, {{0, 0, 0, 1}, 0.5}});
-    expect_throw_message<std::invalid_argument>(
-        [&] { (void)group_modes_simplification(mixed, 2); }, "Number of modes is not consistent");
+    expect_throw_message<std::invalid_argument>([&] { (void)group_modes_simplification(mixed, 2); },
+                                                "Number of modes is not consistent");
 }
 
 TEST(DistributionSimplificationTest, PhotonThresholdMergesCappedStates) {

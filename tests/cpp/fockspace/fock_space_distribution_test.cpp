@@ -12,10 +12,10 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "test_support.h"
 #include "fockspace/fock_space_function.h"
 #include "fockspace/fs_array.h"
 #include "runtime/rng.h"
+#include "test_support.h"
 
 namespace {
 
@@ -46,8 +46,8 @@ TEST(FockSpaceDistributionTest, CheckedMapConstructorDropsNonPositiveEntriesAndR
     EXPECT_EQ(d.size(), 1u);
     EXPECT_EQ(d.get(fs({1, 0})), 1.0);
 
-    const FockSpaceDistribution thirds(map_of({{{1, 0}, 2.0}, {{0, 1}, 1.0}, {{2, 0}, 0.5}}),
-                                       false, 0.5);
+    const FockSpaceDistribution thirds(map_of({{{1, 0}, 2.0}, {{0, 1}, 1.0}, {{2, 0}, 0.5}}), false,
+                                       0.5);
     EXPECT_EQ(thirds.size(), 2u);
     EXPECT_DOUBLE_EQ(thirds.get(fs({1, 0})), 2.0 / 3);
     EXPECT_DOUBLE_EQ(thirds[fs({0, 1})], 1.0 / 3);
@@ -93,9 +93,8 @@ TEST(FockSpaceDistributionTest, ArrayConstructorKeepsProbabilitiesAboveTheThresh
     EXPECT_EQ(signed_threshold, trusted({{{0, 1, 0}, 0.25}, {{0, 0, 1}, 0.75}}));
 
     EXPECT_EQ(FockSpaceDistribution(pair, {0.0, 0.3}, 0.0), FockSpaceDistribution(fs({0, 1})));
-    for (auto const& [probabilities, threshold] :
-         {std::pair{std::vector<double>{0.0, 0.0}, 0.0},
-          std::pair{std::vector<double>{0.0, 0.3}, 0.3}})
+    for (auto const& [probabilities, threshold] : {std::pair{std::vector<double>{0.0, 0.0}, 0.0},
+                                                   std::pair{std::vector<double>{0.0, 0.3}, 0.3}})
         expect_throw_message<std::runtime_error>(
             [&] { FockSpaceDistribution(pair, probabilities, threshold); },
             "Unable to normalize an object with only null components");
@@ -130,16 +129,14 @@ TEST_P(FockSpaceDistributionTrimTest, ErasesAtOrBelowTheCutAndRenormalises) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FockSpaceDistributionTrimTest,
-    ::testing::Values(TrimCase{"AtTheMiddleValue", 0.3, false, {{{2, 0}, 1.0}}},
-                      TrimCase{"AtTheLargestValue", 0.6, false, {}},
-                      TrimCase{"BelowEveryValue", 0.05, false,
-                               {{{2, 0}, 0.6}, {{1, 1}, 0.3}, {{0, 2}, 0.1}}},
-                      TrimCase{"RelativeHalf", 0.5, true, {{{2, 0}, 1.0}}},
-                      TrimCase{"RelativeQuarter", 0.25, true,
-                               {{{2, 0}, 2.0 / 3}, {{1, 1}, 1.0 / 3}}},
-                      TrimCase{"RelativeZeroKeepsAll", 0.0, true,
-                               {{{2, 0}, 0.6}, {{1, 1}, 0.3}, {{0, 2}, 0.1}}},
-                      TrimCase{"RelativeOne", 1.0, true, {}}),
+    ::testing::Values(
+        TrimCase{"AtTheMiddleValue", 0.3, false, {{{2, 0}, 1.0}}},
+        TrimCase{"AtTheLargestValue", 0.6, false, {}},
+        TrimCase{"BelowEveryValue", 0.05, false, {{{2, 0}, 0.6}, {{1, 1}, 0.3}, {{0, 2}, 0.1}}},
+        TrimCase{"RelativeHalf", 0.5, true, {{{2, 0}, 1.0}}},
+        TrimCase{"RelativeQuarter", 0.25, true, {{{2, 0}, 2.0 / 3}, {{1, 1}, 1.0 / 3}}},
+        TrimCase{"RelativeZeroKeepsAll", 0.0, true, {{{2, 0}, 0.6}, {{1, 1}, 0.3}, {{0, 2}, 0.1}}},
+        TrimCase{"RelativeOne", 1.0, true, {}}),
     [](auto const& info) { return info.param.name; });
 
 TEST(FockSpaceDistributionTest, TrimDividesOnlyWhenTheSumIsNotOne) {

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "test_support.h"
 #include "runtime/rng.h"
+#include "test_support.h"
 
 namespace {
 
@@ -59,7 +59,9 @@ TEST(WeightedSamplesTest, RejectsInputsItCannotDrawFrom) {
         [] { (void)MathUtils::samples(2, std::vector<int>{}, std::vector<double>{}); },
         "Unable to sample from empty distribution");
     expect_throw_message<std::invalid_argument>(
-        [] { (void)MathUtils::samples(2, std::vector<int>{1}, std::vector<double>{0.5, 0.5}); },
+        [] {
+            (void)MathUtils::samples(2, std::vector<int>{1}, std::vector<double>{0.5, 0.5});
+        },
         "Number of states is not consistent with number of probabilities");
 }
 
