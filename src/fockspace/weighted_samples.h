@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -37,13 +38,14 @@ std::vector<typename States::value_type> samples(std::size_t count, States const
         cumulative.back() = 1.0;
     }
 
+    std::mt19937& engine = RNG::rng;
     std::vector<typename States::value_type> drawn;
     drawn.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         std::size_t index = 0;
         if (!cumulative.empty()) {
-            const double low = static_cast<double>(RNG::rng());
-            const double high = static_cast<double>(RNG::rng());
+            const double low = static_cast<double>(engine());
+            const double high = static_cast<double>(engine());
             double u = (low + high * 4294967296.0) / 18446744073709551616.0;
             if (u >= 1.0) u = 0.9999999999999999;
             index = static_cast<std::size_t>(
