@@ -3,6 +3,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "fockspace/fock_space_distribution.h"
+
 namespace details {
 
 namespace {
@@ -112,4 +114,14 @@ FockSpaceFunction& FockSpaceFunction::operator+=(FockSpaceFunction const& other)
 FockSpaceFunction& FockSpaceFunction::operator-=(FockSpaceFunction const& other) {
     for (auto const& [state, value] : other._map) _map[state] -= value;
     return *this;
+}
+
+FockSpaceDistribution FockSpaceFunction::toFSD(double threshold) && {
+    map_type map(std::move(_map));
+    _map.clear();
+    return FockSpaceDistribution(std::move(map), false, threshold);
+}
+
+FockSpaceDistribution FockSpaceFunction::toFSD(double threshold) const& {
+    return FockSpaceDistribution(_map, false, threshold);
 }

@@ -20,6 +20,8 @@ bool fock_space_maps_equal(std::unordered_map<FockState, double> const& a,
 
 }  // namespace details
 
+class FockSpaceDistribution;
+
 // A real-valued function over perfect Fock states of one mode count, kept as a sparse hash map
 // iterated in its own order. Values may be negative, zero or unnormalised.
 class FockSpaceFunction {
@@ -79,12 +81,21 @@ class FockSpaceFunction {
     FockSpaceFunction& operator+=(FockSpaceFunction const& other);
     FockSpaceFunction& operator-=(FockSpaceFunction const& other);
 
+    // Checks the mode counts and trims at the threshold; the && form leaves this function empty,
+    // even when the conversion throws.
+    FockSpaceDistribution toFSD(double threshold) &&;
+    FockSpaceDistribution toFSD(double threshold) const&;
+
+    FockSpaceFunction pow(std::size_t k) const;
+
     bool operator==(FockSpaceFunction const& other) const {
         return details::fock_space_maps_equal(_map, other._map);
     }
     bool operator!=(FockSpaceFunction const& other) const { return !(*this == other); }
 
   private:
+    friend class FockSpaceDistribution;
+
     map_type _map;
 };
 

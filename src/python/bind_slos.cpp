@@ -46,6 +46,7 @@ void bind_slos_backends(py::module_& m) {
         .def("set_input_state", &Backend::SLOS::setInputState, py::arg("fockstate"))
         .def("all_amplitudes", &Backend::SLOS::getAmplitudes)
         .def("all_probabilities", &Backend::SLOS::computeProbabilities)
+        .def("distribution", &Backend::SLOS::computeProbabilityDistribution)
         .def("set_mask", &Backend::SLOS::setMask, py::arg("mask"));
 }
 

@@ -71,6 +71,16 @@ def test_probabilities_are_squared_permanents(m, t, mask):
         assert sum(probabilities) == pytest.approx(1, abs=1e-10)
 
 
+def test_distribution_holds_every_output_state_with_its_probability():
+    slos = backend(np.array([[1, 1], [1, -1]]) / np.sqrt(2), [1, 1])
+    distribution = slos.distribution()
+    assert isinstance(distribution, ob.FSFunction)
+    assert len(distribution) == 3  # the zero probability of |1,1> included
+    assert FockState([1, 1]) in distribution
+    expected = dict(zip((FockState(list(s)) for s in natural_order(2, 2)), slos.all_probabilities()))
+    assert distribution == ob.FSFunction(expected)
+
+
 def test_mask_is_set_and_removed():
     slos = backend(haar_unitary(3, 1), [1, 1, 0])
     assert len(slos.all_probabilities()) == 6

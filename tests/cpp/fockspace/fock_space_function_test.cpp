@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "test_support.h"
+#include "fockspace/fock_space_distribution.h"
 #include "fockspace/fs_array.h"
 #include "fockspace/fs_mask.h"
 
@@ -204,3 +205,28 @@ TEST(FockSpaceFunctionTest, TextFormListsEntriesInIterationOrder) {
 }
 
 }  // namespace
+
+TEST(FockSpaceFunctionTest, ToDistributionDropsNonPositiveValuesAndRenormalises) {
+    const auto f = function({{{1, 0}, 3.0}, {{0, 1}, -1.0}});
+    const FockSpaceDistribution d = f.toFSD(0.0);
+    EXPECT_EQ(d, FockSpaceDistribution(fs({1, 0})));
+    EXPECT_EQ(f.size(), 2u);
+
+    auto moved = f;
+    EXPECT_EQ(std::move(moved).toFSD(0.0).size(), 1u);
+    EXPECT_EQ(moved.size(), 0u);
+
+    // The moving form empties the function even when the conversion fails.
+    for (auto failing : {function({{{1, 0}, -1.0}}), FockSpaceFunction()}) {
+        expect_throw_message<std::runtime_error>([&] { (void)std::as_const(failing).toFSD(0.0); },
+                                                 "Unable to normalize an empty distribution");
+        expect_throw_message<std::runtime_error>([&] { (void)std::move(failing).toFSD(0.0); },
+                                                 "Unable to normalize an empty distribution");
+        EXPECT_EQ(failing.size(), 0u);
+    }
+    auto mixed = function({{{1, 0}, 1.0}});
+    mixed += function({{{1}, 1.0}});
+    expect_throw_message<std::invalid_argument>([&] { (void)std::move(mixed).toFSD(0.0); },
+                                                "Number of modes is not consistent");
+    EXPECT_EQ(mixed.size(), 0u);
+}

@@ -1,0 +1,129 @@
+#pragma once
+
+#include <cmath>
+#include <functional>
+#include <iterator>
+#include <utility>
+#include <vector>
+
+// Kernels of the tensor and merge products of map-like containers (key -> double): the pairwise
+// product, and the depth-first product of a list of factors pruned by per-factor thresholds.
+// Generic over the key (anything with operator* and merge) and over the containers.
+namespace MathUtils {
+
+namespace details {
+
+// Keys of a tensor product are distinct when each factor has one mode count: plain assignment.
+struct TensorProd {
+    template <typename Key>
+    Key operator()(Key const& a, Key const& b) const {
+        return a * b;
+    }
+    template <typename Out, typename Key>
+    static void store(Out& out, Key&& key, double value) {
+        out[std::forward<Key>(key)] = value;
+    }
+};
+
+// Different pairs may merge into the same key: their values add up.
+struct Merge {
+    template <typename Key>
+    Key operator()(Key const& a, Key const& b) const {
+        return a.merge(b);
+    }
+    template <typename Out, typename Key>
+    static void store(Out& out, Key&& key, double value) {
+        out[std::forward<Key>(key)] += value;
+    }
+};
+
+template <typename T>
+T const& factor_of(T const& factor) {
+    return factor;
+}
+
+template <typename T>
+T const& factor_of(std::reference_wrapper<T> factor) {
+    return factor.get();
+}
+
+// Pairwise product of every entry of `a` with every entry of `b`, `a` outermost.
+template <typename Op, typename In, typename Out>
+void inner_tensor_product(In const& a, In const& b, Out& out) {
+    const Op op;
+    for (auto const& [s1, p1] : a)
+        for (auto const& [s2, p2] : b) Op::store(out, op(s1, s2), p1 * p2);
+}
+
+// The same, keeping the products whose magnitude is at least the threshold.
+template <typename Op, typename In, typename Out>
+void inner_tensor_product(In const& a, In const& b, Out& out, double t) {
+    const Op op;
+    for (auto const& [s1, p1] : a)
+        for (auto const& [s2, p2] : b) {
+            const double p = p1 * p2;
+            if (std::abs(p) >= t) Op::store(out, op(s1, s2), p);
+        }
+}
+
+// One threshold per factor: element k is t divided by the largest values of the last k factors,
+// so reading the vector from its end gives each factor the bound its partial product must reach
+// for the remaining factors to lift it to t.
+template <typename List>
+std::vector<double> get_thresholds(List const& list, double t) {
+    std::vector<double> thresholds{t};
+    thresholds.reserve(list.empty() ? 1 : list.size());
+    for (auto it = list.rbegin(); thresholds.size() < list.size(); ++it) {
+        auto const& factor = factor_of(*it);
+        double largest = thresholds.back();
+        if (factor.begin() != factor.end()) {
+            // An empty factor empties the product anyway; its bound does not matter.
+            auto entry = factor.begin();
+            double max = entry->second;
+            for (++entry; entry != factor.end(); ++entry) max = std::max(max, entry->second);
+            largest = thresholds.back() / max;
+        }
+        thresholds.push_back(largest);
+    }
+    return thresholds;
+}
+
+// Depth-first product of the factors [it, end) onto key and value, abandoning a branch as soon
+// as its partial product falls below the factor's threshold.
+template <typename Op, typename FactorIt, typename Out, typename Key, typename ThresholdIt>
+void inner_tensor_product(FactorIt it, FactorIt end, Out& out, Key key, double value,
+                          ThresholdIt threshold) {
+    if (it == end) {
+        Op::store(out, std::move(key), value);
+        return;
+    }
+    const Op op;
+    const auto next = std::next(it);
+    const auto next_threshold = std::next(threshold);
+    for (auto const& [s, p] : factor_of(*it)) {
+        const double x = value * p;
+        if (*threshold <= x)
+            inner_tensor_product<Op>(next, end, out, op(key, s), x, next_threshold);
+    }
+}
+
+}  // namespace details
+
+// Adds the tensor product of the list's factors, scaled by `value`, to `out` without clearing it.
+// Every factor after the first must be non-empty.
+template <typename List, typename Out, typename Key>
+void inner_tensor_product(List const& list, Out& out, Key const& key, double value, double t) {
+    const std::vector<double> thresholds = details::get_thresholds(list, t);
+    details::inner_tensor_product<details::TensorProd>(list.begin(), list.end(), out, key, value,
+                                                       thresholds.rbegin());
+}
+
+// The same with the merge product: merged entries add to what `out` holds.
+template <typename List, typename Out, typename Key>
+void inner_merge(List const& list, Out& out, Key const& key, double value, double t) {
+    const std::vector<double> thresholds = details::get_thresholds(list, t);
+    details::inner_tensor_product<details::Merge>(list.begin(), list.end(), out, key, value,
+                                                  thresholds.rbegin());
+}
+
+}  // namespace MathUtils

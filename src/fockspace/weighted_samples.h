@@ -1,0 +1,59 @@
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "runtime/rng.h"
+
+namespace MathUtils {
+
+// `count` copies of states drawn with the given weights (which need not sum to 1) from the
+// calling thread's engine, in draw order. Each draw takes two consecutive 32-bit outputs, the way
+// the standard library's discrete distribution does, so a seed gives the same sequence as
+// std::discrete_distribution<std::size_t> over the same weights; with a single candidate nothing
+// is drawn.
+template <typename States, typename Weights>
+std::vector<typename States::value_type> samples(std::size_t count, States const& states,
+                                                 Weights const& weights) {
+    if (weights.size() != states.size())
+        throw std::invalid_argument(
+            "Number of states is not consistent with number of probabilities");
+    if (states.empty() && count > 0)
+        throw std::runtime_error("Unable to sample from empty distribution");
+
+    std::vector<double> cumulative;
+    if (weights.size() >= 2) {
+        cumulative.assign(weights.begin(), weights.end());
+        double sum = 0.0;
+        for (double w : cumulative) sum += w;
+        double running = 0.0;
+        for (double& c : cumulative) {
+            running += c / sum;
+            c = running;
+        }
+        cumulative.back() = 1.0;
+    }
+
+    std::mt19937& engine = RNG::rng;
+    std::vector<typename States::value_type> drawn;
+    drawn.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::size_t index = 0;
+        if (!cumulative.empty()) {
+            const double low = static_cast<double>(engine());
+            const double high = static_cast<double>(engine());
+            double u = (low + high * 4294967296.0) / 18446744073709551616.0;
+            if (u >= 1.0) u = 0.9999999999999999;
+            index = static_cast<std::size_t>(
+                std::lower_bound(cumulative.begin(), cumulative.end(), u) - cumulative.begin());
+        }
+        drawn.push_back(states[index]);
+    }
+    return drawn;
+}
+
+}  // namespace MathUtils
