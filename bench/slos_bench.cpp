@@ -14,6 +14,8 @@
 #include <Eigen/QR>
 
 #include "backends/slos.h"
+#include "backends/slos_v2.h"
+#include "backends/slos_v3.h"
 #include "fockspace/fs_array.h"
 #include "runtime/permanent.h"
 
@@ -161,6 +163,55 @@ void BM_SlosRepeatedQuery(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(slos.computeProbabilities().data());
 }
 BENCHMARK(BM_SlosRepeatedQuery)->Apply(SlosArgs);
+
+template <typename B>
+void run_first_query_of(int m, int n, Matrix const& u, bool backward) {
+    B backend;
+    backend.set_backward(backward);
+    backend.setUnitary(u);
+    backend.setInputState(boson_sampling_input(m, n));
+    benchmark::DoNotOptimize(backend.computeProbabilities().data());
+}
+
+// A new back-end (space or link map built, then amplitudes); the third argument picks the
+// backward direction.
+template <typename B>
+void BM_FirstQuery(benchmark::State& state) {
+    const int m = static_cast<int>(state.range(0)), n = static_cast<int>(state.range(1));
+    const bool backward = state.range(2) != 0;
+    const Matrix u = haar_unitary(m, 1);
+    for (auto _ : state) run_first_query_of<B>(m, n, u, backward);
+    state.counters["outputs"] = static_cast<double>(space_size(m, n));
+    state.counters["peak_MB"] = peak_mb([&] { run_first_query_of<B>(m, n, u, backward); });
+}
+
+// A new unitary on a back-end that keeps its compiled space or map: the case V3 is built for.
+template <typename B>
+void BM_NewUnitary(benchmark::State& state) {
+    const int m = static_cast<int>(state.range(0)), n = static_cast<int>(state.range(1));
+    const Matrix unitaries[2] = {haar_unitary(m, 1), haar_unitary(m, 2)};
+    B backend;
+    backend.set_backward(state.range(2) != 0);
+    backend.setInputState(boson_sampling_input(m, n));
+    std::size_t i = 0;
+    for (auto _ : state) {
+        backend.setUnitary(unitaries[i++ % 2]);
+        benchmark::DoNotOptimize(backend.computeProbabilities().data());
+    }
+}
+
+void DirectionArgs(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"m", "n", "backward"})->Unit(benchmark::kMillisecond);
+    for (int m : {8, 12, 16, 20, 24})
+        for (int n = 3; n <= 8; ++n)
+            if (space_size(m, n) <= 5'000'000)
+                for (int backward : {0, 1}) b->Args({m, n, backward});
+}
+
+BENCHMARK(BM_FirstQuery<Backend::SLOS_V2>)->Apply(DirectionArgs);
+BENCHMARK(BM_FirstQuery<Backend::SLOS_V3>)->Apply(DirectionArgs);
+BENCHMARK(BM_NewUnitary<Backend::SLOS_V2>)->Apply(DirectionArgs);
+BENCHMARK(BM_NewUnitary<Backend::SLOS_V3>)->Apply(DirectionArgs);
 
 // Every output probability from its own permanent, |Perm(U[s,t])|^2 / s!, with Glynn's formula
 // on this thread; `slos_ratio` is this time over a first SLOS query.

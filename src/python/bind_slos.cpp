@@ -8,6 +8,8 @@
 #include <Eigen/Core>
 
 #include "backends/slos.h"
+#include "backends/slos_v2.h"
+#include "backends/slos_v3.h"
 #include "fockspace/fs_array.h"
 #include "fockspace/fs_mask.h"
 #include "python/bindings.h"
@@ -27,6 +29,23 @@ constexpr const char* all_prob_normalize_output_doc =
     ":param fsa: FSArray whose size must match the one of the vector\n"
     ":return: A normalised vector\n";
 
+// The methods the two predicate-driven back-ends share, in their registration order.
+template <typename Backend_t>
+void bind_predicate_backend(py::module_& m, const char* name) {
+    py::class_<Backend_t, py::smart_holder>(m, name)
+        .def(py::init<>())
+        .def("__copy__", [](Backend_t const& self) { return Backend_t(self); })
+        .def("__deepcopy__", [](Backend_t const& self, py::dict) { return Backend_t(self); })
+        .def("set_unitary", &Backend_t::setUnitary, py::arg("u"))
+        .def("set_input_state", &Backend_t::setInputState, py::arg("fockstate"))
+        .def("all_amplitudes", &Backend_t::getAmplitudes)
+        .def("all_probabilities", &Backend_t::computeProbabilities)
+        .def("set_mask", &Backend_t::setMask, py::arg("mask"))
+        .def("set_backward", &Backend_t::set_backward, py::arg("bool"))
+        .def("get_index", &Backend_t::get_index)
+        .def("get_states", &Backend_t::getFockSpace);
+}
+
 }  // namespace
 
 void bind_slos_backends(py::module_& m) {
@@ -36,6 +55,9 @@ void bind_slos_backends(py::module_& m) {
             Backend::allProbabilitiesNormalizeOutput(c, fsa);
         },
         py::arg("c").noconvert(), py::arg("fsa"), all_prob_normalize_output_doc);
+
+    bind_predicate_backend<Backend::SLOS_V2>(m, "SLOS_V2");
+    bind_predicate_backend<Backend::SLOS_V3>(m, "SLOS_V3");
 
     py::class_<Backend::SLOS, py::smart_holder>(m, "SLOS")
         .def(py::init<>())

@@ -13,81 +13,26 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <Eigen/QR>
 
+#include "backend_reference.h"
 #include "test_support.h"
-#include "runtime/permanent.h"
 
 namespace {
 
 using Backend::Matrix;
 using Backend::SLOS;
+using backend_reference::accepted;
+using backend_reference::beam_splitter;
+using backend_reference::factorials;
+using backend_reference::haar_unitary;
+using backend_reference::reference_permanent;
+using backend_reference::states;
 using test_support::all_counts;
 using test_support::Counts;
 using test_support::expect_throw_message;
 using cx = std::complex<double>;
 
 constexpr double tolerance = 1e-10;
-
-Matrix haar_unitary(int m, std::mt19937& engine) {
-    std::normal_distribution<double> normal;
-    Matrix z(m, m);
-    for (auto& x : z.reshaped()) x = cx(normal(engine), normal(engine));
-    Eigen::HouseholderQR<Matrix> qr(z);
-    Matrix q = qr.householderQ();
-    const Matrix r = qr.matrixQR().triangularView<Eigen::Upper>();
-    for (int j = 0; j < m; ++j) q.col(j) *= r(j, j) / std::abs(r(j, j));
-    return q;
-}
-
-Matrix beam_splitter() {
-    Matrix u(2, 2);
-    u << 1, 1, 1, -1;
-    return u / std::sqrt(2.0);
-}
-
-double factorials(Counts const& counts) {
-    double f = 1;
-    for (int c : counts)
-        for (int k = 2; k <= c; ++k) f *= k;
-    return f;
-}
-
-// Perm(U[s,t]): row j repeated s_j times, column k repeated t_k times.
-cx reference_permanent(Matrix const& u, Counts const& s, Counts const& t) {
-    std::vector<int> rows;
-    std::vector<int> cols;
-    for (std::size_t j = 0; j < s.size(); ++j) rows.insert(rows.end(), s[j], static_cast<int>(j));
-    for (std::size_t k = 0; k < t.size(); ++k) cols.insert(cols.end(), t[k], static_cast<int>(k));
-    if (rows.empty()) return 1.0;
-    Matrix sub(rows.size(), cols.size());
-    for (std::size_t a = 0; a < rows.size(); ++a)
-        for (std::size_t b = 0; b < cols.size(); ++b) sub(a, b) = u(rows[a], cols[b]);
-    return permanent_cx(sub);
-}
-
-// The membership rule of a mask on complete states, written independently of FsMask.
-bool accepted(Counts const& counts, std::vector<std::string> const& conditions,
-              std::vector<int> const& unbounded) {
-    for (auto const& condition : conditions) {
-        bool ok = true;
-        for (std::size_t j = 0; j < counts.size() && ok; ++j) {
-            const char c = condition[j];
-            if (c < '0' || c > 'O') continue;
-            const bool lower_only = std::find(unbounded.begin(), unbounded.end(),
-                                              static_cast<int>(j)) != unbounded.end();
-            ok = lower_only ? counts[j] >= c - '0' : counts[j] == c - '0';
-        }
-        if (ok) return true;
-    }
-    return false;
-}
-
-std::vector<FockState> states(std::vector<Counts> const& counts) {
-    std::vector<FockState> result;
-    for (auto const& c : counts) result.emplace_back(c);
-    return result;
-}
 
 class SlosAgainstPermanentsTest : public ::testing::TestWithParam<std::tuple<int, int, bool>> {};
 

@@ -1,0 +1,69 @@
+#include "fockspace/fock_space_filling.h"
+
+#include <bit>
+#include <stdexcept>
+#include <utility>
+
+#include <fmt/format.h>
+
+N_Filling::N_Filling(int m, int n, std::function<bool(FockState const&)> predicate,
+                     unsigned long reserve) {
+    this->reserve(reserve);
+    // No mode to hold the photons: the layer is empty.
+    if (m == 0 && n > 0) return;
+    FockState fs(m, n);
+    do push_back(predicate(fs));
+    while (fs.increment());
+}
+
+N_Filling::N_Filling(int m, int n, std::function<bool(FockState const&)> predicate)
+    : N_Filling(m, n, std::move(predicate),
+                m == 0 && n > 0 ? 0 : FSILookups_t<unsigned long>(m, n).get_full_count(n)) {}
+
+unsigned long N_Filling::rank(unsigned long i) const {
+    unsigned long kept = 0;
+    const unsigned long whole = i / 64;
+    for (unsigned long w = 0; w < whole; ++w) kept += static_cast<unsigned long>(std::popcount(words[w]));
+    if (i % 64) {
+        const std::uint64_t below = (std::uint64_t{1} << (i % 64)) - 1;
+        kept += static_cast<unsigned long>(std::popcount(words[whole] & below));
+    }
+    return kept;
+}
+
+FockSpaceFilling::FockSpaceFilling(int m, int n, std::function<bool(FockState const&)> predicate,
+                                   FSILookups_t<unsigned long> const& lookups)
+    : m(m), n(n), layers(static_cast<std::size_t>(n) + 1) {
+    for (int k = 0; k < n; ++k) layers[static_cast<std::size_t>(k)].reserve(lookups.get_full_count(k));
+    layers[static_cast<std::size_t>(n)] =
+        N_Filling(m, n, std::move(predicate), lookups.get_full_count(n));
+    for (int k = n - 1; k >= 0; --k) {
+        N_Filling& layer = layers[static_cast<std::size_t>(k)];
+        N_Filling const& above = layers[static_cast<std::size_t>(k) + 1];
+        for (auto const& s : NPhotonStates(nullptr, m, k)) {
+            bool kept = false;
+            for (auto const& next : details::NPhotonAndOneStates(lookups, nullptr, s.d, s.index))
+                if (above.test(next.index)) {
+                    kept = true;
+                    break;
+                }
+            layer.push_back(kept);
+        }
+    }
+}
+
+namespace {
+
+int checked_photons(int m, int n) {
+    // A negative or modeless size would index outside the layers.
+    if (m < 0 || n < 0 || (m == 0 && n != 0))
+        throw std::invalid_argument(
+            fmt::format("Invalid FockSpace parameters (m={} max_n={})", m, n));
+    return n;
+}
+
+}  // namespace
+
+FockSpaceFilling::FockSpaceFilling(int m, int n, std::function<bool(FockState const&)> predicate)
+    : FockSpaceFilling(m, n, std::move(predicate),
+                       FSILookups_t<unsigned long>(m, checked_photons(m, n))) {}

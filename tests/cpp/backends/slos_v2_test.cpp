@@ -1,0 +1,99 @@
+#include "backends/slos_v2.h"
+
+#include <complex>
+#include <stdexcept>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "predicate_backend_checks.h"
+
+namespace {
+
+using Backend::Matrix;
+using Backend::SLOS_V2;
+using namespace predicate_backend_checks;
+
+class SlosV2AgainstPermanentsTest
+    : public ::testing::TestWithParam<std::tuple<int, int, Filter, bool>> {};
+
+TEST_P(SlosV2AgainstPermanentsTest, EveryInputAndOutputMatchesThePermanent) {
+    const auto [m, n, filter, backward] = GetParam();
+    check_against_permanents<SLOS_V2>(m, n, filter, backward);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, SlosV2AgainstPermanentsTest,
+                         ::testing::Combine(::testing::Range(1, 7), ::testing::Range(1, 5),
+                                            ::testing::Values(Filter::none, Filter::mask,
+                                                              Filter::predicate),
+                                            ::testing::Bool()));
+
+TEST(SlosV2Test, KnownCasesInBothDirections) {
+    check_known_cases<SLOS_V2>(false);
+    check_known_cases<SLOS_V2>(true);
+}
+
+TEST(SlosV2Test, NothingAccepted) {
+    check_nothing_accepted<SLOS_V2>();
+}
+
+TEST(SlosV2Test, QueriesComputeOnceUntilASetterInvalidates) {
+    check_laziness<SLOS_V2>();
+}
+
+TEST(SlosV2Test, CopiesAndClonesAreIndependent) {
+    check_copies<SLOS_V2>();
+}
+
+TEST(SlosV2Test, FailuresLeaveAUsableBackEnd) {
+    check_failures<SLOS_V2>();
+}
+
+TEST(SlosV2Test, ZeroPhotonsGiveTheVacuumUnlessThePredicateRejectsIt) {
+    SLOS_V2 backend;
+    EXPECT_EQ(backend.getAmplitudes(), std::vector<cx>{1.0});
+    EXPECT_EQ(backend.getFockSpace(), std::vector<FockState>{FockState()});
+
+    backend.setUnitary(Matrix::Identity(3, 3));
+    backend.setInputState(FockState(3));
+    EXPECT_EQ(backend.getAmplitudes(), std::vector<cx>{1.0});
+    EXPECT_EQ(backend.computeProbabilityDistribution(), FockSpaceFunction(FockState(3), 1.0));
+    backend.setMask(FsMask(3, 0, "1  "));
+    EXPECT_TRUE(backend.getAmplitudes().empty());
+    EXPECT_TRUE(backend.getFockSpace().empty());
+}
+
+TEST(SlosV2Test, InputModesMustMatchTheColumns) {
+    SLOS_V2 backend;
+    backend.setUnitary(Matrix::Identity(2, 2));
+    EXPECT_NO_THROW(backend.setInputState(FockState(std::vector<int>{1, 0, 0})));
+    for (int query = 0; query < 3; ++query)
+        test_support::expect_throw_message<std::runtime_error>(
+            [&] {
+                if (query == 0) backend.getAmplitudes();
+                if (query == 1) backend.computeProbabilities();
+                if (query == 2) backend.computeProbabilityDistribution();
+            },
+            "Matrix/input state sizes mismatch");
+    backend.setInputState(FockState(std::vector<int>{1, 0}));
+    EXPECT_EQ(backend.computeProbabilities(), (std::vector<double>{1.0, 0.0}));
+}
+
+TEST(SlosV2Test, IndicesComeFromTheLastCompilation) {
+    SLOS_V2 backend;
+    const FockState pair(std::vector<int>{1, 1});
+    EXPECT_EQ(backend.get_index(pair), std::nullopt);
+    EXPECT_EQ(backend.get_index(FockState(std::vector<int>{1})), std::nullopt);
+    backend.setUnitary(beam_splitter());
+    backend.setInputState(pair);
+    EXPECT_EQ(backend.get_index(pair), std::nullopt);
+    backend.computeProbabilities();
+    EXPECT_EQ(backend.get_index(pair), 1u);
+    EXPECT_EQ(backend.get_index(FockState(std::vector<int>{1, 0})), std::nullopt);
+    EXPECT_EQ(backend.get_index(FockState(std::vector<int>{1, 1, 0})), std::nullopt);
+    backend.set_predicate({});
+    EXPECT_EQ(backend.get_index(pair), std::nullopt);
+}
+
+}  // namespace
