@@ -40,6 +40,7 @@ void bind_predicate_backend(py::module_& m, const char* name) {
         .def("set_input_state", &Backend_t::setInputState, py::arg("fockstate"))
         .def("all_amplitudes", &Backend_t::getAmplitudes)
         .def("all_probabilities", &Backend_t::computeProbabilities)
+        .def("distribution", &Backend_t::computeProbabilityDistribution)
         .def("set_mask", &Backend_t::setMask, py::arg("mask"))
         .def("set_backward", &Backend_t::set_backward, py::arg("bool"))
         .def("get_index", &Backend_t::get_index)

@@ -79,8 +79,9 @@ def test_probabilities_are_squared_permanents(cls, m, t, mask):
         assert sum(probabilities) == pytest.approx(1, abs=1e-10)
 
 
-def test_distribution_holds_every_output_state_with_its_probability():
-    slos = backend(np.array([[1, 1], [1, -1]]) / np.sqrt(2), [1, 1])
+@pytest.mark.parametrize("cls", BACKENDS)
+def test_distribution_holds_every_output_state_with_its_probability(cls):
+    slos = backend(np.array([[1, 1], [1, -1]]) / np.sqrt(2), [1, 1], cls=cls)
     distribution = slos.distribution()
     assert isinstance(distribution, ob.FSFunction)
     assert len(distribution) == 3  # the zero probability of |1,1> included
