@@ -218,6 +218,39 @@ py::iterator iterate_items(Container const& c) {
     return iterate_snapshot(std::vector<std::pair<FockState, double>>(c.begin(), c.end()));
 }
 
+// Appends `src` to `v`; a vector's own range inserted into it would read moved elements.
+void append_samples(std::vector<FockState>& v, std::vector<FockState> const& src) {
+    if (&v == &src) {
+        const std::vector<FockState> copy(src);
+        v.insert(v.end(), copy.begin(), copy.end());
+    } else {
+        v.insert(v.end(), src.begin(), src.end());
+    }
+}
+
+// `m`, then the pairwise and list products, which both distribution classes register in this order.
+template <typename T>
+void def_mode_count_and_products(py::class_<T>& cls) {
+    cls.def_property_readonly(
+           "m", [](T const& t) { return t.get_m(); }, m_doc)
+        .def_static(
+            "tensor_product",
+            [](T const& bsd1, T const& bsd2, bool merge_modes, double prob_threshold) {
+                return merge_modes ? merge_product(bsd1, bsd2, prob_threshold)
+                                   : tensor_product(bsd1, bsd2, prob_threshold);
+            },
+            py::arg("bsd1"), py::arg("bsd2"), py::arg("merge_modes") = false,
+            py::arg("prob_threshold") = 0.0, tensor_product_doc)
+        .def_static(
+            "list_tensor_product",
+            [](std::vector<T> const& distributions, bool merge_modes, double prob_threshold) {
+                return merge_modes ? merge_product(distributions, prob_threshold)
+                                   : tensor_product(distributions, prob_threshold);
+            },
+            py::arg("distributions"), py::arg("merge_modes") = false,
+            py::arg("prob_threshold") = 0.0, list_tensor_product_doc);
+}
+
 }  // namespace
 
 void bind_bs_count(py::module_& m) {
@@ -305,18 +338,10 @@ void bind_bs_samples(py::module_& m) {
     cl.def(
         "__iter__", [](Samples const& v) { return py::make_iterator(ListCursor(&v), End{}); },
         py::keep_alive<0, 1>());
-    // Inserting a vector's own range into it reads elements the insertion has moved away.
     py::delattr(cl, "extend");
     cl.def(
         "extend",
-        [](Samples& v, Samples const& src) {
-            if (&v == &src) {
-                const Samples copy(src);
-                v.insert(v.end(), copy.begin(), copy.end());
-            } else {
-                v.insert(v.end(), src.begin(), src.end());
-            }
-        },
+        [](Samples& v, Samples const& src) { append_samples(v, src); },
         py::arg("L"), "Extend the list by appending all the items in the given list");
     cl.def(
         "extend",
@@ -337,12 +362,7 @@ void bind_bs_samples(py::module_& m) {
     cl.def(
         "__iadd__",
         [](Samples& v, Samples const& other) -> Samples& {
-            if (&v == &other) {
-                const Samples copy(other);
-                v.insert(v.end(), copy.begin(), copy.end());
-            } else {
-                v.insert(v.end(), other.begin(), other.end());
-            }
+            append_samples(v, other);
             return v;
         },
         py::is_operator(), py::return_value_policy::reference);
@@ -419,26 +439,9 @@ void bind_fs_distribution(py::module_& m) {
         .def("group_modes_simplification", &group_modes_simplification, py::arg("group_size"),
              group_modes_doc)
         .def("trim", &FSD::trim, py::arg("threshold"), trim_doc)
-        .def("trim_relative", &FSD::trim_relative, py::arg("relative_threshold"), trim_relative_doc)
-        .def_property_readonly(
-            "m", [](FSD const& d) { return d.get_m(); }, m_doc)
-        .def_static(
-            "tensor_product",
-            [](FSD const& bsd1, FSD const& bsd2, bool merge_modes, double prob_threshold) {
-                return merge_modes ? merge_product(bsd1, bsd2, prob_threshold)
-                                   : tensor_product(bsd1, bsd2, prob_threshold);
-            },
-            py::arg("bsd1"), py::arg("bsd2"), py::arg("merge_modes") = false,
-            py::arg("prob_threshold") = 0.0, tensor_product_doc)
-        .def_static(
-            "list_tensor_product",
-            [](std::vector<FSD> const& distributions, bool merge_modes, double prob_threshold) {
-                return merge_modes ? merge_product(distributions, prob_threshold)
-                                   : tensor_product(distributions, prob_threshold);
-            },
-            py::arg("distributions"), py::arg("merge_modes") = false,
-            py::arg("prob_threshold") = 0.0, list_tensor_product_doc)
-        .def(
+        .def("trim_relative", &FSD::trim_relative, py::arg("relative_threshold"), trim_relative_doc);
+    def_mode_count_and_products(fsd);
+    fsd        .def(
             "__eq__", [](FSD const& a, FSD const& b) { return a == b; }, py::is_operator())
         .def(
             "__ne__", [](FSD const& a, FSD const& b) { return a != b; }, py::is_operator())
@@ -510,26 +513,9 @@ void bind_fs_distribution(py::module_& m) {
         .def("__repr__", [](FSF const& f) { return fmt::format("{}", f); })
         .def("__str__", [](FSF const& f) { return fmt::format("{}", f); })
         .def("__pow__", &FSF::pow)
-        .def("trim", &FSF::trim, py::arg("threshold"), trim_doc)
-        .def_property_readonly(
-            "m", [](FSF const& f) { return f.get_m(); }, m_doc)
-        .def_static(
-            "tensor_product",
-            [](FSF const& bsd1, FSF const& bsd2, bool merge_modes, double prob_threshold) {
-                return merge_modes ? merge_product(bsd1, bsd2, prob_threshold)
-                                   : tensor_product(bsd1, bsd2, prob_threshold);
-            },
-            py::arg("bsd1"), py::arg("bsd2"), py::arg("merge_modes") = false,
-            py::arg("prob_threshold") = 0.0, tensor_product_doc)
-        .def_static(
-            "list_tensor_product",
-            [](std::vector<FSF> const& distributions, bool merge_modes, double prob_threshold) {
-                return merge_modes ? merge_product(distributions, prob_threshold)
-                                   : tensor_product(distributions, prob_threshold);
-            },
-            py::arg("distributions"), py::arg("merge_modes") = false,
-            py::arg("prob_threshold") = 0.0, list_tensor_product_doc)
-        .def(
+        .def("trim", &FSF::trim, py::arg("threshold"), trim_doc);
+    def_mode_count_and_products(fsf);
+    fsf        .def(
             "__eq__", [](FSF const& a, FSF const& b) { return a == b; }, py::is_operator())
         .def(
             "__ne__", [](FSF const& a, FSF const& b) { return a != b; }, py::is_operator())
