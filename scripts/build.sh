@@ -8,6 +8,8 @@ cd "$root"
 bash scripts/setup.sh
 
 jobs=$(nproc)
+# Cache hits across clones of the repository (CI builds a fresh clone each time).
+export CCACHE_BASEDIR="$root"
 py=.venv/bin/python
 pybind11_dir=$("$py" -m pybind11 --cmakedir)
 
@@ -25,6 +27,8 @@ site=$("$py" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')
 echo "$root/build/release/python" >"$site/orbandile-dev.pth"
 
 if [ "${1:-}" = "--asan" ]; then
-    configure build/asan -DORBANDILE_SANITIZE=ON -DORBANDILE_PYTHON=OFF -DORBANDILE_BENCH=OFF
+    # -O1 is the sanitizers' usual level: it keeps reports readable and halves the build time.
+    configure build/asan -DORBANDILE_SANITIZE=ON -DORBANDILE_PYTHON=OFF -DORBANDILE_BENCH=OFF \
+        -DCMAKE_CXX_FLAGS_RELEASE=-O1
     cmake --build build/asan -j "$jobs"
 fi
