@@ -6,12 +6,16 @@
 #include <utility>
 #include <vector>
 
+#include "states/any_fs_utils.h"
+
 // Kernels of the tensor and merge products of map-like containers (key -> double): the pairwise
 // product, and the depth-first product of a list of factors pruned by per-factor thresholds.
 // Generic over the key (anything with operator* and merge) and over the containers.
 namespace MathUtils {
 
 namespace details {
+
+// Merge, the other key combination, is shared with the state vectors (states/any_fs_utils.h).
 
 // Keys of a tensor product are distinct when each factor has one mode count: plain assignment.
 struct TensorProd {
@@ -22,18 +26,6 @@ struct TensorProd {
     template <typename Out, typename Key>
     static void store(Out& out, Key&& key, double value) {
         out[std::forward<Key>(key)] = value;
-    }
-};
-
-// Different pairs may merge into the same key: their values add up.
-struct Merge {
-    template <typename Key>
-    Key operator()(Key const& a, Key const& b) const {
-        return a.merge(b);
-    }
-    template <typename Out, typename Key>
-    static void store(Out& out, Key&& key, double value) {
-        out[std::forward<Key>(key)] += value;
     }
 };
 

@@ -1,5 +1,146 @@
 #include "fockspace/state_vector_distribution.h"
 
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <utility>
+
+#include "fockspace/product_kernels.h"
+#include "fockspace/weighted_samples.h"
+#include "runtime/logging.h"
+
+namespace {
+
+using MathUtils::details::factor_of;
+
+// A pruned product may keep far fewer entries than the product of the sizes, which can exceed
+// any memory (or overflow); past this bound the map grows as it fills.
+constexpr std::size_t max_reserved = std::size_t{1} << 20;
+
+std::size_t capped_product(std::size_t total, std::size_t size) {
+    if (size != 0 && total > max_reserved / size) return max_reserved;
+    return total * size;
+}
+
+StateVectorDistribution with_state_vector(const StateVectorDistribution& d, const StateVector& sv,
+                                          bool sv_first) {
+    StateVectorDistribution result;
+    if (d.empty()) return result;
+    result.n_max() = d.n_max() + largest_photon_count(sv);
+    result.map().reserve(d.size());
+    for (const auto& [key, p] : d) result.map()[sv_first ? sv * key : key * sv] = p;
+    return result;
+}
+
+template <typename List>
+StateVectorDistribution list_tensor_product(const List& list, double t) {
+    if (list.empty()) return {};
+    if (list.size() == 1) return factor_of(list.front());
+    StateVectorDistribution result;
+    std::size_t reserved = 1;
+    for (const auto& factor : list) {
+        if (factor_of(factor).empty()) return {};
+        reserved = capped_product(reserved, factor_of(factor).size());
+    }
+    for (const auto& factor : list) result.n_max() += factor_of(factor).n_max();
+    result.map().reserve(reserved);
+    MathUtils::inner_tensor_product(list, result.map(), StateVector(), 1.0, t);
+    return result;
+}
+
+}  // namespace
+
 StateVectorDistribution::StateVectorDistribution() {
     map_.max_load_factor(1.0);
+}
+
+int largest_photon_count(const StateVector& sv) {
+    int largest = 0;
+    for (int n : sv.n()) largest = std::max(largest, n);
+    return largest;
+}
+
+void StateVectorDistribution::check_m(int m) const {
+    if (!map_.empty() && map_.begin()->first.modeCount() != m)
+        throw std::invalid_argument("Number of modes is not consistent");
+}
+
+StateVectorDistribution& StateVectorDistribution::operator*=(const StateVector& sv) {
+    *this = *this * sv;
+    return *this;
+}
+
+StateVectorDistribution& StateVectorDistribution::operator*=(const StateVectorDistribution& other) {
+    *this = tensor_product(*this, other, 0.0);
+    return *this;
+}
+
+std::vector<StateVector> StateVectorDistribution::sample(std::size_t count) const {
+    if (map_.empty()) throw std::runtime_error("Unable to sample from empty distribution");
+    std::vector<StateVector> states;
+    std::vector<double> weights;
+    states.reserve(map_.size());
+    weights.reserve(map_.size());
+    for (const auto& [sv, p] : map_) {
+        states.push_back(sv);
+        weights.push_back(p);
+    }
+    return MathUtils::samples(count, states, weights);
+}
+
+void StateVectorDistribution::normalize() {
+    double sum = 0.0;
+    for (const auto& entry : map_) sum += std::abs(entry.second);
+    if (sum == 0.0) {
+        Logging::log(Logging::user, spdlog::level::warn,
+                     "Unable to normalize an object with only null components");
+        return;
+    }
+    for (auto& entry : map_) entry.second /= sum;
+}
+
+StateVectorDistribution StateVectorDistribution::pow(std::size_t k) const {
+    return tensor_product(
+        std::vector<std::reference_wrapper<const StateVectorDistribution>>(k, std::cref(*this)),
+        0.0);
+}
+
+StateVectorDistribution operator*(const StateVectorDistribution& d, const StateVector& sv) {
+    return with_state_vector(d, sv, false);
+}
+
+StateVectorDistribution operator*(const StateVector& sv, const StateVectorDistribution& d) {
+    return with_state_vector(d, sv, true);
+}
+
+StateVectorDistribution operator*(const StateVectorDistribution& d, const BasicState& state) {
+    return with_state_vector(d, StateVector(state), false);
+}
+
+StateVectorDistribution operator*(const BasicState& state, const StateVectorDistribution& d) {
+    return with_state_vector(d, StateVector(state), true);
+}
+
+StateVectorDistribution tensor_product(const StateVectorDistribution& a,
+                                       const StateVectorDistribution& b, double t) {
+    StateVectorDistribution result;
+    if (a.empty()) return result;
+    result.n_max() = a.n_max() + b.n_max();
+    result.map().reserve(std::max<std::size_t>(capped_product(a.size(), b.size()), 1));
+    MathUtils::details::inner_tensor_product<MathUtils::details::TensorProd>(a, b, result.map(), t);
+    return result;
+}
+
+StateVectorDistribution operator*(const StateVectorDistribution& a,
+                                  const StateVectorDistribution& b) {
+    return tensor_product(a, b, 0.0);
+}
+
+StateVectorDistribution tensor_product(const std::vector<StateVectorDistribution>& list, double t) {
+    return list_tensor_product(list, t);
+}
+
+StateVectorDistribution tensor_product(
+    const std::vector<std::reference_wrapper<const StateVectorDistribution>>& list, double t) {
+    return list_tensor_product(list, t);
 }

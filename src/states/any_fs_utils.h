@@ -2,6 +2,7 @@
 
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "states/basic_state.h"
 
@@ -61,11 +62,21 @@ BasicState operator*(const BasicState& a, const BasicState& b);
 
 namespace MathUtils::details {
 
-// The merge policy of the state-vector merge product.
+// Merge of two keys. `apply` is the policy of the state-vector merge product; the call and
+// `store` serve the product kernels of the map-like containers, where different pairs may merge
+// into the same key, so their values add up.
 struct Merge {
     template <typename State>
     static State apply(const State& a, const State& b) {
         return merge(a, b);
+    }
+    template <typename Key>
+    Key operator()(Key const& a, Key const& b) const {
+        return a.merge(b);
+    }
+    template <typename Out, typename Key>
+    static void store(Out& out, Key&& key, double value) {
+        out[std::forward<Key>(key)] += value;
     }
 };
 

@@ -577,7 +577,7 @@ TEST(StateVector, MeasureRefusesMixedModeCountsAndHandlesEmpty) {
 TEST(StateVector, SplitByPhotonAndTagCount) {
     const StateVector v = sv({{"|1,1>", 1}, {"|{0},{1}>", cd(0, 2)}, {"|{0},{0}>", 3}});
     const StateVectorDistribution d = v.split_by_photon_and_tag_count();
-    EXPECT_EQ(d.max_photon_count(), 0);
+    EXPECT_EQ(d.n_max(), 0);
     ASSERT_EQ(d.map().size(), 2u);
     const StateVector two = normalized(sv({{"|1,1>", 1}, {"|{0},{0}>", 3}}));
     const StateVector one_one = normalized(StateVector(bs("|{0},{1}>")) * cd(0, 1));

@@ -1,0 +1,256 @@
+#include "fockspace/state_vector_distribution.h"
+
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+#include <spdlog/sinks/ostream_sink.h>
+#include <spdlog/spdlog.h>
+
+#include "fockspace/product_kernels.h"
+#include "runtime/rng.h"
+#include "states/any_fs_utils.h"
+#include "test_support.h"
+
+namespace {
+
+using test_support::expect_throw_message;
+using Entries = std::vector<std::pair<StateVector, double>>;
+using D = StateVectorDistribution;
+
+StateVector sv(const std::string& text) {
+    return StateVector(AnyFSUtils::parse(text));
+}
+
+StateVectorDistribution svd(const Entries& entries, int n_max) {
+    StateVectorDistribution d;
+    for (const auto& [key, p] : entries) d.map()[key] = p;
+    d.n_max() = n_max;
+    return d;
+}
+
+void expect_entries(const StateVectorDistribution& d, const Entries& expected) {
+    EXPECT_EQ(d.size(), expected.size()) << fmt::format("{}", d);
+    for (const auto& [key, p] : expected) {
+        const auto it = d.map().find(key);
+        ASSERT_NE(it, d.map().end()) << fmt::format("{} missing from {}", key, d);
+        EXPECT_DOUBLE_EQ(it->second, p) << fmt::format("{}", key);
+    }
+}
+
+// Captures what is logged on the "User" channel, then puts the previous logger back.
+class UserLog {
+  public:
+    UserLog() : previous_(spdlog::get("User")) {
+        spdlog::drop("User");
+        auto logger = std::make_shared<spdlog::logger>(
+            "User", std::make_shared<spdlog::sinks::ostream_sink_mt>(out_));
+        logger->set_pattern("[%l] %v");
+        spdlog::register_logger(logger);
+    }
+    ~UserLog() {
+        spdlog::drop("User");
+        if (previous_) spdlog::register_logger(previous_);
+    }
+    std::string text() const { return out_.str(); }
+
+  private:
+    std::shared_ptr<spdlog::logger> previous_;
+    std::ostringstream out_;
+};
+
+const StateVector superposition = sv("|1,0>") + sv("|0,3>");
+
+struct StateProductCase {
+    std::string name;
+    std::function<StateVectorDistribution(const StateVectorDistribution&)> product;
+    Entries expected;
+    int n_max;
+};
+
+class StateProduct : public ::testing::TestWithParam<StateProductCase> {};
+
+// Keys are combined with the state on the named side; n_max adds the state's largest count.
+TEST_P(StateProduct, CombinesEveryKeyWithTheState) {
+    const auto& c = GetParam();
+    const StateVectorDistribution d = svd({{sv("|1>"), 0.25}, {sv("|0>"), -0.75}}, 2);
+    const StateVectorDistribution result = c.product(d);
+    expect_entries(result, c.expected);
+    EXPECT_EQ(result.n_max(), c.n_max);
+    EXPECT_EQ(c.product(StateVectorDistribution()).size(), 0u);
+    EXPECT_EQ(c.product(StateVectorDistribution()).n_max(), 0);
+}
+
+// A vector without components counts as no photon; every key collapses onto one empty vector.
+TEST(StateVectorDistribution, ProductWithAVectorWithoutComponents) {
+    const StateVectorDistribution d = svd({{sv("|1>"), 0.25}, {sv("|0>"), -0.75}}, 2);
+    const StateVectorDistribution product = d * StateVector();
+    EXPECT_EQ(product.size(), 1u);
+    EXPECT_TRUE(product.begin()->first.empty());
+    EXPECT_EQ(product.n_max(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StateVectorDistribution, StateProduct,
+    ::testing::Values(
+        StateProductCase{"VectorRight",
+                         [](const D& d) { return d * superposition; },
+                         {{sv("|1>") * superposition, 0.25}, {sv("|0>") * superposition, -0.75}},
+                         5},
+        StateProductCase{"VectorLeft",
+                         [](const D& d) { return superposition * d; },
+                         {{superposition * sv("|1>"), 0.25}, {superposition * sv("|0>"), -0.75}},
+                         5},
+        StateProductCase{"BasicRight",
+                         [](const D& d) { return d * AnyFSUtils::parse("|1,1>"); },
+                         {{sv("|1,1,1>"), 0.25}, {sv("|0,1,1>"), -0.75}},
+                         4},
+        StateProductCase{"BasicLeft",
+                         [](const D& d) { return AnyFSUtils::parse("|0,2>") * d; },
+                         {{sv("|0,2,1>"), 0.25}, {sv("|0,2,0>"), -0.75}},
+                         4},
+        StateProductCase{"InPlaceVector",
+                         [](const D& d) {
+                             StateVectorDistribution copy(d);
+                             StateVectorDistribution& same = copy *= superposition;
+                             EXPECT_EQ(&same, &copy);
+                             return copy;
+                         },
+                         {{sv("|1>") * superposition, 0.25}, {sv("|0>") * superposition, -0.75}},
+                         5}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(StateVectorDistribution, TensorProductMatchesEveryPairAboveTheThreshold) {
+    const StateVectorDistribution a = svd({{sv("|1,0>"), 0.5}, {sv("|0,1>"), 0.5}}, 1);
+    const StateVectorDistribution b = svd({{sv("|2>"), 0.8}, {superposition, -0.2}}, 3);
+
+    for (double t : {0.0, 0.15, 0.3, 0.5}) {
+        Entries expected;
+        for (const auto& [k1, p1] : a)
+            for (const auto& [k2, p2] : b)
+                if (std::abs(p1 * p2) >= t) expected.emplace_back(k1 * k2, p1 * p2);
+        const StateVectorDistribution product = tensor_product(a, b, t);
+        expect_entries(product, expected);
+        EXPECT_EQ(product.n_max(), 4) << t;
+    }
+    expect_entries(a * b, [&] {
+        Entries all;
+        for (const auto& [k1, p1] : a)
+            for (const auto& [k2, p2] : b) all.emplace_back(k1 * k2, p1 * p2);
+        return all;
+    }());
+
+    // Nothing kept, or nothing to combine on the right: empty, yet n_max is the sum.
+    const StateVectorDistribution halves = svd({{sv("|1>"), 0.5}, {sv("|0>"), 0.5}}, 1);
+    EXPECT_EQ(tensor_product(halves, halves, 0.3).size(), 0u);
+    EXPECT_EQ(tensor_product(halves, halves, 0.3).n_max(), 2);
+    EXPECT_EQ((a * StateVectorDistribution()).n_max(), 1);
+    // An empty left operand gives n_max 0 whatever the right one holds.
+    EXPECT_EQ((StateVectorDistribution() * b).size(), 0u);
+    EXPECT_EQ((StateVectorDistribution() * b).n_max(), 0);
+
+    StateVectorDistribution in_place(a);
+    StateVectorDistribution& same = in_place *= b;
+    EXPECT_EQ(&same, &in_place);
+    expect_entries(in_place, {{sv("|1,0,2>"), 0.4},
+                              {sv("|0,1,2>"), 0.4},
+                              {sv("|1,0>") * superposition, -0.1},
+                              {sv("|0,1>") * superposition, -0.1}});
+    EXPECT_EQ(in_place.n_max(), 4);
+}
+
+TEST(StateVectorDistribution, ListProductsAndPowers) {
+    const StateVectorDistribution d = svd({{sv("|1>"), 0.9}, {sv("|0>"), 0.1}}, 1);
+
+    EXPECT_EQ(d.pow(0).size(), 0u);
+    EXPECT_EQ(d.pow(0).n_max(), 0);
+    expect_entries(d.pow(1), {{sv("|1>"), 0.9}, {sv("|0>"), 0.1}});
+    EXPECT_EQ(d.pow(1).n_max(), 1);
+    const StateVectorDistribution cube = d.pow(3);
+    const StateVectorDistribution reference = d * d * d;
+    EXPECT_EQ(cube.size(), 8u);
+    for (const auto& [key, p] : reference) EXPECT_DOUBLE_EQ(cube.map().at(key), p);
+    EXPECT_EQ(cube.n_max(), 3);
+
+    // The |0> branch survives depth one (0.1 >= 0.05 / 0.9) but |0,0> (0.01) is pruned.
+    const StateVectorDistribution pruned = tensor_product(std::vector{d, d}, 0.05);
+    expect_entries(pruned, {{sv("|1,1>"), 0.81}, {sv("|1,0>"), 0.09}, {sv("|0,1>"), 0.09}});
+    EXPECT_EQ(pruned.n_max(), 2);
+
+    const StateVectorDistribution with_empty =
+        tensor_product(std::vector{d, StateVectorDistribution(), d}, 0.0);
+    EXPECT_EQ(with_empty.size(), 0u);
+    EXPECT_EQ(with_empty.n_max(), 0);
+    EXPECT_EQ(tensor_product(std::vector<StateVectorDistribution>{}, 0.0).size(), 0u);
+}
+
+TEST(StateVectorDistribution, ListMergeAddsIntoTheGivenMap) {
+    const StateVectorDistribution d = svd({{sv("|1,0>"), 0.5}, {sv("|0,1>"), 0.5}}, 1);
+    StateVectorDistribution out;
+    MathUtils::inner_merge(std::vector{d, d}, out.map(), sv("|0,0>"), 1.0, 0.0);
+    expect_entries(out, {{sv("|2,0>"), 0.25}, {sv("|1,1>"), 0.5}, {sv("|0,2>"), 0.25}});
+
+    StateVectorDistribution tensor;
+    MathUtils::inner_tensor_product(std::vector{d}, tensor.map(), sv("|1>"), 2.0, 0.0);
+    expect_entries(tensor, {{sv("|1,1,0>"), 1.0}, {sv("|1,0,1>"), 1.0}});
+}
+
+TEST(StateVectorDistribution, Normalize) {
+    StateVectorDistribution d = svd({{sv("|1>"), 0.5}, {sv("|0>"), -1.5}}, 7);
+    d.normalize();
+    expect_entries(d, {{sv("|1>"), 0.25}, {sv("|0>"), -0.75}});
+    EXPECT_EQ(d.n_max(), 7);
+
+    for (StateVectorDistribution null : {svd({{sv("|1>"), 0.0}}, 1), StateVectorDistribution()}) {
+        const UserLog log;
+        const std::size_t size = null.size();
+        null.normalize();
+        EXPECT_EQ(log.text(),
+                  "[warning] Unable to normalize an object with only null components\n");
+        EXPECT_EQ(null.size(), size);
+        if (size != 0) {
+            EXPECT_EQ(null.map().at(sv("|1>")), 0.0);
+        }
+    }
+}
+
+TEST(StateVectorDistribution, SampleFollowsTheProbabilities) {
+    expect_throw_message<std::runtime_error>([] { StateVectorDistribution().sample(0); },
+                                             "Unable to sample from empty distribution");
+
+    const std::vector<StateVector> copies = svd({{superposition, 1.0}}, 3).sample(3);
+    ASSERT_EQ(copies.size(), 3u);
+    for (const auto& s : copies) EXPECT_EQ(s, superposition);
+
+    // Unnormalised weights 1 : 3, 20000 draws: 5 sigma of the binomial is about 306.
+    const StateVectorDistribution d = svd({{sv("|1>"), 2.0}, {sv("|0>"), 6.0}}, 1);
+    RNG::rng.seed(42);
+    const std::vector<StateVector> drawn = d.sample(20000);
+    ASSERT_EQ(drawn.size(), 20000u);
+    long ones = 0;
+    for (const auto& s : drawn) ones += s == sv("|1>");
+    EXPECT_NEAR(static_cast<double>(ones), 5000.0, 5 * std::sqrt(20000 * 0.25 * 0.75));
+
+    RNG::rng.seed(42);
+    EXPECT_EQ(d.sample(20000), drawn);
+}
+
+TEST(StateVectorDistribution, TextFormAndModeCheck) {
+    EXPECT_EQ(fmt::format("{}", StateVectorDistribution()), "{\n}");
+    const StateVectorDistribution d = svd({{sv("|1,0>"), 0.5}}, 1);
+    EXPECT_EQ(fmt::format("{}", d), fmt::format("{{\n\t{}: 0.5\n}}", sv("|1,0>")));
+
+    d.check_m(2);
+    StateVectorDistribution().check_m(5);
+    expect_throw_message<std::invalid_argument>([&] { d.check_m(3); },
+                                                "Number of modes is not consistent");
+}
+
+}  // namespace
