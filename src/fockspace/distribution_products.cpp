@@ -15,21 +15,8 @@ using MathUtils::details::factor_of;
 using MathUtils::details::Merge;
 using MathUtils::details::TensorProd;
 
-// A pruned product may keep far fewer entries than the product of the sizes, which can exceed
-// any memory (or overflow); past this bound the map grows as it fills.
-constexpr std::size_t max_reserved = std::size_t{1} << 20;
-
-std::size_t capped_product(std::size_t total, std::size_t size) {
-    if (size != 0 && total > max_reserved / size) return max_reserved;
-    return total * size;
-}
-
-template <typename List>
-std::size_t reserved_size(List const& list) {
-    std::size_t total = 1;
-    for (auto const& factor : list) total = capped_product(total, factor_of(factor).size());
-    return total;
-}
+using MathUtils::details::capped_product;
+using MathUtils::details::reserved_size;
 
 template <typename List>
 bool has_empty_factor(List const& list) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <functional>
 #include <iterator>
 #include <utility>
@@ -37,6 +38,23 @@ T const& factor_of(T const& factor) {
 template <typename T>
 T const& factor_of(std::reference_wrapper<T> factor) {
     return factor.get();
+}
+
+// A pruned product may keep far fewer entries than the product of the sizes, which can exceed
+// any memory (or overflow); past this bound a result map grows as it fills.
+constexpr std::size_t max_reserved = std::size_t{1} << 20;
+
+inline std::size_t capped_product(std::size_t total, std::size_t size) {
+    if (size != 0 && total > max_reserved / size) return max_reserved;
+    return total * size;
+}
+
+// Entries to reserve for the product of a list of factors.
+template <typename List>
+std::size_t reserved_size(List const& list) {
+    std::size_t total = 1;
+    for (auto const& factor : list) total = capped_product(total, factor_of(factor).size());
+    return total;
 }
 
 // Pairwise product of every entry of `a` with every entry of `b`, `a` outermost.

@@ -13,14 +13,8 @@ namespace {
 
 using MathUtils::details::factor_of;
 
-// A pruned product may keep far fewer entries than the product of the sizes, which can exceed
-// any memory (or overflow); past this bound the map grows as it fills.
-constexpr std::size_t max_reserved = std::size_t{1} << 20;
-
-std::size_t capped_product(std::size_t total, std::size_t size) {
-    if (size != 0 && total > max_reserved / size) return max_reserved;
-    return total * size;
-}
+using MathUtils::details::capped_product;
+using MathUtils::details::reserved_size;
 
 StateVectorDistribution with_state_vector(const StateVectorDistribution& d, const StateVector& sv,
                                           bool sv_first) {
@@ -37,13 +31,11 @@ StateVectorDistribution list_tensor_product(const List& list, double t) {
     if (list.empty()) return {};
     if (list.size() == 1) return factor_of(list.front());
     StateVectorDistribution result;
-    std::size_t reserved = 1;
     for (const auto& factor : list) {
         if (factor_of(factor).empty()) return {};
-        reserved = capped_product(reserved, factor_of(factor).size());
+        result.n_max() += factor_of(factor).n_max();
     }
-    for (const auto& factor : list) result.n_max() += factor_of(factor).n_max();
-    result.map().reserve(reserved);
+    result.map().reserve(reserved_size(list));
     MathUtils::inner_tensor_product(list, result.map(), StateVector(), 1.0, t);
     return result;
 }
