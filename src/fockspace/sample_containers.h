@@ -10,7 +10,7 @@
 
 // Text forms of the two sample containers: a list of sampled states and a count per state.
 
-// "[ |1,0>, |0,1> ]", at most 11 states, then ", ... (size=N)". The specification may hold only
+// "[ |1,0>, |0,1> ]", at most 11 states, then ", ... (size=N)". The format string may hold only
 // digits, which change nothing.
 template <>
 struct fmt::formatter<std::vector<FockState>> {

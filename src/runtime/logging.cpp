@@ -72,7 +72,7 @@ void Logging::initialize_(Config__Logging cfg) {
         loggers.push_back(std::move(logger));
     }
 
-    // The base specification only sets spdlog's global default; the channels keep the caller's
+    // The base level string only sets spdlog's global default; the channels keep the caller's
     // level, which the environment variable may then override.
     if (!cfg.levels.empty()) configure(cfg.levels);
     for (auto& logger : loggers) {

@@ -39,7 +39,7 @@ public:
                            spdlog::level::level_enum level = spdlog::level::info);
     static void initialize_(Config__Logging cfg);
 
-    // A level specification in spdlog's text form, e.g. "debug" or "General=err,User=off".
+    // Levels written in spdlog's text form, e.g. "debug" or "General=err,User=off".
     static void configure(const std::string& spec);
     static void configureFromEnvironmentVariable(const std::string& name);
 

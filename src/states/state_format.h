@@ -6,8 +6,8 @@
 
 namespace StateFormat {
 
-// Reads the format specification of a basic state: empty, or "h" for the plain form |c0,c1,...>
-// (any run of "h" where `repeated_h`). Sets `plain` and returns the end of the specification;
+// Reads the format string of a basic state: empty, or "h" for the plain form |c0,c1,...>
+// (any run of "h" where `repeated_h`). Sets `plain` and returns the end of the format string;
 // anything else throws fmt::format_error.
 constexpr auto parse(fmt::format_parse_context& ctx, bool& plain, bool repeated_h = false)
     -> decltype(ctx.begin()) {
