@@ -2,10 +2,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <sstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <spdlog/sinks/ostream_sink.h>
+#include <spdlog/spdlog.h>
 
 #include "runtime/config.h"
 #include "states/fock_state.h"
@@ -59,6 +63,27 @@ public:
 
 private:
     std::uint32_t saved_;
+};
+
+// Captures what is logged on the "User" channel, then puts the previous logger back.
+class UserLog {
+  public:
+    UserLog() : previous_(spdlog::get("User")) {
+        spdlog::drop("User");
+        auto logger = std::make_shared<spdlog::logger>(
+            "User", std::make_shared<spdlog::sinks::ostream_sink_mt>(out_));
+        logger->set_pattern("[%l] %v");
+        spdlog::register_logger(logger);
+    }
+    ~UserLog() {
+        spdlog::drop("User");
+        if (previous_) spdlog::register_logger(previous_);
+    }
+    std::string text() const { return out_.str(); }
+
+  private:
+    std::shared_ptr<spdlog::logger> previous_;
+    std::ostringstream out_;
 };
 
 }  // namespace test_support

@@ -45,26 +45,7 @@ void expect_entries(const StateVectorDistribution& d, const Entries& expected) {
     }
 }
 
-// Captures what is logged on the "User" channel, then puts the previous logger back.
-class UserLog {
-  public:
-    UserLog() : previous_(spdlog::get("User")) {
-        spdlog::drop("User");
-        auto logger = std::make_shared<spdlog::logger>(
-            "User", std::make_shared<spdlog::sinks::ostream_sink_mt>(out_));
-        logger->set_pattern("[%l] %v");
-        spdlog::register_logger(logger);
-    }
-    ~UserLog() {
-        spdlog::drop("User");
-        if (previous_) spdlog::register_logger(previous_);
-    }
-    std::string text() const { return out_.str(); }
-
-  private:
-    std::shared_ptr<spdlog::logger> previous_;
-    std::ostringstream out_;
-};
+using test_support::UserLog;
 
 const StateVector superposition = sv("|1,0>") + sv("|0,3>");
 

@@ -51,26 +51,7 @@ void expect_components(const StateVector& v, const Terms& terms) {
 
 using test_support::expect_throw_message;
 
-// Captures what is logged on the "User" channel, then puts the previous logger back.
-class UserLog {
-  public:
-    UserLog() : previous_(spdlog::get("User")) {
-        spdlog::drop("User");
-        auto logger = std::make_shared<spdlog::logger>(
-            "User", std::make_shared<spdlog::sinks::ostream_sink_mt>(out_));
-        logger->set_pattern("[%l] %v");
-        spdlog::register_logger(logger);
-    }
-    ~UserLog() {
-        spdlog::drop("User");
-        if (previous_) spdlog::register_logger(previous_);
-    }
-    std::string text() const { return out_.str(); }
-
-  private:
-    std::shared_ptr<spdlog::logger> previous_;
-    std::ostringstream out_;
-};
+using test_support::UserLog;
 
 const std::string null_warning =
     "[warning] Unable to normalize an object with only null components\n";
