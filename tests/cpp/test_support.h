@@ -2,8 +2,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <sstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
