@@ -38,36 +38,37 @@ void slos_layer(unsigned char const* table, std::complex<double> const* U, int m
 
 // counts(v, c): the states of c photons in modes v to m-1, C(m-v-1+c, c), for c up to the larger
 // layer's photons. None exceeds that layer's count, which the array has checked against overflow.
+// Row v is stored as values_[v * cols_ + 1 + c] after a leading 0 that stands for c = -1.
 class PartialCounts {
   public:
     PartialCounts(int m, int photons)
         : m_(static_cast<std::size_t>(m)),
-          cols_(static_cast<std::size_t>(photons) + 1),
+          cols_(static_cast<std::size_t>(photons) + 2),
           values_(cols_ * m_, 0) {
         for (std::size_t v = m_; v-- > 0;) {
-            values_[v * cols_] = 1;
-            for (std::size_t c = 1; c < cols_; ++c)
-                values_[v * cols_ + c] =
-                    (v + 1 < m_ ? values_[(v + 1) * cols_ + c] : 0) + values_[v * cols_ + c - 1];
+            unsigned long long* row = values_.data() + v * cols_;
+            row[1] = 1;
+            for (std::size_t c = 2; c < cols_; ++c)
+                row[c] = (v + 1 < m_ ? row[cols_ + c] : 0) + row[c - 1];
         }
     }
 
     unsigned long long operator()(std::size_t v, std::size_t c) const {
-        return values_[v * cols_ + c];
+        return values_[v * cols_ + 1 + c];
     }
     unsigned long long const* data() const { return values_.data(); }
     std::size_t columns() const { return cols_; }
 
-    // Position of a state of k photons (its ascending code) in the unmasked layer. The states
-    // before it are, for each mode j >= 1 whose modes j and above hold photons (above_j of them),
-    // those that agree with it below j and hold fewer photons from j on, counts(j-1, above_j-1).
-    unsigned long long rank(unsigned char const* code, std::size_t k) const {
+    // Position in the unmasked layer of a state of k photons, photons[j] of them in mode j. The
+    // states before it are, for each mode j >= 1 whose modes j and above hold photons (above of
+    // them), those that agree with it below j and hold fewer photons from j on: counts(j-1,
+    // above-1), which the leading 0 of each row turns into nothing when above is 0.
+    unsigned long long rank(std::size_t const* photons, std::size_t k) const {
         unsigned long long r = 0;
-        std::size_t p = 0;
+        std::size_t above = k;
         for (std::size_t j = 1; j < m_; ++j) {
-            while (p < k && code[p] < j) ++p;
-            if (p == k) break;
-            r += (*this)(j - 1, k - p - 1);
+            above -= photons[j - 1];
+            r += values_[(j - 1) * cols_ + above];
         }
         return r;
     }
@@ -102,7 +103,7 @@ void fill_rows(unsigned char* table, PartialCounts const& counts, std::size_t m,
     std::vector<std::size_t> photon_storage(m, 0);
     // Plain pointers: the byte stores into the table could alias anything reached through a
     // member, which would then be reloaded for every entry.
-    unsigned long long const* const partial = counts.data();
+    unsigned long long const* const partial = counts.data() + 1;
     const std::size_t cols = counts.columns();
     unsigned long long const* const ranks = larger_ranks.data();
     const std::size_t ranks_size = larger_ranks.size();
@@ -111,8 +112,8 @@ void fill_rows(unsigned char* table, PartialCounts const& counts, std::size_t m,
     unsigned char* entry = table;
     for (unsigned long long r = 0; r < rows; ++r) {
         unsigned char const* code = codes + r * k;
-        unsigned long long position = smaller_masked ? counts.rank(code, k) : r;
         for (std::size_t p = 0; p < k; ++p) ++photons[code[p]];
+        unsigned long long position = smaller_masked ? counts.rank(photons, k) : r;
         std::size_t above = k;
         for (std::size_t c = 0; c < m; ++c, entry += W) {
             if (c > 0) {
@@ -183,9 +184,14 @@ void FsMap::generate() const {
         std::vector<unsigned long long> larger_ranks;
         if (larger_count != counts(0, larger_n)) {
             larger_ranks.resize(larger_count);
+            std::vector<std::size_t> photons(m, 0);
             unsigned char const* codes = _larger->get_buffer(0);
-            for (unsigned long long i = 0; i < larger_count; ++i)
-                larger_ranks[i] = counts.rank(codes + i * larger_n, larger_n);
+            for (unsigned long long i = 0; i < larger_count; ++i) {
+                unsigned char const* code = codes + i * larger_n;
+                for (std::size_t p = 0; p < larger_n; ++p) ++photons[code[p]];
+                larger_ranks[i] = counts.rank(photons.data(), larger_n);
+                for (std::size_t p = 0; p < larger_n; ++p) photons[code[p]] = 0;
+            }
         }
         unsigned char* out = table.data();
         switch (_width) {
