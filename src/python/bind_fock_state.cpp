@@ -9,11 +9,11 @@
 #include "python/opaque_types.h"
 #include "python/slice_bounds.h"
 #include "python/state_arithmetic.h"
-#include "runtime/combinatorics.h"
 #include "states/annotated_fock_state.h"
 #include "states/fock_state.h"
 #include "states/noisy_fock_state.h"
 #include "states/parsed_basic_state.h"
+#include "states/partition.h"
 
 namespace Python {
 

@@ -28,7 +28,7 @@ PYBIND11_MODULE(orbandile, m, py::multiple_interpreters::not_supported()) {
     // Only cleared here: the SIGINT handler is installed by long calls for their duration.
     InterruptSignalHandler::interrupted.exchange(false);
     m.attr("__doc__") = "Optimized C++ classes and functions";
-    m.attr("__version__") = "1.4.2";
+    m.attr("__version__") = ORBANDILE_VERSION;
 
     using namespace Python;
     bind_permanent_functions(m);
