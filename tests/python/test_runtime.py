@@ -166,3 +166,46 @@ def test_sigint_after_import_still_interrupts_python(run_python):
             print("interrupted")
     """)
     assert result.stdout.strip() == "interrupted"
+
+
+def test_logging_refuses_values_outside_the_enumerations(run_python):
+    # Before and after initialize: each refusal is a ValueError, never a crash or a stray read.
+    result = run_python("""
+        import orbandile as ob
+        L = ob.logging
+        calls = [
+            lambda: L.info("x", L.channel(1000000)),
+            lambda: L.warn("x", L.channel(3)),
+            lambda: L.debug("x", L.channel(2**32 - 1)),
+            lambda: L.set_level(L.level.info, L.channel(3)),
+            lambda: L.set_level(L.level(7)),
+            lambda: L.set_level(L.level(-1), L.channel.user),
+        ]
+        def run_all():
+            for call in calls:
+                try:
+                    call()
+                    print("accepted")
+                except ValueError as e:
+                    print("ValueError", e)
+        run_all()
+        try:
+            L.initialize("", L.level(100))
+        except ValueError as e:
+            print("ValueError", e)
+        L.initialize()
+        L.enable_console()
+        run_all()
+        L.info("still works", L.channel.user)
+    """, env={k: v for k, v in os.environ.items() if k != "SPDLOG_LEVEL"})
+    assert result.returncode == 0, result.stderr
+    channels = "the channels are 0 (general), 1 (resources) and 2 (user)"
+    levels = "the levels run from 0 (trace) to 6 (off)"
+    refusals = [f"ValueError invalid logging channel 1000000: {channels}",
+                f"ValueError invalid logging channel 3: {channels}",
+                f"ValueError invalid logging channel 4294967295: {channels}",
+                f"ValueError invalid logging channel 3: {channels}",
+                f"ValueError invalid logging level 7: {levels}",
+                f"ValueError invalid logging level -1: {levels}"]
+    assert result.stdout.splitlines() == [
+        *refusals, f"ValueError invalid logging level 100: {levels}", *refusals, "[info] still works"]
