@@ -294,3 +294,33 @@ def test_enumerations_pickle_at_every_protocol(run_python, name):
     """)
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["True"] * 16
+
+
+def test_sigint_reaches_python_after_overlapping_long_calls(run_python):
+    # Thread 2 starts while thread 1 runs and ends last: the interpreter's handler must come back.
+    result = run_python("""
+        import os, signal, threading, time
+        import numpy as np
+        import orbandile as ob
+        ends = {}
+        def run(name, n, delay):
+            time.sleep(delay)
+            ends[name, "start"] = time.monotonic()
+            ob.sub_permanents_fl(np.full((n + 1, n), 0.5))
+            ends[name, "end"] = time.monotonic()
+        threads = [threading.Thread(target=run, args=("first", 26, 0.0)),
+                   threading.Thread(target=run, args=("second", 27, 0.3))]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        print("overlapped", ends["second", "start"] < ends["first", "end"] < ends["second", "end"])
+        try:
+            os.kill(os.getpid(), signal.SIGINT)
+            time.sleep(5)
+            print("not interrupted")
+        except KeyboardInterrupt:
+            print("interrupted")
+    """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["overlapped True", "interrupted"]
