@@ -86,7 +86,7 @@ class AnnotatedFockState {
 
     std::string to_str(bool show_annotations = true) const;
 
-    // Steps below 1 are refused (std::invalid_argument) unless the normalised range is empty.
+    // Steps below 1 are refused (std::invalid_argument); an empty range gives 0 modes.
     void _check_slice(int& start, int& end, int step, int& size, int& count) const;
     AnnotatedFockState slice(int start, int end, int step) const;
     AnnotatedFockState set_slice(const AnnotatedFockState& other, int start, int end) const;

@@ -75,10 +75,11 @@ def test_indexing_iteration_and_slices():
     assert state[-1:] == state.slice(2, 3, 1) == AnnotatedFockState("|{b:1}{c:2}>")
     assert state[::2] == state.slice(0, 3, 2) == AnnotatedFockState("|{a:0},{b:1}{c:2}>")
     assert state[1:2] == AnnotatedFockState(1)
-    assert state[::-1].m == 0
+    assert state[2:1].m == 0
     with pytest.raises(ValueError):
         state[::0]
-    for call in (lambda: state[0:2:-1], lambda: state.slice(0, 2, -1), lambda: state.slice(0, 2, 0)):
+    for call in (lambda: state[0:2:-1], lambda: state.slice(0, 2, -1), lambda: state.slice(0, 2, 0),
+                 lambda: state[::-1], lambda: state.slice(2, 0, -1)):
         with pytest.raises(ValueError, match="^slice step must be positive$"):
             call()
 
@@ -273,3 +274,14 @@ def test_class_is_standalone_and_closed():
     assert AnnotatedFockState.__doc__.startswith(
         "\nAn annotated Fock state aims at being a general descriptor of a state.")
     assert AnnotatedFockState.__doc__.endswith("\n")
+
+
+@pytest.mark.parametrize("state", [FockState([1, 0, 2]), NoisyFockState("|{0},0,{1}{2}>"),
+                                   AnnotatedFockState("|{a:0},0,{b:1}{c:2}>")], ids=lambda s: type(s).__name__)
+@pytest.mark.parametrize("key", [slice(None, None, -1), slice(2, 0, -1), slice(0, 2, -1), slice(1, 1, -1)])
+def test_negative_steps_raise_for_every_state_kind(state, key):
+    with pytest.raises(ValueError, match="^slice step must be positive$"):
+        state[key]
+    with pytest.raises(ValueError, match="^slice step must be positive$"):
+        state.slice(key.start or 0, key.stop if key.stop is not None else state.m, key.step)
+    assert state[2:1].m == 0
