@@ -251,7 +251,9 @@ def test_equality_and_hash_across_constructions():
     plain = AnnotatedFockState([1, 0, 2])
     assert not plain == FockState([1, 0, 2])
     assert plain != FockState([1, 0, 2])
-    assert AnnotatedFockState([1, 0], {1: []}) != AnnotatedFockState([1, 0])
+    # An empty entry counts on an occupied mode only: a photon-free mode carries no annotation.
+    assert AnnotatedFockState([1, 0], {0: []}) != AnnotatedFockState([1, 0])
+    assert AnnotatedFockState([1, 0], {1: []}) == AnnotatedFockState([1, 0])
     with pytest.raises(TypeError):
         plain < plain
 
@@ -285,3 +287,17 @@ def test_negative_steps_raise_for_every_state_kind(state, key):
     with pytest.raises(ValueError, match="^slice step must be positive$"):
         state.slice(key.start or 0, key.stop if key.stop is not None else state.m, key.step)
     assert state[2:1].m == 0
+
+
+@pytest.mark.parametrize("a, b", [
+    (lambda: AnnotatedFockState("|0{a:1},{b:1}>"), lambda: AnnotatedFockState("|0,{b:1}>")),
+    (lambda: AnnotatedFockState([0, 1], {0: [], 1: ["b:1"]}), lambda: AnnotatedFockState("|0,{b:1}>")),
+    (lambda: AnnotatedFockState([0, 0], {1: []}), lambda: AnnotatedFockState(2)),
+    (lambda: AnnotatedFockState("|{a:1},0{b:1}>")[1:], lambda: AnnotatedFockState(1)),
+    (lambda: AnnotatedFockState("|0{a:1},{b:1}>").merge(FockState([2, 0])), lambda: AnnotatedFockState("|2,{b:1}>")),
+], ids=["zero times an annotation", "empty list", "vacuum", "slice", "merge"])
+def test_photon_free_modes_carry_no_annotation(a, b):
+    a, b = a(), b()
+    assert str(a) == str(b)
+    assert a == b and not a != b and hash(a) == hash(b) and len({a, b}) == 1
+    assert a.has_annotations == b.has_annotations
