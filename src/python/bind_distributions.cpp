@@ -29,8 +29,6 @@ namespace Python {
 
 namespace {
 
-using Samples = std::vector<FockState>;
-using Counts = std::unordered_map<FockState, unsigned long>;
 
 constexpr const char* bs_count_doc =
     "Measured sample count data structure. For given states, holds a positive number of "
@@ -125,7 +123,7 @@ struct End {};
 // two steps without the iterator reading freed storage.
 class ListCursor {
   public:
-    explicit ListCursor(Samples const* samples) : _samples(samples) {}
+    explicit ListCursor(BSSamples const* samples) : _samples(samples) {}
     FockState operator*() const { return (*_samples)[_index]; }
     ListCursor& operator++() {
         ++_index;
@@ -134,7 +132,7 @@ class ListCursor {
     bool operator==(End) const { return _index >= _samples->size(); }
 
   private:
-    Samples const* _samples;
+    BSSamples const* _samples;
     std::size_t _index = 0;
 };
 
@@ -162,7 +160,7 @@ py::iterator iterate_snapshot(std::vector<T> items) {
     return py::make_iterator(SnapshotCursor<T>(std::move(items)), End{});
 }
 
-py::iterator iterate_keys(Counts const& counts) {
+py::iterator iterate_keys(BSCount const& counts) {
     std::vector<FockState> keys;
     keys.reserve(counts.size());
     for (auto const& entry : counts) keys.push_back(entry.first);
@@ -171,18 +169,18 @@ py::iterator iterate_keys(Counts const& counts) {
 
 // The standard views iterate the live map; these keep its views but iterate snapshots.
 struct KeysView : py::detail::keys_view {
-    explicit KeysView(Counts& counts) : counts(counts) {}
+    explicit KeysView(BSCount& counts) : counts(counts) {}
     size_t len() override { return counts.size(); }
     py::iterator iter() override { return iterate_keys(counts); }
     bool contains(const py::handle& k) override {
         if (!py::isinstance<FockState>(k)) return false;
         return counts.find(k.cast<FockState const&>()) != counts.end();
     }
-    Counts& counts;
+    BSCount& counts;
 };
 
 struct ValuesView : py::detail::values_view {
-    explicit ValuesView(Counts& counts) : counts(counts) {}
+    explicit ValuesView(BSCount& counts) : counts(counts) {}
     size_t len() override { return counts.size(); }
     py::iterator iter() override {
         std::vector<unsigned long> values;
@@ -190,17 +188,17 @@ struct ValuesView : py::detail::values_view {
         for (auto const& entry : counts) values.push_back(entry.second);
         return iterate_snapshot(std::move(values));
     }
-    Counts& counts;
+    BSCount& counts;
 };
 
 struct ItemsView : py::detail::items_view {
-    explicit ItemsView(Counts& counts) : counts(counts) {}
+    explicit ItemsView(BSCount& counts) : counts(counts) {}
     size_t len() override { return counts.size(); }
     py::iterator iter() override {
         return iterate_snapshot(
             std::vector<std::pair<FockState, unsigned long>>(counts.begin(), counts.end()));
     }
-    Counts& counts;
+    BSCount& counts;
 };
 
 // The snapshot iterators below guard against edits of the map while Python iterates it.
@@ -364,7 +362,7 @@ bool sv_equal(StateVectorDistribution const& a, StateVectorDistribution const& b
 }  // namespace
 
 void bind_bs_count(py::module_& m) {
-    auto cl = py::bind_map<Counts>(m, "BSCount");
+    auto cl = py::bind_map<BSCount>(m, "BSCount");
 
     py::delattr(cl, "__iter__");
     cl.def("__iter__", &iterate_keys, py::keep_alive<0, 1>());
@@ -372,22 +370,22 @@ void bind_bs_count(py::module_& m) {
     py::delattr(cl, "values");
     py::delattr(cl, "items");
     cl.def(
-        "keys", [](Counts& c) { return std::unique_ptr<py::detail::keys_view>(new KeysView(c)); },
+        "keys", [](BSCount& c) { return std::unique_ptr<py::detail::keys_view>(new KeysView(c)); },
         py::keep_alive<0, 1>());
     cl.def(
         "values",
-        [](Counts& c) { return std::unique_ptr<py::detail::values_view>(new ValuesView(c)); },
+        [](BSCount& c) { return std::unique_ptr<py::detail::values_view>(new ValuesView(c)); },
         py::keep_alive<0, 1>());
     cl.def(
         "items",
-        [](Counts& c) { return std::unique_ptr<py::detail::items_view>(new ItemsView(c)); },
+        [](BSCount& c) { return std::unique_ptr<py::detail::items_view>(new ItemsView(c)); },
         py::keep_alive<0, 1>());
 
-    cl.def(py::init<Counts const&>(), py::arg("bscount"));
-    cl.def("__copy__", [](Counts const& c) { return Counts(c); });
-    cl.def("__deepcopy__", [](Counts const& c, py::dict) { return Counts(c); });
+    cl.def(py::init<BSCount const&>(), py::arg("bscount"));
+    cl.def("__copy__", [](BSCount const& c) { return BSCount(c); });
+    cl.def("__deepcopy__", [](BSCount const& c, py::dict) { return BSCount(c); });
     cl.def(py::init([](py::dict const& d) {
-               Counts counts;
+               BSCount counts;
                for (auto item : d) {
                    const auto value = py::cast<unsigned long>(item.second);
                    counts[to_state(item.first)] = value;
@@ -397,93 +395,93 @@ void bind_bs_count(py::module_& m) {
            py::arg("bscount"));
     cl.def(
         "add",
-        [](Counts& c, FockState const& fs, unsigned long value) {
+        [](BSCount& c, FockState const& fs, unsigned long value) {
             if (value != 0) c[fs] += value;
         },
         py::arg("fs"), py::arg("value"), add_doc);
     cl.def(
         "total",
-        [](Counts const& c) {
+        [](BSCount const& c) {
             unsigned long total = 0;
             for (auto const& entry : c) total += entry.second;
             return total;
         },
         total_doc);
-    cl.def("__str__", [](Counts const& c) { return fmt::format("{}", c); });
+    cl.def("__str__", [](BSCount const& c) { return fmt::format("{}", c); });
     cl.def(
-        "__eq__", [](Counts const& a, Counts const& b) { return a == b; }, py::is_operator());
+        "__eq__", [](BSCount const& a, BSCount const& b) { return a == b; }, py::is_operator());
     cl.def(
-        "__ne__", [](Counts const& a, Counts const& b) { return a != b; }, py::is_operator());
+        "__ne__", [](BSCount const& a, BSCount const& b) { return a != b; }, py::is_operator());
     cl.attr("__doc__") = bs_count_doc;
 
     py::delattr(cl, "__getitem__");
-    cl.def("__getitem__", [](Counts& c, FockState const& fs) { return c[fs]; });
+    cl.def("__getitem__", [](BSCount& c, FockState const& fs) { return c[fs]; });
 }
 
 void bind_bs_samples(py::module_& m) {
-    auto cl = py::bind_vector<Samples>(m, "BSSamples");
+    auto cl = py::bind_vector<BSSamples>(m, "BSSamples");
 
     // The standard binding hands out references into the list's storage, which dangle once the
     // list reallocates; these hand out copies, in the standard binding's overload order.
     py::delattr(cl, "__getitem__");
     cl.def(
         "__getitem__",
-        [](Samples const& v, py::slice const& slice) {
+        [](BSSamples const& v, py::slice const& slice) {
             size_t start = 0, stop = 0, step = 0, length = 0;
             if (!slice.compute(v.size(), &start, &stop, &step, &length))
                 throw py::error_already_set();
-            auto selected = std::make_unique<Samples>();
+            auto selected = std::make_unique<BSSamples>();
             selected->reserve(length);
             for (size_t i = 0; i < length; ++i, start += step) selected->push_back(v[start]);
             return selected;
         },
         py::arg("s"), "Retrieve list elements using a slice object");
-    cl.def("__getitem__", [](Samples const& v, Samples::difference_type i) {
-        const auto size = static_cast<Samples::difference_type>(v.size());
+    cl.def("__getitem__", [](BSSamples const& v, BSSamples::difference_type i) {
+        const auto size = static_cast<BSSamples::difference_type>(v.size());
         if (i < 0) i += size;
         if (i < 0 || i >= size) throw py::index_error();
         return v[static_cast<std::size_t>(i)];
     });
     py::delattr(cl, "__iter__");
     cl.def(
-        "__iter__", [](Samples const& v) { return py::make_iterator(ListCursor(&v), End{}); },
+        "__iter__", [](BSSamples const& v) { return py::make_iterator(ListCursor(&v), End{}); },
         py::keep_alive<0, 1>());
     py::delattr(cl, "extend");
     cl.def(
         "extend",
-        [](Samples& v, Samples const& src) { append_samples(v, src); },
+        [](BSSamples& v, BSSamples const& src) { append_samples(v, src); },
         py::arg("L"), "Extend the list by appending all the items in the given list");
     cl.def(
         "extend",
-        [](Samples& v, py::iterable const& it) {
+        [](BSSamples& v, py::iterable const& it) {
             const size_t old_size = v.size();
             v.reserve(old_size + py::len_hint(it));
             try {
                 for (py::handle h : it) v.push_back(to_state(h));
             } catch (const py::cast_error&) {
-                v.erase(v.begin() + static_cast<Samples::difference_type>(old_size), v.end());
+                v.erase(v.begin() + static_cast<BSSamples::difference_type>(old_size), v.end());
                 throw;
             }
         },
         py::arg("L"), "Extend the list by appending all the items in the given list");
 
-    cl.def("__copy__", [](Samples const& v) { return Samples(v); });
-    cl.def("__deepcopy__", [](Samples const& v, py::dict) { return Samples(v); });
+    cl.def("__copy__", [](BSSamples const& v) { return BSSamples(v); });
+    cl.def("__deepcopy__", [](BSSamples const& v, py::dict) { return BSSamples(v); });
     cl.def(
         "__iadd__",
-        [](Samples& v, Samples const& other) -> Samples& {
+        [](BSSamples& v, BSSamples const& other) -> BSSamples& {
             append_samples(v, other);
             return v;
         },
         py::is_operator(), py::return_value_policy::reference);
     cl.def(
         "__iadd__",
-        [](Samples& v, py::list const& items) -> Samples& {
+        [](BSSamples& v, py::list const& items) -> BSSamples& {
             for (py::handle h : items) v.push_back(to_state(h));
             return v;
         },
         py::is_operator(), py::return_value_policy::reference);
-    cl.def("__str__", [](Samples const& v) { return fmt::format("{:10}", v); });
+    cl.def("__str__", [](BSSamples const& v) { return fmt::format("{:10}", v); });
     cl.attr("__doc__") = bs_samples_doc;
 }
 
