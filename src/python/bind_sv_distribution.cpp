@@ -1,16 +1,11 @@
-#include <algorithm>
-#include <cstddef>
 #include <optional>
-#include <stdexcept>
 #include <unordered_map>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include <fmt/format.h>
 #include <pybind11/stl.h>
 
-#include "fockspace/distribution_products.h"
 #include "fockspace/fock_space_distribution.h"
 #include "fockspace/state_vector_distribution.h"
 #include "python/bindings.h"
@@ -66,67 +61,10 @@ constexpr const char* sv_sample_doc =
 constexpr const char* values_doc = "Iterate over the probabilities contained in the distribution";
 constexpr const char* m_doc = ":return: The number of modes of all states in the distribution";
 
-int mode_count(BasicState const& state) {
-    return std::visit([](auto const& s) { return s.m(); }, state);
-}
-
-int photon_count(BasicState const& state) {
-    return std::visit([](auto const& s) { return s.n(); }, state);
-}
-
-// Mode check, then the high-water mark, then the map: a failed check changes nothing.
-double& sv_entry(StateVectorDistribution& d, StateVector const& sv) {
-    d.check_m(sv.modeCount());
-    d.n_max() = std::max(d.n_max(), largest_photon_count(sv));
-    return d.map()[sv];
-}
-
-double& sv_entry(StateVectorDistribution& d, BasicState const& state) {
-    d.check_m(mode_count(state));
-    d.n_max() = std::max(d.n_max(), photon_count(state));
-    return d.map()[StateVector(state)];
-}
-
-void sv_add(StateVectorDistribution& d, StateVector const& sv, double value) {
-    d.check_m(sv.modeCount());
-    d.n_max() = std::max(d.n_max(), largest_photon_count(sv));
-    if (value > 1e-16) d.map()[sv] += value;
-}
-
-double sv_probability(StateVectorDistribution const& d, StateVector const& sv) {
-    auto const it = d.map().find(sv);
-    return it == d.map().end() ? 0.0 : it->second;
-}
-
+// Absent keys are a KeyError naming the key as the caller gave it.
 template <typename Key>
-void sv_erase(StateVectorDistribution& d, StateVector const& sv, Key const& key) {
-    if (d.map().erase(sv) == 0) throw py::key_error(fmt::format("{}", key));
-}
-
-// The perfect empty state is left out of the draw, then put back whatever the draw does.
-std::vector<StateVector> sv_sample(StateVectorDistribution& d, std::size_t count, bool non_null) {
-    if (!non_null || d.empty()) return d.sample(count);
-    const StateVector empty(FockState(d.begin()->first.modeCount()));
-    auto const it = d.map().find(empty);
-    if (it == d.map().end()) return d.sample(count);
-    const double p = it->second;
-    d.map().erase(it);
-    struct Restore {
-        StateVectorDistribution& d;
-        StateVector const& key;
-        double p;
-        ~Restore() { d.map()[key] = p; }
-    } restore{d, empty, p};
-    return d.sample(count);
-}
-
-bool sv_equal(StateVectorDistribution const& a, StateVectorDistribution const& b) {
-    if (a.size() != b.size()) return false;
-    for (auto const& [sv, p] : a) {
-        auto const it = b.map().find(sv);
-        if (it == b.map().end() || !(it->second == p)) return false;
-    }
-    return true;
+void erase(StateVectorDistribution& d, StateVector const& sv, Key const& key) {
+    if (!d.erase(sv)) throw py::key_error(fmt::format("{}", key));
 }
 
 }  // namespace
@@ -137,105 +75,53 @@ void bind_sv_distribution(py::module_& m) {
 
     py::class_<SVD> cls(m, "SVDistribution");
     cls.def(py::init<>(), "empty distribution")
-        .def(py::init([](BasicState state) {
-                 SVD d;
-                 d.n_max() = photon_count(state);
-                 d.map().emplace(StateVector(std::move(state)), 1.0);
-                 return d;
-             }),
+        .def(py::init([](BasicState state) { return SVD(StateVector(std::move(state))); }),
              py::arg("fs"), "constructor from existing fockstate")
-        .def(py::init([](StateVector const& sv) {
-                 SVD d;
-                 d.n_max() = largest_photon_count(sv);
-                 d.map().emplace(sv, 1.0);
-                 return d;
-             }),
-             py::arg("sv"), "constructor from existing StateVector")
-        .def(py::init([](std::unordered_map<BasicState, double> const& bsd) {
-                 SVD d;
-                 d.map().reserve(std::max<std::size_t>(bsd.size(), 1));
-                 for (auto const& [state, p] : bsd) sv_entry(d, state) = p;
-                 return d;
-             }),
+        .def(py::init([](StateVector const& sv) { return SVD(sv); }), py::arg("sv"),
+             "constructor from existing StateVector")
+        .def(py::init([](std::unordered_map<BasicState, double> const& bsd) { return SVD(bsd); }),
              py::arg("bsd"), "constructor from dict of BasicStates")
-        .def(py::init([](SVMap svd) {
-                 int n_max = 0;
-                 if (!svd.empty()) {
-                     const int first_m = svd.begin()->first.modeCount();
-                     for (auto const& entry : svd) {
-                         if (entry.first.modeCount() != first_m)
-                             throw std::invalid_argument("Number of modes is not consistent");
-                         n_max = std::max(n_max, largest_photon_count(entry.first));
-                     }
-                 }
-                 SVD d;
-                 d.map() = std::move(svd);
-                 d.n_max() = n_max;
-                 return d;
-             }),
-             py::arg("svd"), "constructor from dict of StateVectors")
-        .def(py::init([](FockSpaceDistribution const& bsd) {
-                 SVD d;
-                 d.map().reserve(bsd.size());
-                 for (auto const& [fs, p] : bsd) {
-                     d.n_max() = std::max(d.n_max(), fs.n());
-                     d.map()[StateVector(BasicState(fs))] = p;
-                 }
-                 return d;
-             }),
-             py::arg("bsd"), "constructor from existing BSD")
+        .def(py::init([](SVMap svd) { return SVD(std::move(svd)); }), py::arg("svd"),
+             "constructor from dict of StateVectors")
+        .def(py::init([](FockSpaceDistribution const& bsd) { return SVD(bsd); }), py::arg("bsd"),
+             "constructor from existing BSD")
         .def(py::init([](SVD const& d) { return SVD(d); }), py::arg("svd"),
              "constructor from existing SVD")
         .def("__copy__", [](SVD const& d) { return SVD(d); })
         .def("__deepcopy__", [](SVD const& d, py::dict) { return SVD(d); })
         .def(
             "__getitem__",
-            [](SVD const& d, BasicState const& state) {
-                return sv_probability(d, StateVector(state));
-            },
+            [](SVD const& d, BasicState const& state) { return d.get(StateVector(state)); },
             py::arg("fs"))
-        .def("__getitem__", &sv_probability, py::arg("sv"))
+        .def("__getitem__", &SVD::get, py::arg("sv"))
         .def(
             "get",
             [](SVD const& d, StateVector const& sv,
                std::optional<double> fallback) -> std::optional<double> {
-                auto const it = d.map().find(sv);
-                if (it == d.map().end()) return fallback;
-                return it->second;
+                const std::optional<double> p = d.find(sv);
+                return p ? p : fallback;
             },
             py::arg("sv"), py::arg("default") = py::none(), sv_get_doc)
         .def(
             "__setitem__",
-            [](SVD& d, BasicState const& state, double value) { sv_entry(d, state) = value; },
+            [](SVD& d, BasicState const& state, double value) { d.set(StateVector(state), value); },
             py::arg("fs"), py::arg("value"))
-        .def(
-            "__setitem__",
-            [](SVD& d, StateVector const& sv, double value) { sv_entry(d, sv) = value; },
-            py::arg("sv"), py::arg("value"))
+        .def("__setitem__", &SVD::set, py::arg("sv"), py::arg("value"))
         .def(
             "__delitem__",
-            [](SVD& d, BasicState const& state) { sv_erase(d, StateVector(state), state); },
+            [](SVD& d, BasicState const& state) { erase(d, StateVector(state), state); },
             py::arg("fs"))
-        .def("__delitem__", [](SVD& d, StateVector const& sv) { sv_erase(d, sv, sv); })
-        .def("add", &sv_add, py::arg("sv"), py::arg("value"), sv_add_doc)
+        .def("__delitem__", [](SVD& d, StateVector const& sv) { erase(d, sv, sv); })
+        .def("add", &SVD::add, py::arg("sv"), py::arg("value"), sv_add_doc)
         .def(
             "add",
-            [](SVD& d, BasicState const& state, double value) {
-                d.check_m(mode_count(state));
-                d.n_max() = std::max(d.n_max(), photon_count(state));
-                if (value > 1e-16) d.map()[StateVector(state)] += value;
-            },
+            [](SVD& d, BasicState const& state, double value) { d.add(StateVector(state), value); },
             py::arg("fs"), py::arg("value"))
         .def(
             "__contains__",
-            [](SVD const& d, BasicState const& state) {
-                return d.map().count(StateVector(state)) != 0;
-            },
+            [](SVD const& d, BasicState const& state) { return d.contains(StateVector(state)); },
             py::arg("sv"))
-        .def(
-            "__contains__",
-            [](SVD const& d, StateVector const& sv) { return d.map().count(sv) != 0; },
-            py::arg("sv"))
+        .def("__contains__", &SVD::contains, py::arg("sv"))
         .def("__len__", &SVD::size)
         .def(
             "items", [](SVD const& d) { return iterate_items(d); }, py::keep_alive<0, 1>(),
@@ -250,9 +136,10 @@ void bind_sv_distribution(py::module_& m) {
             "__iter__", [](SVD const& d) { return iterate_keys(d); }, py::keep_alive<0, 1>())
         .def("__repr__", [](SVD const& d) { return fmt::format("{}", d); })
         .def("__str__", [](SVD const& d) { return fmt::format("{}", d); })
-        .def("__eq__", &sv_equal, py::is_operator())
         .def(
-            "__ne__", [](SVD const& a, SVD const& b) { return !sv_equal(a, b); }, py::is_operator())
+            "__eq__", [](SVD const& a, SVD const& b) { return a == b; }, py::is_operator())
+        .def(
+            "__ne__", [](SVD const& a, SVD const& b) { return a != b; }, py::is_operator())
         .def(
             "__mul__", [](SVD const& d, FockState const& s) { return d * BasicState(s); },
             py::is_operator())
@@ -323,7 +210,7 @@ void bind_sv_distribution(py::module_& m) {
             m_doc)
         .def_property_readonly(
             "n_max", [](SVD const& d) { return d.n_max(); }, sv_n_max_doc)
-        .def("sample", &sv_sample, py::arg("count"), py::arg("non_null") = true, sv_sample_doc);
+        .def("sample", &SVD::sample, py::arg("count"), py::arg("non_null") = true, sv_sample_doc);
     cls.attr("__doc__") = sv_distribution_doc;
 }
 
