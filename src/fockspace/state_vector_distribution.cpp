@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <stdexcept>
 #include <utility>
+#include <variant>
+#include <vector>
 
 #include "fockspace/fock_space_distribution.h"
 #include "fockspace/product_kernels.h"
@@ -206,4 +209,36 @@ StateVectorDistribution tensor_product(const std::vector<StateVectorDistribution
 StateVectorDistribution tensor_product(
     const std::vector<std::reference_wrapper<const StateVectorDistribution>>& list, double t) {
     return list_tensor_product(list, t);
+}
+
+// A member of StateVector, defined here because it builds a distribution.
+StateVectorDistribution StateVector::split_by_photon_and_tag_count() const {
+    std::map<std::vector<int>, std::pair<StateVector, double>> groups;
+    std::vector<int> key;
+    for (const auto& [state, a] : components_) {
+        if (const auto* fs = std::get_if<FockState>(&state)) {
+            key.assign(1, fs->n());
+        } else if (const auto* noisy = std::get_if<NoisyFockState>(&state)) {
+            // The photon count of each tag's batch, for every tag up to the largest present.
+            const unsigned char* tags = noisy->tags();
+            const int n = noisy->n();
+            key.clear();
+            for (int i = 0; i < n; ++i) {
+                if (tags[i] >= key.size()) key.resize(tags[i] + 1u, 0);
+                ++key[tags[i]];
+            }
+        } else {
+            throw std::invalid_argument("Annotated FockState can't be split");
+        }
+        auto& group = groups[key];
+        group.first += state * a;
+        group.second += squared_modulus(a);
+    }
+
+    StateVectorDistribution distribution;
+    for (auto& [k, group] : groups) {
+        group.first.normalize();
+        distribution.map()[std::move(group.first)] = group.second;
+    }
+    return distribution;
 }
