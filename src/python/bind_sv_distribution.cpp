@@ -71,7 +71,6 @@ void erase(StateVectorDistribution& d, StateVector const& sv, Key const& key) {
 
 void bind_sv_distribution(py::module_& m) {
     using SVD = StateVectorDistribution;
-    using SVMap = std::unordered_map<StateVector, double>;
 
     py::class_<SVD> cls(m, "SVDistribution");
     cls.def(py::init<>(), "empty distribution")
@@ -81,7 +80,7 @@ void bind_sv_distribution(py::module_& m) {
              "constructor from existing StateVector")
         .def(py::init([](std::unordered_map<BasicState, double> const& bsd) { return SVD(bsd); }),
              py::arg("bsd"), "constructor from dict of BasicStates")
-        .def(py::init([](SVMap svd) { return SVD(std::move(svd)); }), py::arg("svd"),
+        .def(py::init([](SVD::map_t svd) { return SVD(std::move(svd)); }), py::arg("svd"),
              "constructor from dict of StateVectors")
         .def(py::init([](FockSpaceDistribution const& bsd) { return SVD(bsd); }), py::arg("bsd"),
              "constructor from existing BSD")
