@@ -1,6 +1,7 @@
 #include "fockspace/state_vector_distribution.h"
 
 #include <cmath>
+#include <complex>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -394,5 +395,52 @@ TEST(StateVectorDistribution, NonNullSamplingOfTheEmptyStateAlone) {
     expect_throw_message<std::runtime_error>([] { StateVectorDistribution().sample(1, true); },
                                              "Unable to sample from empty distribution");
 }
+
+// StateVector::split_by_photon_and_tag_count is defined with the distribution it builds; its
+// test keeps the helpers of the state-vector tests.
+namespace split {
+
+using cd = std::complex<double>;
+using Terms = std::vector<std::pair<std::string, cd>>;
+
+BasicState bs(const std::string& text) {
+    return AnyFSUtils::parse(text);
+}
+
+// Terms added one after the other with +=, so that zero amplitudes are skipped as the sum does.
+StateVector sv(const Terms& terms) {
+    StateVector v;
+    for (const auto& [text, a] : terms) v += bs(text) * a;
+    return v;
+}
+
+StateVector normalized(StateVector v) {
+    v.normalize();
+    return v;
+}
+
+TEST(StateVector, SplitByPhotonAndTagCount) {
+    const StateVector v = sv({{"|1,1>", 1}, {"|{0},{1}>", cd(0, 2)}, {"|{0},{0}>", 3}});
+    const StateVectorDistribution d = v.split_by_photon_and_tag_count();
+    EXPECT_EQ(d.n_max(), 0);
+    ASSERT_EQ(d.map().size(), 2u);
+    const StateVector two = normalized(sv({{"|1,1>", 1}, {"|{0},{0}>", 3}}));
+    const StateVector one_one = normalized(StateVector(bs("|{0},{1}>")) * cd(0, 1));
+    EXPECT_EQ(d.map().at(two), 10);
+    EXPECT_EQ(d.map().at(one_one), 4);
+    for (const auto& [group, p] : d.map()) EXPECT_TRUE(group.isNormalized());
+    EXPECT_FALSE(v.isNormalized());
+
+    // Tag 2 alone, a vacuum noisy state: keys [0, 0, 1] and [].
+    const auto tags = sv({{"|0,{2}>", 1}, {"|0{1},0>", 1}}).split_by_photon_and_tag_count();
+    EXPECT_EQ(tags.map().size(), 2u);
+
+    EXPECT_TRUE(StateVector().split_by_photon_and_tag_count().map().empty());
+    const StateVector annotated = sv({{"|1,1>", 1}, {"|{a:0},0>", 1}});
+    expect_throw_message<std::invalid_argument>([&] { annotated.split_by_photon_and_tag_count(); },
+                                                "Annotated FockState can't be split");
+}
+
+}  // namespace split
 
 }  // namespace
