@@ -10,6 +10,8 @@
 
 #include <fmt/format.h>
 
+#include "states/code_buffer.h"
+
 namespace {
 
 constexpr const char* end_of_text_error =
@@ -24,6 +26,10 @@ bool is_blank(char c) {
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
+
+// No state holds more photons than a code has bytes, so no text may ask for more copies of a tag
+// or an annotation: the copies are allocated before any state checks its counts.
+constexpr std::int64_t max_grouped_photons = CodeBuffer_t<unsigned char, true>::max_size;
 
 }  // namespace
 
@@ -160,7 +166,9 @@ void ParsedBasicState::start_current_annotation() {
 void ParsedBasicState::close_annotation() {
     if (token_begin == nullptr) throw_at_cursor(digit_expected);
     const std::int64_t grouped = std::int64_t{std::max(0, grouped_count)} + multiplier;
-    if (grouped > INT_MAX) throw_at_cursor("Too many photons in the mode.");
+    if (grouped > max_grouped_photons) throw_at_cursor("Too many photons in the mode.");
+    if (grouped_photons_ + multiplier > max_grouped_photons)
+        throw_at_cursor("Too many photons in the state.");
     const int mode = static_cast<int>(fs_vect.size());
     if (labelled) {
         const Annotation annotation(std::string_view(token_begin, cursor - token_begin));
@@ -176,6 +184,7 @@ void ParsedBasicState::close_annotation() {
         noisy_modes[mode].insert(noisy_modes[mode].end(), multiplier, tag);
     }
     grouped_count = static_cast<int>(grouped);
+    grouped_photons_ += multiplier;
     multiplier = 1;
     token_begin = nullptr;
     labelled = false;

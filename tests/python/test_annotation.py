@@ -165,3 +165,25 @@ def test_parsed_basic_state_errors(text, error, message):
     with pytest.raises(error) as info:
         ob.ParsedBasicState(text)
     assert str(info.value) == message
+
+
+TEXT_CONSTRUCTORS = [ob.ParsedBasicState, ob.FockState, ob.NoisyFockState, ob.AnnotatedFockState,
+                     ob.StateVector]
+
+
+@pytest.mark.parametrize("cls", TEXT_CONSTRUCTORS)
+@pytest.mark.parametrize("text", ["|50000000{a:1}>", "|2147483647{0}>", "|8192{0}>"])
+def test_group_counts_beyond_any_state_are_refused_before_allocating(run_python, cls, text):
+    # Under a 2 GB address-space limit, copying the group first would fail with MemoryError.
+    result = run_python(f"""
+        import resource
+        resource.setrlimit(resource.RLIMIT_AS, (2 << 30, 2 << 30))
+        import orbandile as ob
+        try:
+            ob.{cls.__name__}({text!r})
+        except Exception as error:
+            print(type(error).__name__, repr(str(error)))
+        """)
+    # The error stands at the group's closing brace.
+    expected = f"Too many photons in the mode.\n{text}\n" + " " * (text.index("}") - 1) + "^"
+    assert result.stdout.strip() == f"ValueError {expected!r}", result.stderr

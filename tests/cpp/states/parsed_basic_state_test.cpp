@@ -64,7 +64,11 @@ INSTANTIATE_TEST_SUITE_P(
                     GoodState{"|2{a:1}>", {2}, {}, {{0, {"a:1", "a:1"}}}},
                     GoodState{"|0{a:1}>", {0}, {}, {{0, {}}}},
                     GoodState{"|{ a:0,b:1+2j}1>", {2}, {}, {{0, {"a:0,b:(1,2)"}}}},
-                    GoodState{"|1{0}{P:H}>", {2}, {{0, {0}}}, {{0, {"P:H"}}}}));
+                    GoodState{"|1{0}{P:H}>", {2}, {{0, {0}}}, {{0, {"P:H"}}}},
+                    // Groups may give as many photons as a code holds, no more.
+                    GoodState{"|4095{0},4096{7}>",
+                              {4095, 4096},
+                              {{0, std::vector<int>(4095, 0)}, {1, std::vector<int>(4096, 7)}}}));
 
 struct BadState {
     std::string text;
@@ -136,6 +140,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadState{"|1{0}2147483647>", too_many + "|1{0}2147483647>\n" + std::string(14, ' ') + "^"},
         BadState{"|{0}2147483647{0}>",
                  too_many + "|{0}2147483647{0}>\n" + std::string(15, ' ') + "^"},
+        // A group count is refused before its copies are made (this one would take 8 GB).
+        BadState{"|2147483647{0}>", too_many + "|2147483647{0}>\n" + std::string(12, ' ') + "^"},
+        BadState{"|8192{a:1}>", too_many + "|8192{a:1}>\n" + std::string(8, ' ') + "^"},
+        BadState{"|4000{0}4192{1}>", too_many + "|4000{0}4192{1}>\n" + std::string(13, ' ') + "^"},
+        BadState{"|4096{0},4096{a:1}>",
+                 "Too many photons in the state.\n|4096{0},4096{a:1}>\n" + std::string(16, ' ') +
+                     "^"},
         // Errors of the annotation text of a group come through unchanged.
         BadState{"|{a:1 }>",
                  "invalid annotation (a part of the string is not detected as [name:value]. a:1)"},
