@@ -31,11 +31,34 @@ bool is_digit(char c) {
 // or an annotation: the copies are allocated before any state checks its counts.
 constexpr std::int64_t max_grouped_photons = CodeBuffer_t<unsigned char, true>::max_size;
 
+// `text` as a message can show it: printable ASCII as it is, every other byte (controls, bytes of
+// other encodings) as \xHH, so that the message is valid text and keeps its three lines. The
+// notation is ASCII, so nothing readable is lost. `columns` receives the width of what stands
+// before byte `mark`.
+std::string printable(std::string_view text, std::size_t mark, std::size_t& columns) {
+    std::string shown;
+    shown.reserve(text.size());
+    columns = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x20 && byte < 0x7F)
+            shown += text[i];
+        else
+            shown += fmt::format("\\x{:02x}", byte);
+        if (i + 1 == mark) columns = shown.size();
+    }
+    return shown;
+}
+
 }  // namespace
 
 void throw_error_on_char(const std::string& message, const char* text, const char* position) {
+    std::size_t unused = 0, columns = 0;
+    const std::string shown_message = printable(message, 0, unused);
+    const std::string shown_text =
+        printable(text, static_cast<std::size_t>(position - text), columns);
     throw std::invalid_argument(
-        fmt::format("{}\n{}\n{: >{}}", message, text, "^", position - text));
+        fmt::format("{}\n{}\n{: >{}}", shown_message, shown_text, "^", columns));
 }
 
 int extract_integer(const char* begin, const char* end) {

@@ -172,6 +172,24 @@ TEXT_CONSTRUCTORS = [ob.ParsedBasicState, ob.FockState, ob.NoisyFockState, ob.An
 
 
 @pytest.mark.parametrize("cls", TEXT_CONSTRUCTORS)
+@pytest.mark.parametrize("text, message", [
+    (b"|\xff>", "Invalid character. Should be a digit.\n|\\xff>\n^"),
+    (b"|1,\xc3\xa9>", "Invalid character. Should be a digit.\n|1,\\xc3\\xa9>\n  ^"),
+    (b"|{\x80}>", "Error while parsing digit:\\x80\n\\x80}>\n   ^"),
+    (b"|1>\r\x1b", "BasicState is already closed by '>'.\n|1>\\x0d\\x1b\n      ^"),
+])
+def test_bytes_outside_printable_ascii_are_escaped_in_errors(cls, text, message):
+    with pytest.raises(ValueError) as info:
+        cls(text)
+    assert str(info.value) == message
+
+
+def test_annotation_text_of_other_bytes_is_refused():
+    with pytest.raises(ValueError, match=r"^invalid annotation \(cannot parse value\)$"):
+        ob.Annotation(b"\xff:1")
+
+
+@pytest.mark.parametrize("cls", TEXT_CONSTRUCTORS)
 @pytest.mark.parametrize("text", ["|50000000{a:1}>", "|2147483647{0}>", "|8192{0}>"])
 def test_group_counts_beyond_any_state_are_refused_before_allocating(run_python, cls, text):
     # Under a 2 GB address-space limit, copying the group first would fail with MemoryError.

@@ -147,6 +147,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadState{"|4096{0},4096{a:1}>",
                  "Too many photons in the state.\n|4096{0},4096{a:1}>\n" + std::string(16, ' ') +
                      "^"},
+        // Bytes outside printable ASCII are shown escaped, the caret under the escaped text.
+        BadState{"|1,\xff>", digit + "|1,\\xff>\n  ^"},
+        BadState{"|1>\n\xc3\xa9", closed + "|1>\\x0a\\xc3\\xa9\n      ^"},
+        BadState{"|{\xff}>", "Error while parsing digit:\\xff\n\\xff}>\n   ^"},
         // Errors of the annotation text of a group come through unchanged.
         BadState{"|{a:1 }>",
                  "invalid annotation (a part of the string is not detected as [name:value]. a:1)"},
