@@ -49,7 +49,8 @@ const PolarizationEntry* polarization_of_value(std::complex<float> value) {
 std::string build_pair_pattern() {
     const std::string word = R"(\w+)";
     const std::string number = R"([+-]?[+-]?(\d+([.]\d*)?([eE][+-]?\d+)?|[.]\d+([eE][+-]?\d+)?))";
-    const std::string single_float = number + R"((?!\w+))";
+    // One word character is enough to refuse: "(?!\w+)" would rescan the rest at every length.
+    const std::string single_float = number + R"((?!\w))";
     const std::string word_value = "(?P<word_value>" + word + ")";
     const std::string single_float_value = "(?P<single_float_value>" + single_float + ")";
     const std::string pair =

@@ -1,5 +1,6 @@
 import gc
 import struct
+import time
 
 import pytest
 
@@ -74,6 +75,13 @@ def test_parse_errors(text, error, message):
     with pytest.raises(error) as info:
         ob.Annotation(text)
     assert str(info.value) == message
+
+
+def test_a_long_number_before_a_word_character_is_refused_in_linear_time():
+    start = time.perf_counter()
+    with pytest.raises(ValueError, match=r"^invalid annotation \(the value is invalid: 1{400000}x\)$"):
+        ob.Annotation("a:" + "1" * 400000 + "x")
+    assert time.perf_counter() - start < 5
 
 
 def test_equality_and_hash():
