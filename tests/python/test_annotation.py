@@ -69,12 +69,21 @@ def test_str(text, printed):
     ("12:1", ValueError, "invalid annotation (digit only name is forbidden: 12)"),
     ("P:X", ValueError, "invalid annotation (unknown polarization value: X)"),
     ("a:--1", ValueError, "stof"),
-    ("a:1e39", IndexError, "stof"),
+    ("a:1e39", ValueError, "invalid annotation (value out of float range: 1e39)"),
+    ("a:(1,-1e39)", ValueError, "invalid annotation (value out of float range: -1e39)"),
+    ("a:5|", ValueError, "invalid annotation (a part of the string is not detected as [name:value]. a:5)"),
 ])
 def test_parse_errors(text, error, message):
     with pytest.raises(error) as info:
         ob.Annotation(text)
     assert str(info.value) == message
+
+
+def test_values_below_the_float_range_are_rounded():
+    assert ob.Annotation("a:1e-40")["a"] == narrowed(1e-40) != 0
+    assert ob.Annotation("a:-1e-45j")["a"] == complex(0, narrowed(-1e-45))
+    assert ob.Annotation("a:1e-50")["a"] == 0
+    assert str(ob.Annotation("a:1e-40")) == "a:1e-40"
 
 
 def test_a_long_number_before_a_word_character_is_refused_in_linear_time():
@@ -167,7 +176,7 @@ def test_parsed_results_are_new_objects():
     ("|99999999999>", ValueError,
      "Error while parsing digit:99999999999\n99999999999>\n" + " " * 10 + "^"),
     ("|{a:1,a:2}>", ValueError, "invalid annotation (duplicate tag)"),
-    ("|{a:1e39}>", IndexError, "stof"),
+    ("|{a:1e39}>", ValueError, "invalid annotation (value out of float range: 1e39)"),
 ])
 def test_parsed_basic_state_errors(text, error, message):
     with pytest.raises(error) as info:
