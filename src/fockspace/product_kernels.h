@@ -99,7 +99,9 @@ std::vector<double> get_thresholds(List const& list, double t) {
 }
 
 // Depth-first product of the factors [it, end) onto key and value, abandoning a branch as soon
-// as its partial product falls below the factor's threshold.
+// as its partial product falls below the factor's threshold. The branches being walked live on
+// the heap, one frame and one key per factor, so the number of factors is not bounded by the
+// call stack; leaves are stored in the order a recursive walk would store them.
 template <typename Op, typename FactorIt, typename Out, typename Key, typename ThresholdIt>
 void inner_tensor_product(FactorIt it, FactorIt end, Out& out, Key key, double value,
                           ThresholdIt threshold) {
@@ -107,13 +109,38 @@ void inner_tensor_product(FactorIt it, FactorIt end, Out& out, Key key, double v
         Op::store(out, std::move(key), value);
         return;
     }
+    using Entry = decltype(factor_of(*it).begin());
+    struct Frame {
+        Entry entry;
+        Entry last;
+        double value;  // the product before this factor
+    };
     const Op op;
-    const auto next = std::next(it);
-    const auto next_threshold = std::next(threshold);
-    for (auto const& [s, p] : factor_of(*it)) {
-        const double x = value * p;
-        if (*threshold <= x)
-            inner_tensor_product<Op>(next, end, out, op(key, s), x, next_threshold);
+    const auto depth = static_cast<std::size_t>(std::distance(it, end));
+    std::vector<Frame> frames;
+    frames.reserve(depth);
+    // keys[d] is the key before factor d; a slot is reassigned, not rebuilt, on each descent.
+    std::vector<Key> keys(depth);
+    keys[0] = std::move(key);
+    frames.push_back(Frame{factor_of(*it).begin(), factor_of(*it).end(), value});
+    while (!frames.empty()) {
+        const std::size_t d = frames.size() - 1;
+        Frame& frame = frames.back();
+        if (frame.entry == frame.last) {
+            frames.pop_back();
+            continue;
+        }
+        auto const& [s, p] = *frame.entry;
+        ++frame.entry;
+        const double x = frame.value * p;
+        if (!(*std::next(threshold, static_cast<std::ptrdiff_t>(d)) <= x)) continue;
+        if (d + 1 == depth) {
+            Op::store(out, op(keys[d], s), x);
+        } else {
+            keys[d + 1] = op(keys[d], s);
+            auto const& factor = factor_of(*std::next(it, static_cast<std::ptrdiff_t>(d + 1)));
+            frames.push_back(Frame{factor.begin(), factor.end(), x});
+        }
     }
 }
 

@@ -310,3 +310,18 @@ def test_function_trim_and_iterators_after_changes():
         del g[s]
     g[S(2, 0)] = 5.0
     assert len(list(keys)) == 2
+
+
+# Products of many factors
+
+def test_products_of_many_factors(run_python):
+    result = run_python("""
+        from orbandile import FockState, FSDistribution, FSFunction
+        d = FSDistribution(FockState([]))
+        assert dict((d ** 100000).items()) == {FockState([]): 1.0}
+        assert dict(FSDistribution.list_tensor_product([d] * 100000).items()) == {FockState([]): 1.0}
+        f = FSFunction({FockState([]): 1.0})
+        assert dict((f ** 100000).items()) == {FockState([]): 1.0}
+        assert dict(FSFunction.list_tensor_product([f] * 100000, True).items()) == {FockState([]): 1.0}
+    """)
+    assert result.returncode == 0, result.stderr

@@ -238,3 +238,14 @@ def test_iterators_survive_edits():
     for key in list(d.keys()):
         del d[key]
     assert len(d) == 0
+
+
+def test_products_of_many_factors(run_python):
+    result = run_python("""
+        from orbandile import FockState, StateVector, SVDistribution
+        d = SVDistribution(FockState([]))
+        expected = {StateVector(FockState([])): 1.0}
+        assert dict((d ** 100000).items()) == expected
+        assert dict(SVDistribution.tensor_product([d] * 100000).items()) == expected
+    """)
+    assert result.returncode == 0, result.stderr

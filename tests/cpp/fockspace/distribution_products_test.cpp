@@ -154,6 +154,29 @@ TEST(DistributionProductsTest, ListFunctionProductsUseSignedThresholds) {
     EXPECT_EQ(tensor_product(std::vector{a, b}, 2.0), function({{{0, 1, 0, 1}, 6.0}}));
 }
 
+// Products of many factors walk their branches without one call frame per factor.
+TEST(DistributionProductsTest, ProductsOfManyFactors) {
+    constexpr std::size_t k = 200000;
+    const FockSpaceDistribution vacuum(FockState{});
+    EXPECT_EQ(vacuum.pow(k), vacuum);
+    // 0.5^k underflows to 0, which reaches the threshold 0.
+    const FockSpaceFunction f(FockState{}, 0.5);
+    EXPECT_EQ(f.pow(k).size(), 1u);
+    EXPECT_EQ(f.pow(k).get(FockState{}), 0.0);
+    EXPECT_EQ(
+        tensor_product(std::vector<FockSpaceFunction>(k, FockSpaceFunction(FockState{}, 1.0)), 0.0),
+        FockSpaceFunction(FockState{}, 1.0));
+    EXPECT_EQ(merge_product(
+                  std::vector<FockSpaceDistribution>(k, FockSpaceDistribution(FockState(2))), 0.0),
+              FockSpaceDistribution(FockState(2)));
+    // Keys that grow with the depth meet the state's mode limit instead.
+    expect_throw_message<std::runtime_error>(
+        [] {
+            (void)distribution({{{1}, 0.5}, {{0}, 0.5}}).pow(k);
+        },
+        "Fock state size is capped from 0 to 256 modes");
+}
+
 TEST(DistributionProductsTest, ListProductsOfFewOrEmptyFactors) {
     const auto f = function({{{1, 0}, 0.5}, {{0, 1}, -0.5}});
     const auto d = distribution({{{1, 0}, 3.0}, {{0, 1}, 1.0}});  // not normalised on purpose

@@ -321,6 +321,15 @@ TEST(StateVectorDistribution, AFailedModeCheckChangesNothing) {
     }
 }
 
+// Powers and list products of many factors do not use one call frame per factor.
+TEST(StateVectorDistribution, ProductsOfManyFactors) {
+    constexpr std::size_t k = 200000;
+    const StateVectorDistribution vacuum{StateVector(FockState())};
+    const StateVectorDistribution power = vacuum.pow(k);
+    expect_entries(power, {{StateVector(FockState()), 1.0}});
+    EXPECT_EQ(tensor_product(std::vector<StateVectorDistribution>(k, vacuum), 0.0), power);
+}
+
 struct EqualityCase {
     std::string name;
     Entries a, b;
