@@ -280,8 +280,8 @@ def test_function_products_with_states_and_distributions():
     assert as_dict(FSFunction.tensor_product(f, f, prob_threshold=0.5)) == {S(1, 0, 0, 1): -0.5, S(0, 1, 1, 0): -0.5, S(0, 1, 0, 1): 1.0}
     assert len(FSFunction.list_tensor_product([])) == 0 and len(f ** 0) == 0
     assert f ** 1 == f
-    # List products prune with a signed threshold: negative partial products are dropped.
-    assert as_dict(FSFunction.list_tensor_product([f, f], merge_modes=True)) == {S(2, 0): 0.25}
+    # List products prune by magnitude, as the pairwise products do.
+    assert FSFunction.list_tensor_product([f, f], merge_modes=True) == FSFunction.tensor_product(f, f, True)
     p = FSFunction({S(1, 0): 0.5, S(0, 1): 2.0})
     assert FSFunction.list_tensor_product([p, p], True) == FSFunction.tensor_product(p, p, True)
 
@@ -312,7 +312,7 @@ def test_function_trim_and_iterators_after_changes():
     assert len(list(keys)) == 2
 
 
-# Products of many factors
+# Products of many factors and signed values
 
 def test_products_of_many_factors(run_python):
     result = run_python("""
@@ -325,3 +325,26 @@ def test_products_of_many_factors(run_python):
         assert dict(FSFunction.list_tensor_product([f] * 100000, True).items()) == {FockState([]): 1.0}
     """)
     assert result.returncode == 0, result.stderr
+
+
+@pytest.mark.parametrize("factors, threshold", [
+    ([{S(1): -1.0, S(0): 1.0}, {S(1): -1.0}], 0.0),
+    ([{S(1): -2.0, S(0): 0.5}, {S(1): 0.25, S(0): -4.0}, {S(1): -1.0}], 1.0),
+    ([{S(1): -1.0, S(0): 2.0}, {S(1): 0.0}], 0.0),
+    ([{S(1): -1.0, S(0): 2.0}, {S(1): 0.0}], 0.5),
+])
+def test_function_list_products_keep_what_the_pairwise_products_keep(factors, threshold):
+    functions = [FSFunction(f) for f in factors]
+    expected = functions[0]
+    for f in functions[1:]:
+        expected = FSFunction.tensor_product(expected, f)
+    kept = {s: v for s, v in expected.items() if abs(v) >= threshold}
+    assert as_dict(FSFunction.list_tensor_product(functions, prob_threshold=threshold)) == kept
+    if len(functions) == 2:
+        assert as_dict(FSFunction.tensor_product(*functions, prob_threshold=threshold)) == kept
+
+
+def test_function_powers_keep_negative_terms():
+    f = FSFunction({S(1, 0): 0.5, S(0, 1): -2.0})
+    assert f ** 3 == f * f * f and len(f ** 3) == 8
+
