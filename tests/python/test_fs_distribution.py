@@ -312,6 +312,28 @@ def test_function_trim_and_iterators_after_changes():
     assert len(list(keys)) == 2
 
 
+# Values a distribution refuses, and sums that overflow
+
+@pytest.mark.parametrize("bad", [math.inf, -math.inf, math.nan])
+@pytest.mark.parametrize("build", [
+    lambda bad: FSDistribution({S(1, 0): bad, S(0, 1): 1.0}),
+    lambda bad: FSDistribution(FSArray(2, 1), [bad, 1.0]),
+    lambda bad: FSDistribution(FSFunction({S(1, 0): bad, S(0, 1): 1.0})),
+    lambda bad: FSFunction({S(1, 0): bad, S(0, 1): 1.0}).to_distribution(),
+])
+def test_distributions_refuse_values_that_are_not_finite(build, bad):
+    with pytest.raises(ValueError, match=r"Probabilities must be finite, got -?(inf|nan) for \|1,0>"):
+        build(bad)
+
+
+def test_distributions_normalise_values_whose_sum_overflows():
+    expected = {S(1, 0): 0.5, S(0, 1): 0.5}
+    assert as_dict(FSDistribution({S(1, 0): 1e308, S(0, 1): 1e308})) == expected
+    assert as_dict(FSDistribution(FSArray(2, 1), [1e308, 1e308])) == expected
+    assert as_dict(FSFunction({S(1, 0): 1.5e308, S(0, 1): 0.5e308}).to_distribution()) == \
+        {S(1, 0): 0.75, S(0, 1): 0.25}
+
+
 # Products of many factors and signed values
 
 def test_products_of_many_factors(run_python):
