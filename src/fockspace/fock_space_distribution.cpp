@@ -106,9 +106,10 @@ void FockSpaceDistribution::divide_by_sum(double sum) {
 }
 
 FockSpaceFunction FockSpaceDistribution::toFockSpaceFunction() && {
+    check_modes(map_);
     map_type map(std::move(map_));
     map_.clear();
-    return FockSpaceFunction(std::move(map), false);
+    return FockSpaceFunction(std::move(map), true);
 }
 
 FockSpaceFunction FockSpaceDistribution::toFockSpaceFunction() const& {

@@ -37,6 +37,7 @@ class FockSpaceDistribution : public FockStateMap {
     // As trim, with the threshold relative to the largest probability.
     void trim_relative(double relative_threshold);
 
+    // The && form leaves this distribution empty once the conversion has succeeded.
     FockSpaceFunction toFockSpaceFunction() &&;
     FockSpaceFunction toFockSpaceFunction() const&;
 

@@ -296,7 +296,16 @@ def test_function_conversions_to_distributions():
     assert len(g) == 1
     with pytest.raises(RuntimeError, match=EMPTY):
         g.move_to_distribution()
-    assert len(g) == 0
+    assert as_dict(g) == {S(1, 0): -1.0}
+    h = FSFunction({S(1, 0): 1.0, S(0, 1): math.inf})
+    with pytest.raises(ValueError, match="finite"):
+        h.move_to_distribution()
+    assert len(h) == 2
+    mixed = FSFunction({S(1, 0): 1.0})
+    mixed += FSFunction({S(1): 1.0})
+    with pytest.raises(ValueError, match=MODES):
+        mixed.move_to_distribution()
+    assert len(mixed) == 2
 
 
 def test_function_trim_and_iterators_after_changes():

@@ -106,7 +106,7 @@ TEST(FockSpaceDistributionTest, ArrayConstructorKeepsProbabilitiesAboveTheThresh
 class NonFiniteProbabilityTest : public ::testing::TestWithParam<double> {};
 
 // Every path that takes outside values into a distribution refuses one that is not finite, even
-// where the threshold would have dropped it.
+// where the threshold would have dropped it, and a refusing conversion leaves its source whole.
 TEST_P(NonFiniteProbabilityTest, IsRefusedWhereverValuesComeIn) {
     const double bad = GetParam();
     const std::string message = fmt::format("Probabilities must be finite, got {} for |0,1>", bad);
@@ -128,6 +128,8 @@ TEST_P(NonFiniteProbabilityTest, IsRefusedWhereverValuesComeIn) {
     FockSpaceFunction f(map_of({{{1, 0}, 1.0}, {{0, 1}, bad}}), false);
     expect_throw_message<std::invalid_argument>([&] { (void)std::as_const(f).toFSD(0.0); },
                                                 message);
+    expect_throw_message<std::invalid_argument>([&] { (void)std::move(f).toFSD(0.0); }, message);
+    EXPECT_EQ(f.size(), 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, NonFiniteProbabilityTest,
@@ -144,6 +146,13 @@ TEST(FockSpaceDistributionTest, NormalisesValuesWhoseSumOverflows) {
     auto d = trusted({{{1, 0}, 1e308}, {{0, 1}, 1e308}, {{1, 1}, 1.0}});
     d.trim_relative(0.5);
     EXPECT_EQ(d, trusted({{{1, 0}, 0.5}, {{0, 1}, 0.5}}));
+}
+
+TEST(FockSpaceDistributionTest, FailedMoveToAFunctionLeavesTheDistributionWhole) {
+    auto mixed = trusted({{{1, 0}, 0.5}, {{1}, 0.5}});
+    expect_throw_message<std::invalid_argument>(
+        [&] { (void)std::move(mixed).toFockSpaceFunction(); }, "Number of modes is not consistent");
+    EXPECT_EQ(mixed.size(), 2u);
 }
 
 struct TrimCase {
