@@ -275,6 +275,22 @@ def test_overflowing_sums_and_products_are_refused():
     assert as_dict(d) == {V(1): 0.75, V(0): -0.25}
 
 
+@pytest.mark.parametrize("entries, non_null", [
+    ({V(1, 0): 0.5, V(0, 1): -0.5}, True),
+    ({V(1, 0): 0.5, V(0, 1): -0.5}, False),
+    ({V(1, 0): 0.0}, True),
+    ({V(0, 0): 0.5, V(1, 0): 0.0}, True),
+    ({V(0, 0): 0.5, V(1, 0): 0.5, V(0, 1): -1.0}, True),
+])
+def test_sample_refuses_weights_that_define_no_draw(entries, non_null):
+    d = SVDistribution(entries)
+    before = list(d.items())
+    for count in (0, 3):
+        with pytest.raises(RuntimeError, match="Unable to sample from weights"):
+            d.sample(count, non_null)
+    assert list(d.items()) == before
+
+
 def test_products_of_many_factors(run_python):
     result = run_python("""
         from orbandile import FockState, StateVector, SVDistribution

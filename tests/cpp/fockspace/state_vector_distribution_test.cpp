@@ -463,6 +463,21 @@ TEST(StateVectorDistribution, NonNullSamplingOfTheEmptyStateAlone) {
                                              "Unable to sample from empty distribution");
 }
 
+// Weights that define no draw are refused, whatever the count, and the distribution is kept.
+TEST(StateVectorDistribution, SamplingRefusesWeightsThatDefineNoDraw) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (const StateVectorDistribution& d :
+         {svd({{sv("|1,0>"), 0.5}, {sv("|0,1>"), -0.5}}, 1), svd({{sv("|1,0>"), nan}}, 1),
+          svd({{sv("|1,0>"), 0.0}}, 1), svd({{empty_state, 0.5}, {sv("|1,0>"), 0.0}}, 1)}) {
+        const StateVectorDistribution before(d);
+        for (std::size_t count : {0u, 3u})
+            EXPECT_THROW((void)d.sample(count, true), std::runtime_error) << fmt::format("{}", d);
+        EXPECT_EQ(d.size(), before.size());
+    }
+    EXPECT_EQ(svd({{empty_state, 0.5}, {sv("|1,0>"), 0.0}}, 1).sample(2, false),
+              std::vector<StateVector>(2, empty_state));
+}
+
 // StateVector::split_by_photon_and_tag_count is defined with the distribution it builds; its
 // test keeps the helpers of the state-vector tests.
 namespace split {
