@@ -17,6 +17,7 @@
 #include "backends/slos_v2.h"
 #include "backends/slos_v3.h"
 #include "fockspace/fs_array.h"
+#include "runtime/matrix.h"
 #include "runtime/permanent.h"
 
 // Live heap bytes while a benchmark asks for them, to report the peak of one query. Only the
@@ -79,8 +80,6 @@ void operator delete[](void* p, std::size_t) noexcept {
 }
 
 namespace {
-
-using Backend::Matrix;
 
 std::uint64_t space_size(int m, int n) {
     std::uint64_t b = 1;

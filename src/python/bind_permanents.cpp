@@ -7,7 +7,7 @@
 #include <pybind11/stl.h>
 
 #include "python/bindings.h"
-#include "runtime/matrix_view.h"
+#include "runtime/matrix.h"
 #include "runtime/permanent.h"
 #include "runtime/permanent_gurvits.h"
 #include "runtime/sub_permanents.h"

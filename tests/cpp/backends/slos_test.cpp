@@ -19,7 +19,6 @@
 
 namespace {
 
-using Backend::Matrix;
 using Backend::SLOS;
 using backend_reference::accepted;
 using backend_reference::beam_splitter;

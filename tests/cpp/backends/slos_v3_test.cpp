@@ -11,7 +11,6 @@
 
 namespace {
 
-using Backend::Matrix;
 using Backend::SLOS_V3;
 using namespace predicate_backend_checks;
 
