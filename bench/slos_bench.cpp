@@ -1,83 +1,20 @@
-#include <malloc.h>
-
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <complex>
 #include <cstdint>
-#include <cstdlib>
-#include <new>
 #include <random>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 #include <Eigen/QR>
 
+#include "allocation_counter.h"
 #include "backends/slos.h"
 #include "backends/slos_v2.h"
 #include "backends/slos_v3.h"
 #include "fockspace/fs_array.h"
 #include "runtime/matrix.h"
 #include "runtime/permanent.h"
-
-// Live heap bytes while a benchmark asks for them, to report the peak of one query. Only the
-// plain allocation forms are replaced: the aligned ones keep their own pairing.
-namespace {
-
-std::atomic<bool> tracking{false};
-// Signed: a block allocated before tracking may be freed while tracking.
-std::atomic<long long> live_bytes{0};
-std::atomic<long long> peak_bytes{0};
-
-void* tracked_alloc(std::size_t size) {
-    void* p = std::malloc(size == 0 ? 1 : size);
-    if (!p) throw std::bad_alloc();
-    if (tracking.load(std::memory_order_relaxed)) {
-        const long long now = live_bytes += static_cast<long long>(malloc_usable_size(p));
-        long long peak = peak_bytes.load(std::memory_order_relaxed);
-        while (now > peak && !peak_bytes.compare_exchange_weak(peak, now)) {
-        }
-    }
-    return p;
-}
-
-void tracked_free(void* p) noexcept {
-    if (p && tracking.load(std::memory_order_relaxed))
-        live_bytes -= static_cast<long long>(malloc_usable_size(p));
-    std::free(p);
-}
-
-// Peak heap bytes of one call, measured from zero.
-template <typename F>
-double peak_mb(F&& f) {
-    live_bytes = 0;
-    peak_bytes = 0;
-    tracking = true;
-    f();
-    tracking = false;
-    return static_cast<double>(peak_bytes.load()) / (1 << 20);
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    return tracked_alloc(size);
-}
-void* operator new[](std::size_t size) {
-    return tracked_alloc(size);
-}
-void operator delete(void* p) noexcept {
-    tracked_free(p);
-}
-void operator delete[](void* p) noexcept {
-    tracked_free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    tracked_free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    tracked_free(p);
-}
 
 namespace {
 

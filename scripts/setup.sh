@@ -9,6 +9,7 @@ debian_packages=(
     build-essential cmake ninja-build ccache pkg-config
     libeigen3-dev libprotobuf-dev protobuf-compiler libspdlog-dev libfmt-dev libnlopt-cxx-dev
     libpcre2-dev libboost-dev librange-v3-dev libgtest-dev libgmock-dev libbenchmark-dev
+    clang-format
 )
 missing=()
 for pkg in "${debian_packages[@]}"; do

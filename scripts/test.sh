@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the C++ tests, the same tests under the sanitizers,
-# and the Python tests.
+# Checks the include rule between the areas and the formatting, builds everything and runs every
+# test: the C++ tests, the same tests under the sanitizers, and the Python tests.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
+python3 scripts/check_includes.py
+bash scripts/setup.sh
+bash scripts/check_format.sh
 bash scripts/build.sh --asan
 jobs=$(nproc)
 ctest --test-dir build/release -j "$jobs" --output-on-failure

@@ -10,16 +10,12 @@
 
 #include "fockspace/fock_space_filling.h"
 
-namespace {
-
-int checked_modes(int m, int max_n) {
+int details::checked_max_n(int m, int max_n) {
     if (m < 0 || max_n < 0 || (m == 0 && max_n != 0))
         throw std::invalid_argument(
             fmt::format("Invalid FockSpace parameters (m={} max_n={})", m, max_n));
-    return m;
+    return max_n;
 }
-
-}  // namespace
 
 template <typename T>
 FSILookups_t<T>::FSILookups_t(int m, int max_n) : m(m), max_n(max_n) {
@@ -173,7 +169,7 @@ NPhotonMinusOneStates::Iterator& NPhotonMinusOneStates::Iterator::operator++() {
 }  // namespace details
 
 FockSpace::FockSpace(int m, int max_n, std::function<bool(FockState const&)> predicate)
-    : FSILookups_t<unsigned long>(checked_modes(m, max_n), max_n) {
+    : FSILookups_t<unsigned long>(m, details::checked_max_n(m, max_n)) {
     if (predicate)
         filling = std::make_unique<FockSpaceFilling>(m, max_n, std::move(predicate), *this);
 }

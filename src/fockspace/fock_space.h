@@ -38,6 +38,14 @@ class FSILookups_t {
 
 extern template class FSILookups_t<unsigned long>;
 
+namespace details {
+
+// Returns max_n when m modes and up to max_n photons make a space whose layers can be indexed
+// (neither negative, no photons without modes); throws std::invalid_argument otherwise.
+int checked_max_n(int m, int max_n);
+
+}  // namespace details
+
 // d[j] = photons in modes j to m-1, for j = 0 ... m, the last entry being fixed at 0: the photon
 // count of mode j is d[j] - d[j+1].
 using DecreasingValues = std::vector<unsigned int>;

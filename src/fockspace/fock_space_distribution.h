@@ -1,26 +1,21 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
 
 #include "fockspace/fock_space_function.h"
+#include "fockspace/fock_state_map.h"
 #include "fockspace/fs_array.h"
 #include "states/fock_state.h"
 
 // A probability distribution over perfect Fock states of one mode count, iterated in its hash
 // map's own order. Constructors fed with outside data drop the non-positive (or below-threshold)
 // entries and renormalise; trimming is the only edit, the rest goes through FockSpaceFunction.
-class FockSpaceDistribution {
+class FockSpaceDistribution : public FockStateMap {
   public:
-    using map_type = std::unordered_map<FockState, double>;
-    using const_iterator = map_type::const_iterator;
-
-    FockSpaceDistribution() { _map.max_load_factor(1.0); }
+    FockSpaceDistribution() = default;
     explicit FockSpaceDistribution(FockState const& fs);
     // Unless trusted, every key must have the mode count of the first one, then the map is
     // trimmed at the threshold.
@@ -30,31 +25,7 @@ class FockSpaceDistribution {
     FockSpaceDistribution(FsArray const& fsa, std::vector<double> const& probabilities,
                           double threshold);
 
-    FockSpaceDistribution(FockSpaceDistribution const&) = default;
-    FockSpaceDistribution& operator=(FockSpaceDistribution const&) = default;
-    // The source is left empty, which the standard map alone does not promise.
-    FockSpaceDistribution(FockSpaceDistribution&& other) noexcept : _map(std::move(other._map)) {
-        other._map.clear();
-    }
-    FockSpaceDistribution& operator=(FockSpaceDistribution&& other) noexcept {
-        if (this != &other) {
-            _map = std::move(other._map);
-            other._map.clear();
-        }
-        return *this;
-    }
-
-    const_iterator begin() const { return _map.begin(); }
-    const_iterator end() const { return _map.end(); }
-    std::size_t size() const { return _map.size(); }
-
-    double get(FockState const& fs) const;
     double operator[](FockState const& fs) const { return get(fs); }
-    bool contains(FockState const& fs) const { return _map.contains(fs); }
-    void reserve(std::size_t n) { _map.reserve(n); }
-
-    std::optional<int> get_m() const;
-    void check_m(FockState const& fs) const;
 
     // Erases the entries at or below the threshold and renormalises the rest; throws, changing
     // nothing, when none is above it.
@@ -72,26 +43,25 @@ class FockSpaceDistribution {
     FockSpaceDistribution pow(std::size_t k) const;
 
     bool operator==(FockSpaceDistribution const& other) const {
-        return details::fock_space_maps_equal(_map, other._map);
+        return details::fock_space_maps_equal(map_, other.map_);
     }
     bool operator!=(FockSpaceDistribution const& other) const { return !(*this == other); }
     friend bool operator==(FockSpaceDistribution const& d, FockSpaceFunction const& f) {
-        return details::fock_space_maps_equal(d._map, map_of(f));
+        return details::fock_space_maps_equal(d.map_, map_of(f));
     }
     friend bool operator!=(FockSpaceDistribution const& d, FockSpaceFunction const& f) {
         return !(d == f);
     }
     friend bool operator==(FockSpaceFunction const& f, FockSpaceDistribution const& d) {
-        return details::fock_space_maps_equal(map_of(f), d._map);
+        return details::fock_space_maps_equal(map_of(f), d.map_);
     }
     friend bool operator!=(FockSpaceFunction const& f, FockSpaceDistribution const& d) {
         return !(f == d);
     }
 
   private:
-    static map_type const& map_of(FockSpaceFunction const& f) { return f._map; }
-
-    map_type _map;
+    // Erases the entries at or below `cut` and divides the rest by their sum.
+    void erase_and_renormalise(double cut);
 };
 
 template <>

@@ -1,10 +1,7 @@
 #include "fockspace/fock_space_filling.h"
 
 #include <bit>
-#include <stdexcept>
 #include <utility>
-
-#include <fmt/format.h>
 
 N_Filling::N_Filling(int m, int n, std::function<bool(FockState const&)> predicate,
                      unsigned long reserve) {
@@ -52,18 +49,6 @@ FockSpaceFilling::FockSpaceFilling(int m, int n, std::function<bool(FockState co
     }
 }
 
-namespace {
-
-int checked_photons(int m, int n) {
-    // A negative or modeless size would index outside the layers.
-    if (m < 0 || n < 0 || (m == 0 && n != 0))
-        throw std::invalid_argument(
-            fmt::format("Invalid FockSpace parameters (m={} max_n={})", m, n));
-    return n;
-}
-
-}  // namespace
-
 FockSpaceFilling::FockSpaceFilling(int m, int n, std::function<bool(FockState const&)> predicate)
     : FockSpaceFilling(m, n, std::move(predicate),
-                       FSILookups_t<unsigned long>(m, checked_photons(m, n))) {}
+                       FSILookups_t<unsigned long>(m, details::checked_max_n(m, n))) {}

@@ -1,7 +1,6 @@
 #include "fockspace/fs_map.h"
 
 #include <stdexcept>
-#include <unordered_map>
 
 #include <fmt/format.h>
 
@@ -37,6 +36,114 @@ void slos_layer(unsigned char const* table, std::complex<double> const* U, int m
     }
 }
 
+// counts(v, c): the states of c photons in modes v to m-1, C(m-v-1+c, c), for c up to the larger
+// layer's photons. None exceeds that layer's count, which the array has checked against overflow.
+// Row v is stored as values_[v * cols_ + 1 + c] after a leading 0 that stands for c = -1.
+class PartialCounts {
+  public:
+    PartialCounts(int m, int photons)
+        : m_(static_cast<std::size_t>(m)),
+          cols_(static_cast<std::size_t>(photons) + 2),
+          values_(cols_ * m_, 0) {
+        for (std::size_t v = m_; v-- > 0;) {
+            unsigned long long* row = values_.data() + v * cols_;
+            row[1] = 1;
+            for (std::size_t c = 2; c < cols_; ++c)
+                row[c] = (v + 1 < m_ ? row[cols_ + c] : 0) + row[c - 1];
+        }
+    }
+
+    unsigned long long operator()(std::size_t v, std::size_t c) const {
+        return values_[v * cols_ + 1 + c];
+    }
+    unsigned long long const* data() const { return values_.data(); }
+    std::size_t columns() const { return cols_; }
+
+    // Position in the unmasked layer of a state of k photons, photons[j] of them in mode j. The
+    // states before it are, for each mode j >= 1 whose modes j and above hold photons (above of
+    // them), those that agree with it below j and hold fewer photons from j on: counts(j-1,
+    // above-1), which the leading 0 of each row turns into nothing when above is 0.
+    unsigned long long rank(std::size_t const* photons, std::size_t k) const {
+        unsigned long long r = 0;
+        std::size_t above = k;
+        for (std::size_t j = 1; j < m_; ++j) {
+            above -= photons[j - 1];
+            r += values_[(j - 1) * cols_ + above];
+        }
+        return r;
+    }
+
+  private:
+    std::size_t m_;
+    std::size_t cols_;
+    std::vector<unsigned long long> values_;
+};
+
+template <int W>
+inline void write_le(unsigned char* p, unsigned long long v) {
+    for (int b = 0; b < W; ++b) p[b] = static_cast<unsigned char>(v >> (8 * b));
+}
+
+// Writes the links of every smaller state row by row. Adding a photon in mode c moves a state of
+// the unmasked layer forward by counts(j, above_j) for each mode 1 <= j <= c, above_j being its
+// photons in modes j and above, so all m successors of a state cost one pass over the modes.
+// A masked larger array maps these positions to its indices through larger_ranks, its states'
+// positions in ascending order: for a fixed mode, adding the photon keeps the natural order, so
+// each mode's cursor only moves forward and passes every larger state at most once.
+template <int W, bool LargerMasked>
+void fill_rows(unsigned char* table, PartialCounts const& counts, std::size_t m,
+               FsArray const& smaller, bool smaller_masked,
+               std::vector<unsigned long long> const& larger_ranks) {
+    const auto k = static_cast<std::size_t>(smaller.n());
+    const unsigned long long rows = smaller.count();
+    unsigned char const* codes = smaller.get_buffer(0);
+    std::vector<std::size_t> cursor_storage(LargerMasked ? m : 0, 0);
+    // Photons per mode, cleared as the walk over the modes passes them: walking the code instead
+    // would branch unpredictably at every mode.
+    std::vector<std::size_t> photon_storage(m, 0);
+    // Plain pointers: the byte stores into the table could alias anything reached through a
+    // member, which would then be reloaded for every entry.
+    unsigned long long const* const partial = counts.data() + 1;
+    const std::size_t cols = counts.columns();
+    unsigned long long const* const ranks = larger_ranks.data();
+    const std::size_t ranks_size = larger_ranks.size();
+    std::size_t* const cursors = cursor_storage.data();
+    std::size_t* const photons = photon_storage.data();
+    unsigned char* entry = table;
+    for (unsigned long long r = 0; r < rows; ++r) {
+        unsigned char const* code = codes + r * k;
+        for (std::size_t p = 0; p < k; ++p) ++photons[code[p]];
+        unsigned long long position = smaller_masked ? counts.rank(photons, k) : r;
+        std::size_t above = k;
+        for (std::size_t c = 0; c < m; ++c, entry += W) {
+            if (c > 0) {
+                above -= photons[c - 1];
+                photons[c - 1] = 0;
+                position += partial[c * cols + above];
+            }
+            if constexpr (LargerMasked) {
+                std::size_t q = cursors[c];
+                while (q < ranks_size && ranks[q] < position) ++q;
+                cursors[c] = q;
+                if (q < ranks_size && ranks[q] == position) write_le<W>(entry, q);
+            } else {
+                write_le<W>(entry, position);
+            }
+        }
+        photons[m - 1] = 0;
+    }
+}
+
+template <int W>
+void link_rows(unsigned char* table, PartialCounts const& counts, std::size_t m,
+               FsArray const& smaller, bool smaller_masked,
+               std::vector<unsigned long long> const& larger_ranks) {
+    if (larger_ranks.empty())
+        fill_rows<W, false>(table, counts, m, smaller, smaller_masked, larger_ranks);
+    else
+        fill_rows<W, true>(table, counts, m, smaller, smaller_masked, larger_ranks);
+}
+
 }  // namespace
 
 FsMap::FsMap(FsArray const& larger, FsArray const& smaller, bool generate_now)
@@ -66,41 +173,52 @@ void FsMap::generate() const {
     _smaller->generate();
     std::vector<unsigned char> table(size(), 0xFF);
 
-    const auto width = static_cast<std::size_t>(_width);
-    const auto m = static_cast<std::size_t>(_m);
-    auto write = [&](unsigned long long row, unsigned char mode, unsigned long long index) {
-        unsigned char* p = table.data() + (row * m + mode) * width;
-        for (std::size_t b = 0; b < width; ++b) p[b] = static_cast<unsigned char>(index >> (8 * b));
-    };
-
     const unsigned long long larger_count = _larger->count();
     if (_rows > 0 && larger_count > 0) {
-        const auto n = static_cast<std::size_t>(_n);
-        const std::size_t larger_n = n + 1;
-        unsigned char const* larger_codes = _larger->get_buffer(0);
-        if (n == 0) {
-            // One-photon states all descend from the vacuum, row 0.
-            for (unsigned long long i = 0; i < larger_count; ++i) write(0, larger_codes[i], i);
-        } else {
-            std::unordered_map<unsigned char const*, unsigned long long, NStrHash, NStrCompare>
-                rows(0, NStrHash{_n}, NStrCompare{_n});
-            rows.max_load_factor(1.0);
-            rows.reserve(2 * _rows);
-            unsigned char const* smaller_codes = _smaller->get_buffer(0);
-            for (unsigned long long r = 0; r < _rows; ++r) rows.emplace(smaller_codes + r * n, r);
-
-            std::vector<unsigned char> key(n);
+        // States are ranked in their unmasked layer; an array holding every state of its layer
+        // indexes them by that rank, a masked one holds an ascending subset.
+        const auto m = static_cast<std::size_t>(_m);
+        const auto larger_n = static_cast<std::size_t>(_n) + 1;
+        const PartialCounts counts(_m, _n + 1);
+        const bool smaller_masked = _rows != counts(0, larger_n - 1);
+        std::vector<unsigned long long> larger_ranks;
+        if (larger_count != counts(0, larger_n)) {
+            larger_ranks.resize(larger_count);
+            std::vector<std::size_t> photons(m, 0);
+            unsigned char const* codes = _larger->get_buffer(0);
             for (unsigned long long i = 0; i < larger_count; ++i) {
-                unsigned char const* code = larger_codes + i * larger_n;
-                for (std::size_t j = 0; j < larger_n; ++j) {
-                    // Removing any photon of a run gives the same key: take the run's last.
-                    if (j + 1 < larger_n && code[j + 1] == code[j]) continue;
-                    std::memcpy(key.data(), code, j);
-                    std::memcpy(key.data() + j, code + j + 1, larger_n - j - 1);
-                    const auto found = rows.find(key.data());
-                    if (found != rows.end()) write(found->second, code[j], i);
-                }
+                unsigned char const* code = codes + i * larger_n;
+                for (std::size_t p = 0; p < larger_n; ++p) ++photons[code[p]];
+                larger_ranks[i] = counts.rank(photons.data(), larger_n);
+                for (std::size_t p = 0; p < larger_n; ++p) photons[code[p]] = 0;
             }
+        }
+        unsigned char* out = table.data();
+        switch (_width) {
+            case 1:
+                link_rows<1>(out, counts, m, *_smaller, smaller_masked, larger_ranks);
+                break;
+            case 2:
+                link_rows<2>(out, counts, m, *_smaller, smaller_masked, larger_ranks);
+                break;
+            case 3:
+                link_rows<3>(out, counts, m, *_smaller, smaller_masked, larger_ranks);
+                break;
+            case 4:
+                link_rows<4>(out, counts, m, *_smaller, smaller_masked, larger_ranks);
+                break;
+            case 5:
+                link_rows<5>(out, counts, m, *_smaller, smaller_masked, larger_ranks);
+                break;
+            case 6:
+                link_rows<6>(out, counts, m, *_smaller, smaller_masked, larger_ranks);
+                break;
+            case 7:
+                link_rows<7>(out, counts, m, *_smaller, smaller_masked, larger_ranks);
+                break;
+            default:
+                link_rows<8>(out, counts, m, *_smaller, smaller_masked, larger_ranks);
+                break;
         }
     }
     _table = std::move(table);

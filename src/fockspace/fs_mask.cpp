@@ -98,64 +98,45 @@ bool FsMask::inner_match_exact(std::vector<int> const& counts) const {
                               : _inner_match_no_limit(counts.data());
 }
 
-bool FsMask::_inner_match_incomplete_state(int const* counts, int photons) const {
+template <bool AllowMissing, bool Unbounded>
+bool FsMask::match_counts(int const* counts, int photons) const {
     for (auto const& condition : _conditions) {
         unsigned char const* c = bytes(condition);
+        // Photons the state may still receive; only read when AllowMissing.
         long long budget = static_cast<long long>(_n) - photons;
         int i = 0;
         for (; i < _m; ++i) {
             if (!is_count(c[i])) continue;
             const int expected = c[i] - first_count_byte;
-            if (counts[i] > expected) break;
-            budget -= expected - counts[i];
-            if (budget < 0) break;
+            if constexpr (AllowMissing) {
+                if (counts[i] > expected) {
+                    if (Unbounded && _unbounded[i]) continue;
+                    break;
+                }
+                budget -= expected - counts[i];
+                if (budget < 0) break;
+            } else {
+                if ((Unbounded && _unbounded[i]) ? counts[i] < expected : counts[i] != expected)
+                    break;
+            }
         }
-        if (i == _m && budget >= 0) return true;
+        if (i == _m && (!AllowMissing || budget >= 0)) return true;
     }
     return false;
+}
+
+bool FsMask::_inner_match_incomplete_state(int const* counts, int photons) const {
+    return match_counts<true, false>(counts, photons);
 }
 
 bool FsMask::_inner_match_incomplete_state_no_limit(int const* counts, int photons) const {
-    for (auto const& condition : _conditions) {
-        unsigned char const* c = bytes(condition);
-        long long budget = static_cast<long long>(_n) - photons;
-        int i = 0;
-        for (; i < _m; ++i) {
-            if (!is_count(c[i])) continue;
-            const int expected = c[i] - first_count_byte;
-            if (counts[i] > expected) {
-                if (_unbounded[i]) continue;
-                break;
-            }
-            budget -= expected - counts[i];
-            if (budget < 0) break;
-        }
-        if (i == _m && budget >= 0) return true;
-    }
-    return false;
+    return match_counts<true, true>(counts, photons);
 }
 
 bool FsMask::_inner_match_exact(int const* counts) const {
-    for (auto const& condition : _conditions) {
-        unsigned char const* c = bytes(condition);
-        int i = 0;
-        for (; i < _m; ++i)
-            if (is_count(c[i]) && counts[i] != c[i] - first_count_byte) break;
-        if (i == _m) return true;
-    }
-    return false;
+    return match_counts<false, false>(counts, 0);
 }
 
 bool FsMask::_inner_match_no_limit(int const* counts) const {
-    for (auto const& condition : _conditions) {
-        unsigned char const* c = bytes(condition);
-        int i = 0;
-        for (; i < _m; ++i) {
-            if (!is_count(c[i])) continue;
-            const int expected = c[i] - first_count_byte;
-            if (_unbounded[i] ? counts[i] < expected : counts[i] != expected) break;
-        }
-        if (i == _m) return true;
-    }
-    return false;
+    return match_counts<false, true>(counts, 0);
 }

@@ -33,6 +33,10 @@ class FsMask {
     bool _inner_match_incomplete_state_no_limit(int const* counts, int photons) const;
     bool _inner_match_exact(int const* counts) const;
     bool _inner_match_no_limit(int const* counts) const;
+    // The four matchers above: with AllowMissing, counts may still be completed by the photons
+    // the mask's n leaves beyond `photons`; with Unbounded, the listed modes have no upper bound.
+    template <bool AllowMissing, bool Unbounded>
+    bool match_counts(int const* counts, int photons) const;
 
     int _m;
     int _n;

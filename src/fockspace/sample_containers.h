@@ -8,12 +8,20 @@
 
 #include "states/fock_state.h"
 
-// Text forms of the two sample containers: a list of sampled states and a count per state.
+// The two sample containers, seen from Python as BSSamples and BSCount. They stay the plain
+// standard containers: every list of perfect states the library returns is a BSSamples.
+
+// Sampled states in draw order.
+using BSSamples = std::vector<FockState>;
+// How many times each state was measured.
+using BSCount = std::unordered_map<FockState, unsigned long>;
+
+// Text forms of the two containers.
 
 // "[ |1,0>, |0,1> ]", at most 11 states, then ", ... (size=N)". The format string may hold only
 // digits, which change nothing.
 template <>
-struct fmt::formatter<std::vector<FockState>> {
+struct fmt::formatter<BSSamples> {
     static constexpr std::size_t max_shown = 11;
 
     constexpr auto parse(format_parse_context& ctx) -> decltype(ctx.begin()) {
@@ -26,8 +34,7 @@ struct fmt::formatter<std::vector<FockState>> {
     }
 
     template <typename FormatContext>
-    auto format(std::vector<FockState> const& samples, FormatContext& ctx) const
-        -> decltype(ctx.out()) {
+    auto format(BSSamples const& samples, FormatContext& ctx) const -> decltype(ctx.out()) {
         auto out = fmt::format_to(ctx.out(), "[ ");
         std::size_t shown = 0;
         for (auto const& state : samples) {
@@ -42,7 +49,7 @@ struct fmt::formatter<std::vector<FockState>> {
 
 // "{\n  |1,0>: 5\n}", in the map's own order.
 template <>
-struct fmt::formatter<std::unordered_map<FockState, unsigned long>> {
+struct fmt::formatter<BSCount> {
     constexpr auto parse(format_parse_context& ctx) -> decltype(ctx.begin()) {
         auto it = ctx.begin();
         if (it != ctx.end() && *it != '}') throw format_error("invalid format for BSCount");
@@ -50,8 +57,7 @@ struct fmt::formatter<std::unordered_map<FockState, unsigned long>> {
     }
 
     template <typename FormatContext>
-    auto format(std::unordered_map<FockState, unsigned long> const& counts,
-                FormatContext& ctx) const -> decltype(ctx.out()) {
+    auto format(BSCount const& counts, FormatContext& ctx) const -> decltype(ctx.out()) {
         auto out = fmt::format_to(ctx.out(), "{{\n");
         for (auto const& [state, count] : counts)
             out = fmt::format_to(out, "  {}: {}\n", state, count);

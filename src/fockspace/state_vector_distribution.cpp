@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <stdexcept>
 #include <utility>
+#include <variant>
+#include <vector>
 
+#include "fockspace/fock_space_distribution.h"
 #include "fockspace/product_kernels.h"
 #include "fockspace/weighted_samples.h"
 #include "runtime/logging.h"
@@ -46,6 +50,41 @@ StateVectorDistribution::StateVectorDistribution() {
     map_.max_load_factor(1.0);
 }
 
+StateVectorDistribution::StateVectorDistribution(StateVector sv) : StateVectorDistribution() {
+    n_max_ = largest_photon_count(sv);
+    map_.emplace(std::move(sv), 1.0);
+}
+
+StateVectorDistribution::StateVectorDistribution(map_t map) : StateVectorDistribution() {
+    int n_max = 0;
+    if (!map.empty()) {
+        const int m = map.begin()->first.modeCount();
+        for (const auto& entry : map) {
+            if (entry.first.modeCount() != m)
+                throw std::invalid_argument("Number of modes is not consistent");
+            n_max = std::max(n_max, largest_photon_count(entry.first));
+        }
+    }
+    map_ = std::move(map);
+    n_max_ = n_max;
+}
+
+StateVectorDistribution::StateVectorDistribution(
+    const std::unordered_map<BasicState, double>& states)
+    : StateVectorDistribution() {
+    map_.reserve(std::max<std::size_t>(states.size(), 1));
+    for (const auto& [state, p] : states) set(StateVector(state), p);
+}
+
+StateVectorDistribution::StateVectorDistribution(const FockSpaceDistribution& d)
+    : StateVectorDistribution() {
+    map_.reserve(d.size());
+    for (const auto& [fs, p] : d) {
+        n_max_ = std::max(n_max_, fs.n());
+        map_[StateVector(BasicState(fs))] = p;
+    }
+}
+
 int largest_photon_count(const StateVector& sv) {
     int largest = 0;
     for (int n : sv.n()) largest = std::max(largest, n);
@@ -55,6 +94,37 @@ int largest_photon_count(const StateVector& sv) {
 void StateVectorDistribution::check_m(int m) const {
     if (!map_.empty() && map_.begin()->first.modeCount() != m)
         throw std::invalid_argument("Number of modes is not consistent");
+}
+
+double StateVectorDistribution::get(const StateVector& sv) const {
+    return find(sv).value_or(0.0);
+}
+
+std::optional<double> StateVectorDistribution::find(const StateVector& sv) const {
+    const auto it = map_.find(sv);
+    if (it == map_.end()) return std::nullopt;
+    return it->second;
+}
+
+void StateVectorDistribution::set(const StateVector& sv, double p) {
+    check_m(sv.modeCount());
+    n_max_ = std::max(n_max_, largest_photon_count(sv));
+    map_[sv] = p;
+}
+
+void StateVectorDistribution::add(const StateVector& sv, double p) {
+    check_m(sv.modeCount());
+    n_max_ = std::max(n_max_, largest_photon_count(sv));
+    if (p > 1e-16) map_[sv] += p;
+}
+
+bool StateVectorDistribution::operator==(const StateVectorDistribution& other) const {
+    if (map_.size() != other.map_.size()) return false;
+    for (const auto& [sv, p] : map_) {
+        const auto it = other.map_.find(sv);
+        if (it == other.map_.end() || !(it->second == p)) return false;
+    }
+    return true;
 }
 
 StateVectorDistribution& StateVectorDistribution::operator*=(const StateVector& sv) {
@@ -67,16 +137,20 @@ StateVectorDistribution& StateVectorDistribution::operator*=(const StateVectorDi
     return *this;
 }
 
-std::vector<StateVector> StateVectorDistribution::sample(std::size_t count) const {
+std::vector<StateVector> StateVectorDistribution::sample(std::size_t count, bool non_null) const {
     if (map_.empty()) throw std::runtime_error("Unable to sample from empty distribution");
+    const auto skipped =
+        non_null ? map_.find(StateVector(FockState(map_.begin()->first.modeCount()))) : map_.end();
     std::vector<StateVector> states;
     std::vector<double> weights;
     states.reserve(map_.size());
     weights.reserve(map_.size());
-    for (const auto& [sv, p] : map_) {
-        states.push_back(sv);
-        weights.push_back(p);
+    for (auto it = map_.begin(); it != map_.end(); ++it) {
+        if (it == skipped) continue;
+        states.push_back(it->first);
+        weights.push_back(it->second);
     }
+    if (states.empty()) throw std::runtime_error("Unable to sample from empty distribution");
     return MathUtils::samples(count, states, weights);
 }
 
@@ -135,4 +209,36 @@ StateVectorDistribution tensor_product(const std::vector<StateVectorDistribution
 StateVectorDistribution tensor_product(
     const std::vector<std::reference_wrapper<const StateVectorDistribution>>& list, double t) {
     return list_tensor_product(list, t);
+}
+
+// A member of StateVector, defined here because it builds a distribution.
+StateVectorDistribution StateVector::split_by_photon_and_tag_count() const {
+    std::map<std::vector<int>, std::pair<StateVector, double>> groups;
+    std::vector<int> key;
+    for (const auto& [state, a] : components_) {
+        if (const auto* fs = std::get_if<FockState>(&state)) {
+            key.assign(1, fs->n());
+        } else if (const auto* noisy = std::get_if<NoisyFockState>(&state)) {
+            // The photon count of each tag's batch, for every tag up to the largest present.
+            const unsigned char* tags = noisy->tags();
+            const int n = noisy->n();
+            key.clear();
+            for (int i = 0; i < n; ++i) {
+                if (tags[i] >= key.size()) key.resize(tags[i] + 1u, 0);
+                ++key[tags[i]];
+            }
+        } else {
+            throw std::invalid_argument("Annotated FockState can't be split");
+        }
+        auto& group = groups[key];
+        group.first += state * a;
+        group.second += squared_modulus(a);
+    }
+
+    StateVectorDistribution distribution;
+    for (auto& [k, group] : groups) {
+        group.first.normalize();
+        distribution.map()[std::move(group.first)] = group.second;
+    }
+    return distribution;
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -11,13 +12,25 @@
 #include "states/basic_state.h"
 #include "states/state_vector.h"
 
+class FockSpaceDistribution;
+
 // A mixed state: state vectors with their probabilities. Probabilities are neither required to
-// be normalised nor positive; `n_max` is whatever the writers set, never recomputed.
+// be normalised nor positive; `n_max` is whatever the writers set, never recomputed. The
+// constructors and the editing members below keep every key at one mode count and treat `n_max`
+// as a high-water mark of the keys' photon counts; nothing lowers it.
 class StateVectorDistribution {
   public:
     using map_t = std::unordered_map<StateVector, double>;
 
     StateVectorDistribution();
+    // The vector alone, with probability 1.
+    explicit StateVectorDistribution(StateVector sv);
+    // Takes the map whole, once its keys are known to share one mode count.
+    explicit StateVectorDistribution(map_t map);
+    // Each state stands for its one-component vector, stored as `set` does, in the map's order.
+    explicit StateVectorDistribution(const std::unordered_map<BasicState, double>& states);
+    // The perfect states with their probabilities, as they are: no mode check, no normalisation.
+    explicit StateVectorDistribution(const FockSpaceDistribution& d);
 
     map_t& map() { return map_; }
     const map_t& map() const { return map_; }
@@ -34,10 +47,31 @@ class StateVectorDistribution {
     // Throws when the distribution holds entries of another mode count than m.
     void check_m(int m) const;
 
+    // The probability of sv, 0 when absent; nothing is inserted.
+    double get(const StateVector& sv) const;
+    // The probability of sv, none when absent.
+    std::optional<double> find(const StateVector& sv) const;
+    bool contains(const StateVector& sv) const { return map_.contains(sv); }
+
+    // Both run the mode check, then raise n_max to sv's largest photon count, then change the
+    // map, so a failed check changes nothing. `set` stores any value; `add` adds only values
+    // above 1e-16, an absent entry starting at 0.
+    void set(const StateVector& sv, double p);
+    void add(const StateVector& sv, double p);
+    // Whether there was an entry to erase; n_max is kept.
+    bool erase(const StateVector& sv) { return map_.erase(sv) != 0; }
+
+    // The same entries with exactly the same probabilities (a NaN never matches); n_max is not
+    // compared.
+    bool operator==(const StateVectorDistribution& other) const;
+
     StateVectorDistribution& operator*=(const StateVector& sv);
     StateVectorDistribution& operator*=(const StateVectorDistribution& other);
 
-    std::vector<StateVector> sample(std::size_t count) const;
+    // `count` draws by weight. `non_null` leaves the entry equal to the perfect empty state out
+    // of the draw; keys without photons of the other kinds, and superpositions holding the empty
+    // state, are drawn like any other. Throws when nothing is left to draw from.
+    std::vector<StateVector> sample(std::size_t count, bool non_null = false) const;
     // Logs a warning and changes nothing when the absolute values sum to 0.
     void normalize();
     StateVectorDistribution pow(std::size_t k) const;

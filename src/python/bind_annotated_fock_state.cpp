@@ -10,6 +10,7 @@
 #include "python/opaque_types.h"
 #include "python/slice_bounds.h"
 #include "python/state_arithmetic.h"
+#include "python/state_promotion.h"
 #include "states/annotated_fock_state.h"
 #include "states/noisy_fock_state.h"
 #include "states/parsed_basic_state.h"
@@ -47,22 +48,9 @@ constexpr const char* merge_doc =
     "- the photons of a ``NoisyFockState`` are converted to {_:`noise_tag`} for an "
     "``AnnotatedFockState``.\n";
 
-// Operands of other kinds, as the annotated form of the operation takes them.
-Annotated annotated(FockState const& state) {
-    return Annotated(state);
-}
-Annotated annotated(NoisyFockState const& state) {
-    return Annotated(NoisyFockState(state));
-}
-
 Annotated slice_of(Annotated const& self, py::slice const& slice) {
     const SliceBounds b = adjust(slice, self.m());
     return self.slice(b.start, b.stop, b.step);
-}
-
-Annotated set_slice_of(Annotated const& self, py::slice const& slice, Annotated const& other) {
-    const SliceBounds b = adjust_unit_step(slice, self.m());
-    return self.set_slice(other, b.start, b.stop);
 }
 
 }  // namespace
@@ -86,19 +74,11 @@ void bind_annotated_fock_state(py::module_& m) {
         .def_property_readonly("n", &Annotated::n, ":return: The number of photons")
         .def("__getitem__", &Annotated::operator[], py::arg("mk"))
         .def("__getitem__", &slice_of)
-        .def("set_slice",
-             [](Annotated const& self, py::slice const& slice, FockState const& other) {
-                 return set_slice_of(self, slice, annotated(other));
-             })
-        .def("set_slice",
-             [](Annotated const& self, py::slice const& slice, NoisyFockState const& other) {
-                 return set_slice_of(self, slice, annotated(other));
-             })
-        .def("set_slice", &set_slice_of)
-        .def("set_slice", [](Annotated const& self, FockState const& other, int start,
-                             int end) { return self.set_slice(annotated(other), start, end); })
-        .def("set_slice", [](Annotated const& self, NoisyFockState const& other, int start,
-                             int end) { return self.set_slice(annotated(other), start, end); })
+        .def("set_slice", &promoted_set_slice_at<Annotated, FockState>)
+        .def("set_slice", &promoted_set_slice_at<Annotated, NoisyFockState>)
+        .def("set_slice", &promoted_set_slice_at<Annotated, Annotated>)
+        .def("set_slice", &promoted_set_slice<Annotated, FockState>)
+        .def("set_slice", &promoted_set_slice<Annotated, NoisyFockState>)
         .def("set_slice", &Annotated::set_slice, set_slice_doc)
         .def("slice", &Annotated::slice)
         .def("remove_modes", &Annotated::remove_modes, py::arg("modes"),
@@ -112,28 +92,14 @@ void bind_annotated_fock_state(py::module_& m) {
         .def("__hash__", &Annotated::hash)
         .def("__copy__", [](Annotated const& s) { return Annotated(s); })
         .def("__deepcopy__", [](Annotated const& s, py::dict) { return Annotated(s); })
-        .def(
-            "__mul__", [](Annotated const& a, FockState const& b) { return a * annotated(b); },
-            py::is_operator())
-        .def(
-            "__mul__", [](Annotated const& a, NoisyFockState const& b) { return a * annotated(b); },
-            py::is_operator())
+        .def("__mul__", &promoted_product<Annotated, FockState>, py::is_operator())
+        .def("__mul__", &promoted_product<Annotated, NoisyFockState>, py::is_operator())
         .def(
             "__mul__", [](Annotated const& a, Annotated const& b) { return a * b; },
             py::is_operator());
     def_scalar_products<Annotated>(cls)
-        .def(
-            "__imul__",
-            [](Annotated& self, FockState const& other) -> Annotated& {
-                return self *= annotated(other);
-            },
-            py::is_operator())
-        .def(
-            "__imul__",
-            [](Annotated& self, NoisyFockState const& other) -> Annotated& {
-                return self *= annotated(other);
-            },
-            py::is_operator())
+        .def("__imul__", &promoted_product_in_place<Annotated, FockState>, py::is_operator())
+        .def("__imul__", &promoted_product_in_place<Annotated, NoisyFockState>, py::is_operator())
         .def(
             "__imul__",
             [](Annotated& self, Annotated const& other) -> Annotated& { return self *= other; },
@@ -141,10 +107,8 @@ void bind_annotated_fock_state(py::module_& m) {
     def_sums<Annotated>(cls)
         .def("__pow__", &Annotated::pow)
         .def("merge", &Annotated::merge, merge_doc)
-        .def("merge", [](Annotated const& self,
-                         FockState const& other) { return self.merge(annotated(other)); })
-        .def("merge", [](Annotated const& self,
-                         NoisyFockState const& other) { return self.merge(annotated(other)); })
+        .def("merge", &promoted_merge<Annotated, FockState>)
+        .def("merge", &promoted_merge<Annotated, NoisyFockState>)
         .def(
             "__eq__", [](Annotated const& a, Annotated const& b) { return a == b; },
             py::is_operator())

@@ -14,6 +14,7 @@
 #include "fockspace/fs_map.h"
 #include "fockspace/fs_mask.h"
 #include "python/bindings.h"
+#include "python/numpy_casters.h"
 #include "python/opaque_types.h"
 #include "runtime/matrix.h"
 
@@ -155,16 +156,16 @@ void bind_fock_space_containers(py::module_& m) {
         .def("size", &FsMap::size)
         .def_property_readonly("m", &FsMap::m)
         .def_property_readonly("n", &FsMap::n)
-        .def("compute_slos_layer", [](FsMap const& map, ConstComplexRef U, int modes,
-                                      unsigned int k, ComplexRef out, ConstComplexRef in) {
+        .def("compute_slos_layer", [](FsMap const& map, CMatrix<ConstComplexRef> U, int modes,
+                                      unsigned int k, ComplexRef out, CMatrix<ConstComplexRef> in) {
             const long long entries = static_cast<long long>(modes) * modes;
-            if (U.size() < entries)
+            if (U.ref.size() < entries)
                 throw std::invalid_argument(
-                    fmt::format("U holds {} values, {} are needed", U.size(), entries));
+                    fmt::format("U holds {} values, {} are needed", U.ref.size(), entries));
             // The native call checks the row counts against the two layers.
-            map.compute_slos_layer(U.data(), modes, k, out.data(),
-                                   static_cast<unsigned long>(out.rows()), in.data(),
-                                   static_cast<unsigned long>(in.rows()));
+            map.compute_slos_layer(U.ref.data(), modes, k, out.data(),
+                                   static_cast<unsigned long>(out.rows()), in.ref.data(),
+                                   static_cast<unsigned long>(in.ref.rows()));
         });
 }
 

@@ -9,11 +9,12 @@
 #include "python/opaque_types.h"
 #include "python/slice_bounds.h"
 #include "python/state_arithmetic.h"
-#include "runtime/combinatorics.h"
+#include "python/state_promotion.h"
 #include "states/annotated_fock_state.h"
 #include "states/fock_state.h"
 #include "states/noisy_fock_state.h"
 #include "states/parsed_basic_state.h"
+#include "states/partition.h"
 
 namespace Python {
 
@@ -92,16 +93,8 @@ void bind_fock_state(py::module_& m) {
         .def(
             "__mul__", [](FockState const& a, FockState const& b) { return a * b; },
             py::is_operator())
-        .def(
-            "__mul__",
-            [](FockState const& a, NoisyFockState const& b) { return NoisyFockState(a) * b; },
-            py::is_operator())
-        .def(
-            "__mul__",
-            [](FockState const& a, AnnotatedFockState const& b) {
-                return AnnotatedFockState(a) * b;
-            },
-            py::is_operator());
+        .def("__mul__", &promoted_product<FockState, NoisyFockState>, py::is_operator())
+        .def("__mul__", &promoted_product<FockState, AnnotatedFockState>, py::is_operator());
     def_scalar_products<FockState>(fock_state)
         .def(
             "__imul__",
@@ -113,45 +106,25 @@ void bind_fock_state(py::module_& m) {
             "merge",
             [](FockState const& self, FockState const& other) { return self.merge(other); },
             merge_doc)
-        .def("merge", [](FockState const& self,
-                         NoisyFockState const& other) { return NoisyFockState(self).merge(other); })
-        .def("merge",
-             [](FockState const& self, AnnotatedFockState const& other) {
-                 return AnnotatedFockState(self).merge(other);
-             })
+        .def("merge", &promoted_merge<FockState, NoisyFockState>)
+        .def("merge", &promoted_merge<FockState, AnnotatedFockState>)
         .def("__getitem__", &FockState::operator[], py::arg("mk"))
         .def("__getitem__",
              [](FockState const& self, py::slice const& slice) {
                  const SliceBounds b = adjust(slice, self.m());
                  return self.slice(b.start, b.stop, b.step);
              })
-        .def("set_slice",
-             [](FockState const& self, py::slice const& slice, NoisyFockState const& other) {
-                 const SliceBounds b = adjust_unit_step(slice, self.m());
-                 return NoisyFockState(self).set_slice(other, b.start, b.stop);
-             })
-        .def("set_slice",
-             [](FockState const& self, py::slice const& slice, AnnotatedFockState const& other) {
-                 const SliceBounds b = adjust_unit_step(slice, self.m());
-                 return AnnotatedFockState(self).set_slice(other, b.start, b.stop);
-             })
-        .def("set_slice",
-             [](FockState const& self, py::slice const& slice, FockState const& other) {
-                 const SliceBounds b = adjust_unit_step(slice, self.m());
-                 return self.set_slice(other, b.start, b.stop);
-             })
+        .def("set_slice", &promoted_set_slice_at<FockState, NoisyFockState>)
+        .def("set_slice", &promoted_set_slice_at<FockState, AnnotatedFockState>)
+        .def("set_slice", &promoted_set_slice_at<FockState, FockState>)
         .def(
             "set_slice",
             [](FockState const& self, FockState const& other, int start, int end) {
                 return self.set_slice(other, start, end);
             },
             set_slice_doc)
-        .def("set_slice", [](FockState const& self, NoisyFockState const& other, int start,
-                             int end) { return NoisyFockState(self).set_slice(other, start, end); })
-        .def("set_slice",
-             [](FockState const& self, AnnotatedFockState const& other, int start, int end) {
-                 return AnnotatedFockState(self).set_slice(other, start, end);
-             })
+        .def("set_slice", &promoted_set_slice<FockState, NoisyFockState>)
+        .def("set_slice", &promoted_set_slice<FockState, AnnotatedFockState>)
         .def("slice", &FockState::slice)
         .def("remove_modes", &FockState::remove_modes, py::arg("modes"),
              "\n:param modes: The list of modes to remove.\n:return: A new state with only the "

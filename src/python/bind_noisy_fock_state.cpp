@@ -9,6 +9,7 @@
 #include "python/opaque_types.h"
 #include "python/slice_bounds.h"
 #include "python/state_arithmetic.h"
+#include "python/state_promotion.h"
 #include "states/annotated_fock_state.h"
 #include "states/noisy_fock_state.h"
 #include "states/parsed_basic_state.h"
@@ -100,28 +101,12 @@ void bind_noisy_fock_state(py::module_& m) {
                  const SliceBounds b = adjust(slice, self.m());
                  return self.slice(b.start, b.stop, b.step);
              })
-        .def("set_slice",
-             [](Noisy const& self, py::slice const& slice, FockState const& other) {
-                 const SliceBounds b = adjust_unit_step(slice, self.m());
-                 return self.set_slice(Noisy(other), b.start, b.stop);
-             })
-        .def("set_slice",
-             [](Noisy const& self, py::slice const& slice, AnnotatedFockState const& other) {
-                 const SliceBounds b = adjust_unit_step(slice, self.m());
-                 return AnnotatedFockState(self).set_slice(other, b.start, b.stop);
-             })
-        .def("set_slice",
-             [](Noisy const& self, py::slice const& slice, Noisy const& other) {
-                 const SliceBounds b = adjust_unit_step(slice, self.m());
-                 return self.set_slice(other, b.start, b.stop);
-             })
-        .def("set_slice", [](Noisy const& self, FockState const& other, int start,
-                             int end) { return self.set_slice(Noisy(other), start, end); })
+        .def("set_slice", &promoted_set_slice_at<Noisy, FockState>)
+        .def("set_slice", &promoted_set_slice_at<Noisy, AnnotatedFockState>)
+        .def("set_slice", &promoted_set_slice_at<Noisy, Noisy>)
+        .def("set_slice", &promoted_set_slice<Noisy, FockState>)
         .def("set_slice", &Noisy::set_slice, set_slice_doc)
-        .def("set_slice",
-             [](Noisy const& self, AnnotatedFockState const& other, int start, int end) {
-                 return AnnotatedFockState(self).set_slice(other, start, end);
-             })
+        .def("set_slice", &promoted_set_slice<Noisy, AnnotatedFockState>)
         .def("slice", &Noisy::slice)
         .def("remove_modes", &Noisy::remove_modes, py::arg("modes"),
              "\n:param modes: The list of modes to remove.\n:return: A new state with only the "
@@ -135,20 +120,12 @@ void bind_noisy_fock_state(py::module_& m) {
         .def("__hash__", &Noisy::hash)
         .def("__copy__", [](Noisy const& s) { return Noisy(s); })
         .def("__deepcopy__", [](Noisy const& s, py::dict) { return Noisy(s); })
-        .def(
-            "__mul__", [](Noisy const& a, FockState const& b) { return a * Noisy(b); },
-            py::is_operator())
+        .def("__mul__", &promoted_product<Noisy, FockState>, py::is_operator())
         .def(
             "__mul__", [](Noisy const& a, Noisy const& b) { return a * b; }, py::is_operator())
-        .def(
-            "__mul__",
-            [](Noisy const& a, AnnotatedFockState const& b) { return AnnotatedFockState(a) * b; },
-            py::is_operator());
+        .def("__mul__", &promoted_product<Noisy, AnnotatedFockState>, py::is_operator());
     def_scalar_products<Noisy>(noisy)
-        .def(
-            "__imul__",
-            [](Noisy& self, FockState const& other) -> Noisy& { return self *= Noisy(other); },
-            py::is_operator())
+        .def("__imul__", &promoted_product_in_place<Noisy, FockState>, py::is_operator())
         .def(
             "__imul__", [](Noisy& self, Noisy const& other) -> Noisy& { return self *= other; },
             py::is_operator());
@@ -197,12 +174,8 @@ void bind_noisy_fock_state(py::module_& m) {
             "self[1]! * ... * "
             "self[m-1]!``)")
         .def("merge", &Noisy::merge, merge_doc)
-        .def("merge",
-             [](Noisy const& self, FockState const& other) { return self.merge(Noisy(other)); })
-        .def("merge",
-             [](Noisy const& self, AnnotatedFockState const& other) {
-                 return AnnotatedFockState(self).merge(other);
-             })
+        .def("merge", &promoted_merge<Noisy, FockState>)
+        .def("merge", &promoted_merge<Noisy, AnnotatedFockState>)
         .def("threshold_detection",
              [](Noisy const& self) { return self.state().threshold_detection(); })
         .def(

@@ -1,5 +1,6 @@
 #include <complex>
 #include <cstddef>
+#include <ranges>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,6 +10,7 @@
 
 #include "python/bindings.h"
 #include "python/opaque_types.h"
+#include "python/snapshot_iterator.h"
 #include "states/any_fs_utils.h"
 #include "states/state_vector.h"
 
@@ -18,34 +20,9 @@ namespace {
 
 using cd = std::complex<double>;
 
-// The iterators read a copy of the components taken when iteration starts: changing the vector
-// meanwhile can neither invalidate them nor be seen through them. Each kind is its own class.
-template <int Kind, typename Item>
-struct Snapshot {
-    std::vector<Item> items;
-    std::size_t next = 0;
-};
-
-using NormalizedIterator = Snapshot<0, std::pair<BasicState, cd>>;
-using UnnormalizedIterator = Snapshot<1, std::pair<BasicState, cd>>;
-using KeyIterator = Snapshot<2, BasicState>;
-
-template <typename Iterator>
-Iterator snapshot_pairs(StateVector::const_iterator it, StateVector::const_iterator end) {
-    Iterator snapshot;
-    for (; it != end; ++it) snapshot.items.emplace_back(it->first, it->second);
-    return snapshot;
-}
-
-template <typename Iterator>
-void bind_iterator() {
-    py::class_<Iterator>(py::handle(), "iterator", py::module_local())
-        .def("__iter__", [](py::object self) { return self; })
-        .def("__next__", [](Iterator& it) {
-            if (it.next >= it.items.size()) throw py::stop_iteration();
-            return std::move(it.items[it.next++]);
-        });
-}
+// The iterators read a copy of the components taken when iteration starts (snapshot_iterator.h).
+// Each kind of iteration has its own iterator class; the normalised one is told apart by a tag.
+struct Normalized {};
 
 constexpr const char* state_vector_doc =
     "State vector is a superposition of Fock states\n\n"
@@ -120,10 +97,6 @@ constexpr const char* measure_doc =
 }  // namespace
 
 void bind_state_vector(py::module_& m) {
-    bind_iterator<NormalizedIterator>();
-    bind_iterator<UnnormalizedIterator>();
-    bind_iterator<KeyIterator>();
-
     py::class_<StateVector, py::smart_holder> cls(m, "StateVector");
     cls.def(py::init<>())
         .def(py::init<BasicState>(), py::arg("fock_state"))
@@ -143,23 +116,20 @@ void bind_state_vector(py::module_& m) {
         .def(
             "__iter__",
             [](StateVector& self) {
-                return snapshot_pairs<NormalizedIterator>(self.begin_normalized(), self.end());
+                const auto first = self.begin_normalized();
+                return iterate_items<Normalized>(std::ranges::subrange(first, self.end()));
             },
             py::keep_alive<0, 1>(), iter_doc)
         .def(
             "unnormalized_iterator",
             [](const StateVector& self) {
-                return snapshot_pairs<UnnormalizedIterator>(self.begin_unnormalized(), self.end());
+                return iterate_items(std::ranges::subrange(self.begin_unnormalized(), self.end()));
             },
             py::keep_alive<0, 1>(), unnormalized_iterator_doc)
         .def(
             "keys",
             [](const StateVector& self) {
-                KeyIterator keys;
-                keys.items.reserve(self.size());
-                for (auto it = self.begin_unnormalized(); it != self.end(); ++it)
-                    keys.items.push_back(it->first);
-                return keys;
+                return iterate_keys(std::ranges::subrange(self.begin_unnormalized(), self.end()));
             },
             py::keep_alive<0, 1>(),
             "Iterates over the states composing the state vector without normalising the "

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <exception>
 
 #include <pybind11/pybind11.h>
@@ -19,6 +20,19 @@ void translate_keyboard_interrupt(std::exception_ptr exception) {
     }
 }
 
+// Pickle protocols 0 and 1 reduce through copyreg, which builds an instance of the bare binding
+// base type and aborts the interpreter. Reducing as protocol 2 does gives the same clean
+// TypeError at every protocol and lets the enumerations pickle through their int value. It is set
+// on the common base, so that it also reaches the iterator types registered on first use.
+void reduce_old_protocols_as_protocol_2(py::handle base) {
+    base.attr("__reduce_ex__") = py::cpp_function(
+        [](py::handle self, int protocol) {
+            return py::handle(reinterpret_cast<PyObject*>(&PyBaseObject_Type))
+                .attr("__reduce_ex__")(self, std::max(protocol, 2));
+        },
+        py::name("__reduce_ex__"), py::is_method(base), py::arg("protocol"));
+}
+
 }  // namespace
 
 // The registration order is part of the interface: a signature names a class by its Python
@@ -28,7 +42,7 @@ PYBIND11_MODULE(orbandile, m, py::multiple_interpreters::not_supported()) {
     // Only cleared here: the SIGINT handler is installed by long calls for their duration.
     InterruptSignalHandler::interrupted.exchange(false);
     m.attr("__doc__") = "Optimized C++ classes and functions";
-    m.attr("__version__") = "1.4.2";
+    m.attr("__version__") = ORBANDILE_VERSION;
 
     using namespace Python;
     bind_permanent_functions(m);
@@ -57,4 +71,6 @@ PYBIND11_MODULE(orbandile, m, py::multiple_interpreters::not_supported()) {
     bind_source(m);
     bind_sampling_simulator(m);
     bind_strong_simulator(m);
+
+    reduce_old_protocols_as_protocol_2(py::detail::get_internals().instance_base);
 }

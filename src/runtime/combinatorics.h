@@ -5,8 +5,6 @@
 #include <span>
 #include <vector>
 
-class FockState;
-
 namespace MathUtils {
 
 // The binomial coefficient C(n, k); std::overflow_error when it does not fit in 64 signed bits.
@@ -30,10 +28,5 @@ std::vector<Way> get_combinations(std::vector<int> const& elements, std::span<co
                                   Way& prefix);
 std::vector<Way> get_combinations(std::ranges::iota_view<int, int> elements,
                                   std::span<const int> sizes, Way& prefix);
-
-// Every distinct way to split the photons of `state` into states of the given photon counts, one
-// state per size, each over the modes of `state`; in the iteration order of a hash set of ways.
-std::vector<std::vector<FockState>> partition(FockState const& state,
-                                              std::vector<int> const& sizes);
 
 }  // namespace Utils

@@ -1,7 +1,8 @@
 #include "runtime/config.h"
 
 #include <limits>
-#include <thread>
+
+#include "runtime/parallel.h"
 
 Config config;
 
@@ -9,6 +10,5 @@ std::size_t max_thread_count(Config const& cfg) {
     const std::uint32_t configured = cfg.compute_max_thread_count;
     if (configured != 0 && configured <= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
         return configured;
-    const unsigned hardware = std::thread::hardware_concurrency();
-    return hardware == 0 ? 1 : hardware;
+    return Parallel::hardware_threads();
 }

@@ -14,5 +14,6 @@ struct Config {
 extern Config config;
 
 // Number of tasks a parallel algorithm may start now: the configured count, or the hardware
-// concurrency (at least 1) when that is 0 or reads as negative (-1 stored from Python).
+// concurrency (Parallel::hardware_threads) when that is 0 or reads as negative (-1 stored from
+// Python).
 std::size_t max_thread_count(Config const& cfg = config);

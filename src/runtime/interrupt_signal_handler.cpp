@@ -1,5 +1,8 @@
 #include "runtime/interrupt_signal_handler.h"
 
+#include <cstddef>
+#include <mutex>
+
 #include "runtime/keyboard_interrupt_exception.h"
 
 namespace InterruptSignalHandler {
@@ -10,16 +13,29 @@ void throw_if_interrupted() {
     if (interrupted.load()) throw KeyboardInterruptException("Process interrupted by user.");
 }
 
+namespace {
+
+// Guarded by scopes_mutex; a scope opens and closes once per long call, never in a hot loop.
+std::mutex scopes_mutex;
+std::size_t open_scopes = 0;
+bool installed = false;
+struct sigaction previous {};
+
+}  // namespace
+
 ScopedHandler::ScopedHandler() {
+    const std::lock_guard lock(scopes_mutex);
+    if (open_scopes++ > 0) return;
     interrupted.exchange(false);
     struct sigaction action{};
     action.sa_handler = handleInterruptSignal;
     sigemptyset(&action.sa_mask);
-    installed_ = sigaction(SIGINT, &action, &previous_) == 0;
+    installed = sigaction(SIGINT, &action, &previous) == 0;
 }
 
 ScopedHandler::~ScopedHandler() {
-    if (installed_) sigaction(SIGINT, &previous_, nullptr);
+    const std::lock_guard lock(scopes_mutex);
+    if (--open_scopes == 0 && installed) sigaction(SIGINT, &previous, nullptr);
 }
 
 }  // namespace InterruptSignalHandler

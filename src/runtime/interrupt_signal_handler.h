@@ -13,19 +13,17 @@ inline bool is_interrupted() { return interrupted.load(); }
 // Throws KeyboardInterruptException("Process interrupted by user.") when the flag is set.
 void throw_if_interrupted();
 
-// Clears the flag and installs handleInterruptSignal for SIGINT for the lifetime of the scope,
-// then gives SIGINT back to whoever had it (the interpreter), so Ctrl-C keeps working in pure
-// Python code after a long native call returns or throws.
+// Installs handleInterruptSignal for SIGINT while at least one scope lives, then gives SIGINT
+// back to whoever had it (the interpreter), so Ctrl-C keeps working in pure Python code after the
+// long native calls return or throw. Overlapping scopes (calls from several threads) share one
+// installation: the first to open installs and clears the flag, the last to close restores.
+// Later scopes leave the flag alone, so that a Ctrl-C meant for a running call is not lost.
 class ScopedHandler {
 public:
     ScopedHandler();
     ~ScopedHandler();
     ScopedHandler(const ScopedHandler&) = delete;
     ScopedHandler& operator=(const ScopedHandler&) = delete;
-
-private:
-    struct sigaction previous_{};
-    bool installed_ = false;
 };
 
 }  // namespace InterruptSignalHandler

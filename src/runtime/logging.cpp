@@ -1,9 +1,13 @@
 #include "runtime/logging.h"
 
 #include <array>
+#include <stdexcept>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
+#include <fmt/format.h>
 #include <spdlog/cfg/helpers.h>
 #include <spdlog/details/os.h>
 #include <spdlog/pattern_formatter.h>
@@ -31,7 +35,23 @@ public:
 
 }  // namespace
 
-const char* Logging::channel_name(Channel channel) { return channel_names[channel]; }
+const char* Logging::channel_name(Channel channel) {
+    // The enumeration's own underlying type, so that no value wraps into the table's range.
+    const auto index = static_cast<std::underlying_type_t<Channel>>(channel);
+    if (std::cmp_less(index, 0) || std::cmp_greater_equal(index, channel_names.size()))
+        throw std::invalid_argument(fmt::format(
+            "invalid logging channel {}: the channels are 0 (general), 1 (resources) and 2 (user)",
+            index));
+    return channel_names[index];
+}
+
+void Logging::check_level(spdlog::level::level_enum level) {
+    const auto value = static_cast<std::underlying_type_t<spdlog::level::level_enum>>(level);
+    if (std::cmp_less(value, 0) ||
+        std::cmp_greater_equal(value, static_cast<int>(spdlog::level::n_levels)))
+        throw std::invalid_argument(fmt::format(
+            "invalid logging level {}: the levels run from 0 (trace) to 6 (off)", value));
+}
 
 void Logging::initialize(const std::string& file_path, spdlog::level::level_enum level) {
     Config__Logging cfg;
@@ -41,6 +61,7 @@ void Logging::initialize(const std::string& file_path, spdlog::level::level_enum
 }
 
 void Logging::initialize_(Config__Logging cfg) {
+    check_level(cfg.level);
     if (sink_console) {
         if (auto logger = spdlog::get(channel_names[general]))
             logger->error("initialize was already called before, ignoring this call");
@@ -113,5 +134,7 @@ void Logging::disableFile() {
 }
 
 void Logging::setLevel(Channel channel, spdlog::level::level_enum level) {
-    if (auto logger = spdlog::get(channel_names[channel])) logger->set_level(level);
+    const char* name = channel_name(channel);
+    check_level(level);
+    if (auto logger = spdlog::get(name)) logger->set_level(level);
 }

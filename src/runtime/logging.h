@@ -33,7 +33,9 @@ public:
 
     Logging() = delete;
 
+    // Both throw std::invalid_argument for a value outside the enumeration (Python can build any).
     static const char* channel_name(Channel channel);
+    static void check_level(spdlog::level::level_enum level);
 
     static void initialize(const std::string& file_path,
                            spdlog::level::level_enum level = spdlog::level::info);
@@ -52,7 +54,9 @@ public:
     template <typename... Args>
     static void log(Channel channel, spdlog::level::level_enum level,
                     spdlog::format_string_t<Args...> format, Args&&... args) {
-        if (auto logger = spdlog::get(channel_name(channel)))
+        const char* name = channel_name(channel);
+        check_level(level);
+        if (auto logger = spdlog::get(name))
             logger->log(level, format, std::forward<Args>(args)...);
     }
 

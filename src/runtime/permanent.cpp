@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <future>
 #include <numeric>
 #include <stdexcept>
 #include <type_traits>
@@ -11,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "runtime/config.h"
+#include "runtime/parallel.h"
 #include "runtime/permanent_lanes.h"
 
 using Permanents::ColumnTable;
@@ -212,19 +212,16 @@ T ryser_threaded(const MatrixView<T>& matrix, std::size_t threads) {
     const unsigned long total = 1ul << n;
     const unsigned long tasks = std::min<unsigned long>(threads, total);
     const unsigned long chunk = total / tasks;
-    std::vector<std::future<T>> futures;
-    futures.reserve(tasks);
-    unsigned long start = 1;
-    for (unsigned long i = 0; i < tasks; ++i) {
+    // Task i takes [i * chunk, (i + 1) * chunk), task 0 from 1 and the last up to total.
+    const auto terms = Parallel::run(tasks, [&](std::size_t i) {
+        const unsigned long start = i == 0 ? 1 : i * chunk;
         const unsigned long end = i + 1 < tasks ? (i + 1) * chunk : total;
-        futures.push_back(std::async(std::launch::async, permanentRyserRange<T>, data, start, end,
-                                     static_cast<unsigned>(n)));
-        start = end;
-    }
+        return permanentRyserRange<T>(data, start, end, static_cast<unsigned>(n));
+    });
 
     using Acc = std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T>;
     Acc sum{0};
-    for (auto& future : futures) sum += static_cast<Acc>(future.get());
+    for (const T term : terms) sum += static_cast<Acc>(term);
     return static_cast<T>(sum);
 }
 

@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <future>
 #include <random>
 #include <stdexcept>
 
 #include "runtime/config.h"
+#include "runtime/parallel.h"
 #include "runtime/permanent_lanes.h"
 #include "runtime/rng.h"
 
@@ -111,10 +110,9 @@ ORBANDILE_TARGET_AVX512 std::pair<T, double> sample_avx512(const PaddedRows<T>& 
     return sample<64>(rows, samples);
 }
 
+// Runs on a task thread whose engine Parallel::run_seeded has reseeded.
 template <typename T>
-std::pair<T, double> permanentGurvits_task(const PaddedRows<T>& rows, unsigned int samples,
-                                           std::uint32_t seed) {
-    RNG::rng.seed(seed);
+std::pair<T, double> permanentGurvits_task(const PaddedRows<T>& rows, unsigned int samples) {
     switch (Permanents::selected_isa()) {
         case Permanents::Isa::avx512:
             return sample_avx512(rows, samples);
@@ -153,17 +151,12 @@ std::pair<T, double> permanentGurvits(const MatrixView<T>& matrix, unsigned int 
     if (n_iter == 0) throw std::invalid_argument("n_iter must be at least 1");
     const PaddedRows<T> rows(matrix);
     const auto shares = computeIterationPerThread(n_iter, threads);
-    const auto seeds = RNG::draw_task_seeds(shares.size());
-    std::vector<std::future<std::pair<T, double>>> futures;
-    futures.reserve(shares.size());
-    for (std::size_t i = 0; i < shares.size(); ++i)
-        futures.push_back(std::async(std::launch::async, permanentGurvits_task<T>, std::cref(rows),
-                                     shares[i], seeds[i]));
+    const auto results = Parallel::run_seeded(
+        shares.size(), [&](std::size_t i) { return permanentGurvits_task<T>(rows, shares[i]); });
 
     T sum(0);
     double squares = 0.0;
-    for (auto& future : futures) {
-        const auto [s, q] = future.get();
+    for (const auto& [s, q] : results) {
         sum += s;
         squares += q;
     }

@@ -111,7 +111,15 @@ const AnnotatedFockState::runs_t* AnnotatedFockState::mode_runs(int mode) const 
 
 void AnnotatedFockState::set_mode_annotations(int mode, const std::list<Annotation>& annotations) {
     if (mode < 0 || mode >= m()) throw std::invalid_argument("invalid mode index");
-    runs_t& runs = (*annotations_)[static_cast<unsigned long>(mode)];
+    const auto key = static_cast<unsigned long>(mode);
+    // A photon-free mode keeps no entry, not even an empty one: it prints as carrying no
+    // annotation, so equality and hash must see none either.
+    if (state_[mode] == 0) {
+        annotations_->erase(key);
+        if (!annotations.empty()) throw std::invalid_argument("invalid mode annotations");
+        return;
+    }
+    runs_t& runs = (*annotations_)[key];
     runs.clear();
     if (annotations.size() > static_cast<std::size_t>(state_[mode]))
         throw std::invalid_argument("invalid mode annotations");

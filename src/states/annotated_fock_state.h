@@ -23,7 +23,8 @@ class ParsedBasicState;
 // A Fock state whose photons may carry an Annotation. Per mode, a list of runs (count,
 // annotation) says that `count` photons of the mode carry that annotation; runs are matched to
 // the mode's photons in list order and photons left over carry none. Equality and hash treat the
-// runs of a mode as a multiset.
+// runs of a mode as a multiset. A mode without photons has no entry, so that equality, hash and
+// text agree on it.
 class AnnotatedFockState {
   public:
     using run_t = std::pair<int, Annotation>;
@@ -65,7 +66,8 @@ class AnnotatedFockState {
     void _set_fs_vect(const std::vector<int>& counts) { state_ = FockState(counts); }
 
     // One annotation per photon of the mode; grouped by text into runs in ascending text order.
-    // More annotations than photons throws and leaves the mode with an empty run list.
+    // More annotations than photons throws and leaves the mode with an empty run list, or with no
+    // entry at all when it has no photon (a photon-free mode never has one).
     void set_mode_annotations(int mode, const std::list<Annotation>& annotations);
     void _set_annotations(const std::map<int, std::list<std::string>>& annotations);
     // Every photon then carries `annotation`, and nothing else is left.
@@ -86,7 +88,7 @@ class AnnotatedFockState {
 
     std::string to_str(bool show_annotations = true) const;
 
-    // Steps below 1 are refused (std::invalid_argument) unless the normalised range is empty.
+    // Steps below 1 are refused (std::invalid_argument); an empty range gives 0 modes.
     void _check_slice(int& start, int& end, int step, int& size, int& count) const;
     AnnotatedFockState slice(int start, int end, int step) const;
     AnnotatedFockState set_slice(const AnnotatedFockState& other, int start, int end) const;

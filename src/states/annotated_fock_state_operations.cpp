@@ -4,13 +4,13 @@
 #include <stdexcept>
 
 void AnnotatedFockState::_check_slice(int& start, int& end, int step, int& size, int& count) const {
+    // Refused whatever the range, as for the other state kinds: a reversed Python slice must not
+    // pass for an empty one.
+    if (step < 1) throw std::invalid_argument("slice step must be positive");
     const int m = this->m();
     if (start < 0) start = std::max(start + m, 0);
     if (end < 0) end += m;
     end = std::clamp(end, 0, m);
-    // An empty range gives 0 modes whatever the step (a reversed Python slice lands here); a
-    // non-empty one could never be walked with a step below 1.
-    if (start < end && step < 1) throw std::invalid_argument("slice step must be positive");
     size = start < end ? (end - start - 1) / step + 1 : 0;
     count = 0;
     for (unsigned char c : state().code())

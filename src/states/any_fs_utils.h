@@ -21,8 +21,11 @@ constexpr int richness = std::is_same_v<State, FockState>        ? 0
                          : std::is_same_v<State, NoisyFockState> ? 1
                                                                  : 2;
 
+}  // namespace detail
+
+// The kind an operation between kinds A and B gives: the richer one.
 template <typename A, typename B>
-using richer_t = std::conditional_t<(richness<A> >= richness<B>), A, B>;
+using richer_t = std::conditional_t<(detail::richness<A> >= detail::richness<B>), A, B>;
 
 // The state itself when it is already of kind `Target`, else a converted temporary.
 template <typename Target, typename State>
@@ -33,23 +36,40 @@ decltype(auto) as(const State& state) {
         return Target(state);
 }
 
-}  // namespace detail
+// The operations between two given kinds, for callers that know them; the visitors below serve
+// the BasicState variant.
+template <typename A, typename B>
+richer_t<A, B> merge(const A& a, const B& b) {
+    using Result = richer_t<A, B>;
+    return as<Result>(a).merge(as<Result>(b));
+}
+
+template <typename A, typename B>
+richer_t<A, B> tensor_product(const A& a, const B& b) {
+    using Result = richer_t<A, B>;
+    Result product(as<Result>(a));
+    product *= as<Result>(b);
+    return product;
+}
+
+// `other` in place of the modes from `start` to `end` (excluded) of `self`.
+template <typename A, typename B>
+richer_t<A, B> set_slice(const A& self, const B& other, int start, int end) {
+    using Result = richer_t<A, B>;
+    return as<Result>(self).set_slice(as<Result>(other), start, end);
+}
 
 struct MergeVisitor {
     template <typename A, typename B>
     BasicState operator()(const A& a, const B& b) const {
-        using Result = detail::richer_t<A, B>;
-        return detail::as<Result>(a).merge(detail::as<Result>(b));
+        return AnyFSUtils::merge(a, b);
     }
 };
 
 struct TensorProductVisitor {
     template <typename A, typename B>
     BasicState operator()(const A& a, const B& b) const {
-        using Result = detail::richer_t<A, B>;
-        Result product(detail::as<Result>(a));
-        product *= detail::as<Result>(b);
-        return product;
+        return AnyFSUtils::tensor_product(a, b);
     }
 };
 

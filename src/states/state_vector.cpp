@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <iterator>
-#include <map>
 #include <numeric>
 #include <stdexcept>
 
-#include "fockspace/state_vector_distribution.h"
 #include "runtime/hash.h"
 #include "runtime/logging.h"
 #include "runtime/rng.h"
@@ -228,37 +226,6 @@ std::unordered_map<FockState, std::pair<double, StateVector>> StateVector::measu
         }
     }
     return outcomes;
-}
-
-StateVectorDistribution StateVector::split_by_photon_and_tag_count() const {
-    std::map<std::vector<int>, std::pair<StateVector, double>> groups;
-    std::vector<int> key;
-    for (const auto& [state, a] : components_) {
-        if (const auto* fs = std::get_if<FockState>(&state)) {
-            key.assign(1, fs->n());
-        } else if (const auto* noisy = std::get_if<NoisyFockState>(&state)) {
-            // The photon count of each tag's batch, for every tag up to the largest present.
-            const unsigned char* tags = noisy->tags();
-            const int n = noisy->n();
-            key.clear();
-            for (int i = 0; i < n; ++i) {
-                if (tags[i] >= key.size()) key.resize(tags[i] + 1u, 0);
-                ++key[tags[i]];
-            }
-        } else {
-            throw std::invalid_argument("Annotated FockState can't be split");
-        }
-        auto& group = groups[key];
-        group.first += state * a;
-        group.second += squared_modulus(a);
-    }
-
-    StateVectorDistribution distribution;
-    for (auto& [k, group] : groups) {
-        group.first.normalize();
-        distribution.map()[std::move(group.first)] = group.second;
-    }
-    return distribution;
 }
 
 const BasicState& StateVector::sample() {

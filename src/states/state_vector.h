@@ -91,6 +91,7 @@ class StateVector {
     // Probability and unnormalised rest on the other modes, for each outcome on `modes`.
     std::unordered_map<FockState, std::pair<double, StateVector>> measure(
         const std::vector<int>& modes);
+    // Defined in fockspace/state_vector_distribution.cpp, beside the distribution it builds.
     StateVectorDistribution split_by_photon_and_tag_count() const;
     const BasicState& sample();
     std::vector<BasicState> samples(std::size_t count);

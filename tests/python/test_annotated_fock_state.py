@@ -75,10 +75,11 @@ def test_indexing_iteration_and_slices():
     assert state[-1:] == state.slice(2, 3, 1) == AnnotatedFockState("|{b:1}{c:2}>")
     assert state[::2] == state.slice(0, 3, 2) == AnnotatedFockState("|{a:0},{b:1}{c:2}>")
     assert state[1:2] == AnnotatedFockState(1)
-    assert state[::-1].m == 0
+    assert state[2:1].m == 0
     with pytest.raises(ValueError):
         state[::0]
-    for call in (lambda: state[0:2:-1], lambda: state.slice(0, 2, -1), lambda: state.slice(0, 2, 0)):
+    for call in (lambda: state[0:2:-1], lambda: state.slice(0, 2, -1), lambda: state.slice(0, 2, 0),
+                 lambda: state[::-1], lambda: state.slice(2, 0, -1)):
         with pytest.raises(ValueError, match="^slice step must be positive$"):
             call()
 
@@ -250,7 +251,9 @@ def test_equality_and_hash_across_constructions():
     plain = AnnotatedFockState([1, 0, 2])
     assert not plain == FockState([1, 0, 2])
     assert plain != FockState([1, 0, 2])
-    assert AnnotatedFockState([1, 0], {1: []}) != AnnotatedFockState([1, 0])
+    # An empty entry counts on an occupied mode only: a photon-free mode carries no annotation.
+    assert AnnotatedFockState([1, 0], {0: []}) != AnnotatedFockState([1, 0])
+    assert AnnotatedFockState([1, 0], {1: []}) == AnnotatedFockState([1, 0])
     with pytest.raises(TypeError):
         plain < plain
 
@@ -273,3 +276,28 @@ def test_class_is_standalone_and_closed():
     assert AnnotatedFockState.__doc__.startswith(
         "\nAn annotated Fock state aims at being a general descriptor of a state.")
     assert AnnotatedFockState.__doc__.endswith("\n")
+
+
+@pytest.mark.parametrize("state", [FockState([1, 0, 2]), NoisyFockState("|{0},0,{1}{2}>"),
+                                   AnnotatedFockState("|{a:0},0,{b:1}{c:2}>")], ids=lambda s: type(s).__name__)
+@pytest.mark.parametrize("key", [slice(None, None, -1), slice(2, 0, -1), slice(0, 2, -1), slice(1, 1, -1)])
+def test_negative_steps_raise_for_every_state_kind(state, key):
+    with pytest.raises(ValueError, match="^slice step must be positive$"):
+        state[key]
+    with pytest.raises(ValueError, match="^slice step must be positive$"):
+        state.slice(key.start or 0, key.stop if key.stop is not None else state.m, key.step)
+    assert state[2:1].m == 0
+
+
+@pytest.mark.parametrize("a, b", [
+    (lambda: AnnotatedFockState("|0{a:1},{b:1}>"), lambda: AnnotatedFockState("|0,{b:1}>")),
+    (lambda: AnnotatedFockState([0, 1], {0: [], 1: ["b:1"]}), lambda: AnnotatedFockState("|0,{b:1}>")),
+    (lambda: AnnotatedFockState([0, 0], {1: []}), lambda: AnnotatedFockState(2)),
+    (lambda: AnnotatedFockState("|{a:1},0{b:1}>")[1:], lambda: AnnotatedFockState(1)),
+    (lambda: AnnotatedFockState("|0{a:1},{b:1}>").merge(FockState([2, 0])), lambda: AnnotatedFockState("|2,{b:1}>")),
+], ids=["zero times an annotation", "empty list", "vacuum", "slice", "merge"])
+def test_photon_free_modes_carry_no_annotation(a, b):
+    a, b = a(), b()
+    assert str(a) == str(b)
+    assert a == b and not a != b and hash(a) == hash(b) and len({a, b}) == 1
+    assert a.has_annotations == b.has_annotations

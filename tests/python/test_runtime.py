@@ -166,3 +166,161 @@ def test_sigint_after_import_still_interrupts_python(run_python):
             print("interrupted")
     """)
     assert result.stdout.strip() == "interrupted"
+
+
+def test_logging_refuses_values_outside_the_enumerations(run_python):
+    # Before and after initialize: each refusal is a ValueError, never a crash or a stray read.
+    result = run_python("""
+        import orbandile as ob
+        L = ob.logging
+        calls = [
+            lambda: L.info("x", L.channel(1000000)),
+            lambda: L.warn("x", L.channel(3)),
+            lambda: L.debug("x", L.channel(2**32 - 1)),
+            lambda: L.set_level(L.level.info, L.channel(3)),
+            lambda: L.set_level(L.level(7)),
+            lambda: L.set_level(L.level(-1), L.channel.user),
+        ]
+        def run_all():
+            for call in calls:
+                try:
+                    call()
+                    print("accepted")
+                except ValueError as e:
+                    print("ValueError", e)
+        run_all()
+        try:
+            L.initialize("", L.level(100))
+        except ValueError as e:
+            print("ValueError", e)
+        L.initialize()
+        L.enable_console()
+        run_all()
+        L.info("still works", L.channel.user)
+    """, env={k: v for k, v in os.environ.items() if k != "SPDLOG_LEVEL"})
+    assert result.returncode == 0, result.stderr
+    channels = "the channels are 0 (general), 1 (resources) and 2 (user)"
+    levels = "the levels run from 0 (trace) to 6 (off)"
+    refusals = [f"ValueError invalid logging channel 1000000: {channels}",
+                f"ValueError invalid logging channel 3: {channels}",
+                f"ValueError invalid logging channel 4294967295: {channels}",
+                f"ValueError invalid logging channel 3: {channels}",
+                f"ValueError invalid logging level 7: {levels}",
+                f"ValueError invalid logging level -1: {levels}"]
+    assert result.stdout.splitlines() == [
+        *refusals, f"ValueError invalid logging level 100: {levels}", *refusals, "[info] still works"]
+
+
+# An instance of each class of the module, and of the iterator types its methods return. A class
+# missing here (one without a constructor, or a new one) is pickled as a bare cls.__new__(cls).
+PICKLE_SUBJECTS = {
+    "Annotation": "ob.Annotation('a:1')",
+    "ParsedBasicState": "ob.ParsedBasicState('|1,0>')",
+    "AnnotatedFockState": "ob.AnnotatedFockState('|{a:1},0>')",
+    "ModeIterator": "iter(ob.FockState([1, 0]))",
+    "FockState": "ob.FockState([1])",
+    "NoisyFockState": "ob.NoisyFockState('|{0},1>')",
+    "StateVector": "ob.StateVector(ob.FockState([1]))",
+    "FSMask": "ob.FSMask(2, 1, ['  '])",
+    "FSArray": "ob.FSArray(2, 1)",
+    "FSMap": "ob.FSMap(ob.FSArray(2, 1), ob.FSArray(2, 0), True)",
+    "SLOS_V2": "ob.SLOS_V2()",
+    "SLOS_V3": "ob.SLOS_V3()",
+    "SLOS": "ob.SLOS()",
+    "BSCount": "ob.BSCount({ob.FockState([1]): 2})",
+    "KeysView": "ob.BSCount({ob.FockState([1]): 2}).keys()",
+    "ValuesView": "ob.BSCount({ob.FockState([1]): 2}).values()",
+    "ItemsView": "ob.BSCount({ob.FockState([1]): 2}).items()",
+    "BSSamples": "ob.BSSamples()",
+    "FSDistribution": "ob.FSDistribution(ob.FockState([1]))",
+    "FSFunction": "ob.FSFunction()",
+    "SVDistribution": "ob.SVDistribution()",
+    "iter(Annotation)": "iter(ob.Annotation('a:1'))",
+    "iter(StateVector)": "iter(ob.StateVector(ob.FockState([1])))",
+    "iter(FSArray)": "iter(ob.FSArray(2, 1))",
+    "iter(BSCount)": "iter(ob.BSCount())",
+    "iter(BSSamples)": "iter(ob.BSSamples())",
+    "iter(FSDistribution)": "iter(ob.FSDistribution(ob.FockState([1])))",
+}
+PICKLED_ENUMERATIONS = {"logging.level": "ob.logging.level.warn", "logging.channel": "ob.logging.channel.user"}
+
+
+def module_classes(namespace=ob, prefix=""):
+    for name, value in vars(namespace).items():
+        if isinstance(value, type) and value.__module__ == "orbandile":
+            yield prefix + name
+            yield from module_classes(value, f"{prefix}{name}.")
+
+
+def pickle_subjects():
+    subjects = {name: PICKLE_SUBJECTS.get(name, f"ob.{name}.__new__(ob.{name})")
+                for name in module_classes() if name not in PICKLED_ENUMERATIONS}
+    return {**subjects, **{name: code for name, code in PICKLE_SUBJECTS.items() if "(" in name}}
+
+
+@pytest.mark.parametrize("name", sorted(pickle_subjects()))
+def test_no_instance_pickles_at_any_protocol(run_python, name):
+    # Protocols 0 and 1 used to abort the interpreter: only a subprocess lets that fail the test.
+    result = run_python(f"""
+        import pickle
+        import orbandile as ob
+        x = {pickle_subjects()[name]}
+        print(type(x).__name__)
+        for protocol in range(6):
+            try:
+                pickle.dumps(x, protocol)
+                print(protocol, "pickled")
+            except TypeError as e:
+                print(protocol, e)
+    """)
+    assert result.returncode == 0, result.stderr
+    type_name, *lines = result.stdout.splitlines()
+    qualified = "iterator" if type_name == "iterator" else f"orbandile.{name}"
+    message = f"cannot pickle '{qualified}' object"
+    assert lines == [f"{protocol} {message}" for protocol in range(6)]
+
+
+@pytest.mark.parametrize("name", sorted(PICKLED_ENUMERATIONS))
+def test_enumerations_pickle_at_every_protocol(run_python, name):
+    assert name in set(module_classes())
+    result = run_python(f"""
+        import copy, pickle
+        import orbandile as ob
+        for x in ({PICKLED_ENUMERATIONS[name]}, ob.{name}(7)):
+            for protocol in range(6):
+                y = pickle.loads(pickle.dumps(x, protocol))
+                print(type(y) is type(x) and y == x and int(y) == int(x))
+            print(copy.copy(x) == x, copy.deepcopy(x) == x)
+    """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["True"] * 16
+
+
+def test_sigint_reaches_python_after_overlapping_long_calls(run_python):
+    # Thread 2 starts while thread 1 runs and ends last: the interpreter's handler must come back.
+    result = run_python("""
+        import os, signal, threading, time
+        import numpy as np
+        import orbandile as ob
+        ends = {}
+        def run(name, n, delay):
+            time.sleep(delay)
+            ends[name, "start"] = time.monotonic()
+            ob.sub_permanents_fl(np.full((n + 1, n), 0.5))
+            ends[name, "end"] = time.monotonic()
+        threads = [threading.Thread(target=run, args=("first", 26, 0.0)),
+                   threading.Thread(target=run, args=("second", 27, 0.3))]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        print("overlapped", ends["second", "start"] < ends["first", "end"] < ends["second", "end"])
+        try:
+            os.kill(os.getpid(), signal.SIGINT)
+            time.sleep(5)
+            print("not interrupted")
+        except KeyboardInterrupt:
+            print("interrupted")
+    """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["overlapped True", "interrupted"]

@@ -194,6 +194,15 @@ def test_sample_leaves_out_the_empty_state():
     assert noisy.sample(2) == [StateVector(NoisyFockState("|0,0>"))] * 2
 
 
+def test_sample_leaves_every_entry_in_place():
+    d = SVDistribution({V(0, 0): 0.4})
+    for i in range(1, 8):
+        d[V(i, 1)] = 0.1
+    before = list(d.items())
+    d.sample(10)
+    assert list(d.items()) == before
+
+
 @pytest.mark.parametrize("d, non_null", [
     (SVDistribution(), True), (SVDistribution(), False), (SVDistribution({V(0, 0): 1.0}), True)])
 def test_sample_errors_restore_the_distribution(d, non_null):

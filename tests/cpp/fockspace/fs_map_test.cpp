@@ -1,6 +1,7 @@
 #include "fockspace/fs_map.h"
 
 #include <complex>
+#include <list>
 #include <numeric>
 #include <optional>
 #include <random>
@@ -92,7 +93,16 @@ INSTANTIATE_TEST_SUITE_P(
                     LinkCase{"MaskedSmaller", 3, 3, {}, FsMask(3, 2, std::string("0**"))},
                     LinkCase{"MaskedAwayVacuum", 3, 1, {}, FsMask(3, 0, std::string("1**"))},
                     LinkCase{"MaskedNinePhotons", 3, 9, FsMask(3, 9, std::string("*4*")),
-                             FsMask(3, 9, std::string("*4*"))}),
+                             FsMask(3, 9, std::string("*4*"))},
+                    LinkCase{"M1N4", 1, 4, {}, {}},
+                    LinkCase{"MaskedOnePhoton", 4, 1, FsMask(4, 1, std::string("*0**")), {}},
+                    // A mask that keeps every state leaves positions and indices equal.
+                    LinkCase{"MaskKeepingAll", 4, 3, FsMask(4, 3, std::string("****")),
+                             FsMask(4, 3, std::string("****"))},
+                    // Two-byte links, and masks that keep unrelated, scattered states.
+                    LinkCase{"DifferentMasksWide", 10, 4,
+                             FsMask(10, 4, std::list<std::string>{"*0********", "*******1**"}),
+                             FsMask(10, 3, std::list<std::string>{"****0*****", "0*1*******"})}),
     [](const testing::TestParamInfo<LinkCase>& info) { return std::string(info.param.name); });
 
 TEST(FsMap, TwoModesTwoPhotons) {

@@ -12,8 +12,8 @@ using test_support::expect_throw_message;
 
 namespace {
 
-std::vector<FockState> samples_of(std::size_t count) {
-    std::vector<FockState> samples;
+BSSamples samples_of(std::size_t count) {
+    BSSamples samples;
     for (std::size_t i = 0; i < count; ++i) samples.emplace_back(Counts{static_cast<int>(i), 1});
     return samples;
 }
@@ -60,7 +60,7 @@ TEST(SamplesText, RejectsNonDigitSpecifications) {
 }
 
 TEST(CountsText, ListsEveryEntryOnItsLine) {
-    std::unordered_map<FockState, unsigned long> counts;
+    BSCount counts;
     EXPECT_EQ(fmt::format("{}", counts), "{\n}");
     counts[FockState(Counts{1, 0})] = 5;
     EXPECT_EQ(fmt::format("{}", counts), "{\n  |1,0>: 5\n}");

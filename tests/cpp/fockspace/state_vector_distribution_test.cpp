@@ -1,11 +1,15 @@
 #include "fockspace/state_vector_distribution.h"
 
 #include <cmath>
+#include <complex>
 #include <functional>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -14,6 +18,7 @@
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
+#include "fockspace/fock_space_distribution.h"
 #include "fockspace/product_kernels.h"
 #include "runtime/rng.h"
 #include "states/any_fs_utils.h"
@@ -233,5 +238,209 @@ TEST(StateVectorDistribution, TextFormAndModeCheck) {
     expect_throw_message<std::invalid_argument>([&] { d.check_m(3); },
                                                 "Number of modes is not consistent");
 }
+
+TEST(StateVectorDistribution, ConstructorsFromOneVectorAndFromMaps) {
+    const StateVectorDistribution one(superposition);
+    expect_entries(one, {{superposition, 1.0}});
+    EXPECT_EQ(one.n_max(), 3);
+    EXPECT_EQ(StateVectorDistribution(StateVector()).n_max(), 0);
+
+    // Values are kept as given, zero and negative ones included.
+    const StateVectorDistribution vectors(
+        D::map_t{{sv("|1,0>"), 0.5}, {superposition, -0.2}, {sv("|0,0>"), 0.0}});
+    expect_entries(vectors, {{sv("|1,0>"), 0.5}, {superposition, -0.2}, {sv("|0,0>"), 0.0}});
+    EXPECT_EQ(vectors.n_max(), 3);
+    EXPECT_TRUE(StateVectorDistribution(D::map_t{}).empty());
+    EXPECT_EQ(StateVectorDistribution(D::map_t{}).n_max(), 0);
+
+    // Each basic state stands for its one-component vector; n_max is the largest photon count.
+    const StateVectorDistribution states(std::unordered_map<BasicState, double>{
+        {AnyFSUtils::parse("|1,0>"), 0.5}, {AnyFSUtils::parse("|0,{0}{1}{1}>"), 0.25}});
+    expect_entries(states, {{sv("|1,0>"), 0.5}, {sv("|0,{0}{1}{1}>"), 0.25}});
+    EXPECT_EQ(states.n_max(), 3);
+
+    for (const std::function<void()>& build : std::vector<std::function<void()>>{
+             [] {
+                 StateVectorDistribution(D::map_t{{sv("|1,0>"), 0.5}, {sv("|1>"), 0.5}});
+             },
+             [] {
+                 StateVectorDistribution(std::unordered_map<BasicState, double>{
+                     {AnyFSUtils::parse("|1,0>"), 0.5}, {AnyFSUtils::parse("|1,0,0>"), 0.5}});
+             }})
+        expect_throw_message<std::invalid_argument>(build, "Number of modes is not consistent");
+}
+
+TEST(StateVectorDistribution, ConstructorFromAFockSpaceDistribution) {
+    const FockSpaceDistribution fsd({{FockState(test_support::Counts{2, 0}), 1.0},
+                                     {FockState(test_support::Counts{0, 1}), 3.0}},
+                                    false, 0.0);
+    const StateVectorDistribution d(fsd);
+    expect_entries(d, {{sv("|2,0>"), 0.25}, {sv("|0,1>"), 0.75}});
+    EXPECT_EQ(d.n_max(), 2);
+}
+
+// A read never inserts; set stores any value, add only values above 1e-16.
+TEST(StateVectorDistribution, ReadAndEdit) {
+    StateVectorDistribution d;
+    d.set(sv("|1,0>"), 0.0);
+    d.set(sv("|0,1>"), -0.5);
+    d.add(sv("|0,1>"), 0.2);
+    d.add(superposition, 0.3);
+    d.add(superposition, 0.4);
+    expect_entries(d, {{sv("|1,0>"), 0.0}, {sv("|0,1>"), -0.3}, {superposition, 0.7}});
+    EXPECT_EQ(d.n_max(), 3);
+
+    EXPECT_EQ(d.get(sv("|2,0>")), 0.0);
+    EXPECT_EQ(d.find(sv("|2,0>")), std::nullopt);
+    EXPECT_FALSE(d.contains(sv("|2,0>")));
+    EXPECT_EQ(d.size(), 3u);
+    EXPECT_EQ(d.find(sv("|1,0>")), 0.0);
+    EXPECT_TRUE(d.contains(sv("|1,0>")));
+    EXPECT_DOUBLE_EQ(d.get(superposition), 0.7);
+
+    // A discarded value still raises n_max.
+    for (double p : {1e-16, 0.0, -1.0}) d.add(sv("|0,5>"), p);
+    EXPECT_FALSE(d.contains(sv("|0,5>")));
+    EXPECT_EQ(d.n_max(), 5);
+
+    // Erasing keeps n_max.
+    EXPECT_TRUE(d.erase(superposition));
+    EXPECT_FALSE(d.erase(superposition));
+    EXPECT_EQ(d.n_max(), 5);
+}
+
+TEST(StateVectorDistribution, AFailedModeCheckChangesNothing) {
+    StateVectorDistribution d;
+    d.set(sv("|1,0>"), 0.5);
+    const StateVectorDistribution before(d);
+    for (const std::function<void()>& edit : std::vector<std::function<void()>>{
+             [&] { d.set(sv("|9>"), 0.5); }, [&] { d.add(sv("|0,0,9>"), 0.0); }}) {
+        expect_throw_message<std::invalid_argument>(edit, "Number of modes is not consistent");
+        EXPECT_EQ(d, before);
+        EXPECT_EQ(d.n_max(), 1);
+    }
+}
+
+struct EqualityCase {
+    std::string name;
+    Entries a, b;
+    bool equal;
+};
+
+class DistributionEquality : public ::testing::TestWithParam<EqualityCase> {};
+
+// n_max takes no part, the probabilities must match exactly.
+TEST_P(DistributionEquality, ComparesEntriesOnly) {
+    const auto& c = GetParam();
+    const StateVectorDistribution a = svd(c.a, 1), b = svd(c.b, 7);
+    EXPECT_EQ(a == b, c.equal);
+    EXPECT_EQ(b == a, c.equal);
+    EXPECT_EQ(a != b, !c.equal);
+}
+
+const double nan = std::numeric_limits<double>::quiet_NaN();
+
+INSTANTIATE_TEST_SUITE_P(
+    StateVectorDistribution, DistributionEquality,
+    ::testing::Values(
+        EqualityCase{"Empty", {}, {}, true},
+        EqualityCase{"SameEntries",
+                     {{sv("|1,0>"), 0.5}, {superposition, 0.0}},
+                     {{superposition, 0.0}, {sv("|1,0>"), 0.5}},
+                     true},
+        EqualityCase{"ZeroEntryAgainstNone",
+                     {{sv("|1,0>"), 0.5}, {sv("|0,1>"), 0.0}},
+                     {{sv("|1,0>"), 0.5}},
+                     false},
+        EqualityCase{"OtherProbability", {{sv("|1,0>"), 0.5}}, {{sv("|1,0>"), 0.5000001}}, false},
+        EqualityCase{"OtherKey", {{sv("|1,0>"), 0.5}}, {{sv("|0,1>"), 0.5}}, false},
+        EqualityCase{"NaNNeverMatches", {{sv("|1,0>"), nan}}, {{sv("|1,0>"), nan}}, false}),
+    [](const auto& info) { return info.param.name; });
+
+const StateVector empty_state = sv("|0,0>");
+
+// Leaving the perfect empty state out draws exactly what the distribution without it draws.
+TEST(StateVectorDistribution, NonNullSamplingLeavesOutThePerfectEmptyState) {
+    const StateVectorDistribution d =
+        svd({{empty_state, 0.5}, {sv("|1,0>"), 0.2}, {sv("|0,1>"), 0.1}, {superposition, 0.2}}, 3);
+    StateVectorDistribution without(d);
+    without.erase(empty_state);
+
+    RNG::rng.seed(11);
+    const std::vector<StateVector> drawn = d.sample(500, true);
+    RNG::rng.seed(11);
+    EXPECT_EQ(drawn, without.sample(500));
+    for (const auto& s : drawn) EXPECT_NE(s, empty_state);
+    // Without the rule the empty state is drawn, about half of the time.
+    long empties = 0;
+    for (const auto& s : d.sample(500)) empties += s == empty_state;
+    EXPECT_NEAR(static_cast<double>(empties), 250.0, 5 * std::sqrt(500 * 0.25));
+}
+
+TEST(StateVectorDistribution, NonNullSamplingKeepsOtherKeysWithoutPhotons) {
+    const StateVector noisy_empty(BasicState(NoisyFockState(FockState(2))));
+    const StateVector with_empty = empty_state + sv("|1,0>");
+    for (const StateVector& key : {noisy_empty, with_empty}) {
+        const std::vector<StateVector> drawn = svd({{key, 1.0}}, 1).sample(3, true);
+        EXPECT_EQ(drawn, std::vector<StateVector>(3, key)) << fmt::format("{}", key);
+    }
+}
+
+TEST(StateVectorDistribution, NonNullSamplingOfTheEmptyStateAlone) {
+    const StateVectorDistribution alone = svd({{empty_state, 1.0}}, 0);
+    for (std::size_t count : {0u, 3u})
+        expect_throw_message<std::runtime_error>([&] { alone.sample(count, true); },
+                                                 "Unable to sample from empty distribution");
+    EXPECT_EQ(alone.sample(2, false), std::vector<StateVector>(2, empty_state));
+    expect_throw_message<std::runtime_error>([] { StateVectorDistribution().sample(1, true); },
+                                             "Unable to sample from empty distribution");
+}
+
+// StateVector::split_by_photon_and_tag_count is defined with the distribution it builds; its
+// test keeps the helpers of the state-vector tests.
+namespace split {
+
+using cd = std::complex<double>;
+using Terms = std::vector<std::pair<std::string, cd>>;
+
+BasicState bs(const std::string& text) {
+    return AnyFSUtils::parse(text);
+}
+
+// Terms added one after the other with +=, so that zero amplitudes are skipped as the sum does.
+StateVector sv(const Terms& terms) {
+    StateVector v;
+    for (const auto& [text, a] : terms) v += bs(text) * a;
+    return v;
+}
+
+StateVector normalized(StateVector v) {
+    v.normalize();
+    return v;
+}
+
+TEST(StateVector, SplitByPhotonAndTagCount) {
+    const StateVector v = sv({{"|1,1>", 1}, {"|{0},{1}>", cd(0, 2)}, {"|{0},{0}>", 3}});
+    const StateVectorDistribution d = v.split_by_photon_and_tag_count();
+    EXPECT_EQ(d.n_max(), 0);
+    ASSERT_EQ(d.map().size(), 2u);
+    const StateVector two = normalized(sv({{"|1,1>", 1}, {"|{0},{0}>", 3}}));
+    const StateVector one_one = normalized(StateVector(bs("|{0},{1}>")) * cd(0, 1));
+    EXPECT_EQ(d.map().at(two), 10);
+    EXPECT_EQ(d.map().at(one_one), 4);
+    for (const auto& [group, p] : d.map()) EXPECT_TRUE(group.isNormalized());
+    EXPECT_FALSE(v.isNormalized());
+
+    // Tag 2 alone, a vacuum noisy state: keys [0, 0, 1] and [].
+    const auto tags = sv({{"|0,{2}>", 1}, {"|0{1},0>", 1}}).split_by_photon_and_tag_count();
+    EXPECT_EQ(tags.map().size(), 2u);
+
+    EXPECT_TRUE(StateVector().split_by_photon_and_tag_count().map().empty());
+    const StateVector annotated = sv({{"|1,1>", 1}, {"|{a:0},0>", 1}});
+    expect_throw_message<std::invalid_argument>([&] { annotated.split_by_photon_and_tag_count(); },
+                                                "Annotated FockState can't be split");
+}
+
+}  // namespace split
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "runtime/interrupt_signal_handler.h"
 
 #include <csignal>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -59,4 +60,45 @@ TEST(InterruptSignalHandler, ScopeRestoresHandlerWhenUnwinding) {
     std::raise(SIGINT);
     EXPECT_EQ(previous_handler_calls.load(), 1);
     std::signal(SIGINT, SIG_DFL);
+}
+
+namespace {
+
+bool ours_handles_sigint() {
+    struct sigaction current{};
+    sigaction(SIGINT, nullptr, &current);
+    return current.sa_handler == handleInterruptSignal;
+}
+
+}  // namespace
+
+// Two calls from two threads overlap and the first one ends first: the interpreter's handler must
+// come back when the last one ends, and a Ctrl-C during the first must still reach the second.
+TEST(InterruptSignalHandler, OverlappingScopesInstallOnceAndRestoreAtTheLast) {
+    std::signal(SIGINT, count_signal);
+    previous_handler_calls = 0;
+    InterruptSignalHandler::interrupted = true;  // stale
+    auto first = std::make_unique<InterruptSignalHandler::ScopedHandler>();
+    EXPECT_FALSE(InterruptSignalHandler::interrupted.load());
+    std::raise(SIGINT);
+    auto second = std::make_unique<InterruptSignalHandler::ScopedHandler>();
+    EXPECT_TRUE(InterruptSignalHandler::interrupted.load());
+    EXPECT_TRUE(ours_handles_sigint());
+    first.reset();
+    EXPECT_TRUE(ours_handles_sigint());
+    second.reset();
+    EXPECT_FALSE(ours_handles_sigint());
+    std::raise(SIGINT);
+    EXPECT_EQ(previous_handler_calls.load(), 1);
+
+    // Once every scope has closed, the next first scope installs again and clears the stale flag.
+    {
+        InterruptSignalHandler::ScopedHandler again;
+        EXPECT_FALSE(InterruptSignalHandler::interrupted.load());
+        EXPECT_TRUE(ours_handles_sigint());
+    }
+    std::raise(SIGINT);
+    EXPECT_EQ(previous_handler_calls.load(), 2);
+    std::signal(SIGINT, SIG_DFL);
+    InterruptSignalHandler::interrupted = false;
 }

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 namespace {
 
 std::string read_file(const std::filesystem::path& path) {
@@ -99,4 +101,39 @@ TEST(Logging, FailedFileOpenLeavesLoggingUsable) {
     Logging::log(Logging::general, spdlog::level::info, "recovered");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "[info] recovered\n");
     std::filesystem::remove_all(blocker.parent_path());
+}
+
+TEST(Logging, RefusesValuesOutsideTheEnumerations) {
+    ::unsetenv("SPDLOG_LEVEL");
+    const auto channel = [](int value) { return static_cast<Logging::Channel>(value); };
+    const auto level = [](int value) { return static_cast<spdlog::level::level_enum>(value); };
+    const auto expect_refused = [&] {
+        for (const int bad : {-1, 3, 1000000}) {
+            EXPECT_THROW(Logging::log(channel(bad), spdlog::level::info, "x"),
+                         std::invalid_argument)
+                << bad;
+            EXPECT_THROW(Logging::setLevel(channel(bad), spdlog::level::info),
+                         std::invalid_argument)
+                << bad;
+        }
+        for (const int bad : {-1, 7, 1000000}) {
+            EXPECT_THROW(Logging::log(Logging::user, level(bad), "x"), std::invalid_argument)
+                << bad;
+            EXPECT_THROW(Logging::setLevel(Logging::user, level(bad)), std::invalid_argument)
+                << bad;
+        }
+    };
+    expect_refused();
+    EXPECT_THROW(Logging::initialize("", level(7)), std::invalid_argument);
+    EXPECT_EQ(spdlog::get("General"), nullptr);
+
+    Logging::initialize("");
+    expect_refused();
+    EXPECT_EQ(spdlog::get("User")->level(), spdlog::level::info);
+    test_support::expect_throw_message<std::invalid_argument>(
+        [&] { Logging::setLevel(channel(3), spdlog::level::info); },
+        "invalid logging channel 3: the channels are 0 (general), 1 (resources) and 2 (user)");
+    test_support::expect_throw_message<std::invalid_argument>(
+        [&] { Logging::log(Logging::general, level(7), "x"); },
+        "invalid logging level 7: the levels run from 0 (trace) to 6 (off)");
 }

@@ -313,9 +313,21 @@ INSTANTIATE_TEST_SUITE_P(
                                  [] { return text("|{a:0}{b:0}>"); }, false},
                     EqualityCase{"CountDiffers", [] { return text("|2{a:0}1>"); },
                                  [] { return text("|{a:0}2>"); }, false},
-                    EqualityCase{"EmptyEntry",
+                    // Both print |1,0>: a photon-free mode carries no annotation.
+                    EqualityCase{"EmptyEntryOnPhotonFreeMode",
                                  [] {
                                      return AnnotatedFockState({1, 0}, {{1, {}}});
+                                 },
+                                 [] {
+                                     return AnnotatedFockState(Counts{1, 0});
+                                 },
+                                 true},
+                    EqualityCase{"ZeroTimesAnnotationInText",
+                                 [] { return text("|0{a:1},{b:1}>"); },
+                                 [] { return text("|0,{b:1}>"); }, true},
+                    EqualityCase{"EmptyEntryOnOccupiedMode",
+                                 [] {
+                                     return AnnotatedFockState({1, 0}, {{0, {}}});
                                  },
                                  [] {
                                      return AnnotatedFockState(Counts{1, 0});

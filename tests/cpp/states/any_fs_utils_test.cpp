@@ -6,6 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <unordered_set>
 #include <variant>
 
@@ -104,6 +105,46 @@ INSTANTIATE_TEST_SUITE_P(
                       "|{a:0},{_:1}{_:2}>"},
         OperationCase{"ProductAnnotated", "|{a:0},1>", "|{b:1}>", true, 2, "|{a:0},1,{b:1}>"}),
     [](const testing::TestParamInfo<OperationCase>& info) { return info.param.name; });
+
+// The typed operations give the richer kind statically, whatever the operands' order.
+static_assert(
+    std::is_same_v<decltype(AnyFSUtils::merge(FockState(), NoisyFockState())), NoisyFockState>);
+static_assert(
+    std::is_same_v<decltype(AnyFSUtils::tensor_product(AnnotatedFockState(), NoisyFockState())),
+                   AnnotatedFockState>);
+static_assert(
+    std::is_same_v<decltype(AnyFSUtils::set_slice(FockState(), FockState(), 0, 0)), FockState>);
+
+struct SetSliceCase {
+    std::string name;
+    std::string self, other;
+    int start, end;
+    std::size_t index;
+    std::string expected;
+};
+
+class AnyFSUtilsSetSlice : public testing::TestWithParam<SetSliceCase> {};
+
+TEST_P(AnyFSUtilsSetSlice, PromotesThenReplacesTheModes) {
+    const SetSliceCase& c = GetParam();
+    const BasicState result = std::visit(
+        [&](const auto& self, const auto& other) {
+            return BasicState(AnyFSUtils::set_slice(self, other, c.start, c.end));
+        },
+        parse(c.self), parse(c.other));
+    EXPECT_EQ(result.index(), c.index);
+    EXPECT_EQ(result, parse(c.expected)) << fmt::format("{}", result);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AnyFSUtilsSetSlice,
+    testing::Values(
+        SetSliceCase{"Perfect", "|1,0,2>", "|3>", 1, 2, 0, "|1,3,2>"},
+        SetSliceCase{"NoisyIntoPerfect", "|1,0,2>", "|{4}>", 1, 2, 1, "|{0},{4},{0}{0}>"},
+        SetSliceCase{"PerfectIntoNoisy", "|{1},0>", "|2>", 1, 2, 1, "|{1},{0}{0}>"},
+        SetSliceCase{"AnnotatedIntoNoisy", "|{1},0>", "|{a:0}>", 1, 2, 2, "|{_:1},{a:0}>"},
+        SetSliceCase{"NoisyIntoAnnotated", "|{a:0},0>", "|{2},1>", 0, 2, 2, "|{_:2},{_:0}>"}),
+    [](const testing::TestParamInfo<SetSliceCase>& info) { return info.param.name; });
 
 TEST(AnyFSUtils, OperationErrorsPropagate) {
     for (const auto& [a, b] : {std::pair{"|1,0>", "|{0},0,0>"}, std::pair{"|{a:0},0>", "|1,0,0>"},

@@ -20,7 +20,6 @@
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
-#include "fockspace/state_vector_distribution.h"
 #include "runtime/rng.h"
 
 namespace {
@@ -553,28 +552,6 @@ TEST(StateVector, MeasureRefusesMixedModeCountsAndHandlesEmpty) {
     StateVector empty;
     EXPECT_TRUE(empty.measure({0}).empty());
     EXPECT_EQ(log.text(), null_warning);
-}
-
-TEST(StateVector, SplitByPhotonAndTagCount) {
-    const StateVector v = sv({{"|1,1>", 1}, {"|{0},{1}>", cd(0, 2)}, {"|{0},{0}>", 3}});
-    const StateVectorDistribution d = v.split_by_photon_and_tag_count();
-    EXPECT_EQ(d.n_max(), 0);
-    ASSERT_EQ(d.map().size(), 2u);
-    const StateVector two = normalized(sv({{"|1,1>", 1}, {"|{0},{0}>", 3}}));
-    const StateVector one_one = normalized(StateVector(bs("|{0},{1}>")) * cd(0, 1));
-    EXPECT_EQ(d.map().at(two), 10);
-    EXPECT_EQ(d.map().at(one_one), 4);
-    for (const auto& [group, p] : d.map()) EXPECT_TRUE(group.isNormalized());
-    EXPECT_FALSE(v.isNormalized());
-
-    // Tag 2 alone, a vacuum noisy state: keys [0, 0, 1] and [].
-    const auto tags = sv({{"|0,{2}>", 1}, {"|0{1},0>", 1}}).split_by_photon_and_tag_count();
-    EXPECT_EQ(tags.map().size(), 2u);
-
-    EXPECT_TRUE(StateVector().split_by_photon_and_tag_count().map().empty());
-    const StateVector annotated = sv({{"|1,1>", 1}, {"|{a:0},0>", 1}});
-    expect_throw_message<std::invalid_argument>([&] { annotated.split_by_photon_and_tag_count(); },
-                                                "Annotated FockState can't be split");
 }
 
 struct TextCase {
