@@ -17,7 +17,7 @@ namespace {
 
 using cd = std::complex<double>;
 template <typename T>
-using In = CMatrix<Eigen::Ref<const RowMatrix<T>>>;
+using In = CMatrix<MatrixView<T>>;
 // The integer function asks for a writeable array although it never writes to it.
 using InWriteable = CMatrix<Eigen::Ref<RowMatrix<long long>>>;
 
