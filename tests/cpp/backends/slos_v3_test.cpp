@@ -38,8 +38,8 @@ TEST(SlosV3Test, PhotonsBeyondTheColumnsAreRefused) {
     backend.setUnitary(Matrix::Identity(2, 2));
     backend.setInputState(FockState(std::vector<int>{0, 0, 1}));
     EXPECT_EQ(backend.getFockSpace().size(), 2u);
-    test_support::expect_throw_message<std::runtime_error>(
-        [&] { backend.computeProbabilities(); }, "Matrix/input state sizes mismatch");
+    test_support::expect_throw_message<std::runtime_error>([&] { backend.computeProbabilities(); },
+                                                           "Matrix/input state sizes mismatch");
     // Modes without photons past the columns change nothing.
     backend.setInputState(FockState(std::vector<int>{0, 1, 0}));
     EXPECT_EQ(backend.computeProbabilities(), (std::vector<double>{0.0, 1.0}));
