@@ -112,6 +112,17 @@ std::complex<double>* checked_data(ComplexRef& a, char const* name, unsigned lon
     return a.data();
 }
 
+// The layer kernel takes a vector's length from its rows: a matrix of another column count (a
+// (6, 0) view has 6 rows and no value) would be read or written past its end.
+template <typename Ref>
+unsigned long column_length(Ref const& a, char const* name) {
+    if (a.cols() != 1)
+        throw std::invalid_argument(
+            fmt::format("{} must be a vector or a single column, not a {}x{} matrix", name,
+                        a.rows(), a.cols()));
+    return static_cast<unsigned long>(a.rows());
+}
+
 }  // namespace
 
 void bind_fock_space_containers(py::module_& m) {
@@ -158,14 +169,16 @@ void bind_fock_space_containers(py::module_& m) {
         .def_property_readonly("n", &FsMap::n)
         .def("compute_slos_layer", [](FsMap const& map, CMatrix<ConstComplexRef> U, int modes,
                                       unsigned int k, ComplexRef out, CMatrix<ConstComplexRef> in) {
-            const long long entries = static_cast<long long>(modes) * modes;
-            if (U.ref.size() < entries)
+            // U is read as modes rows of modes values: no other shape holds them so.
+            if (U.ref.rows() != modes || U.ref.cols() != modes)
                 throw std::invalid_argument(
-                    fmt::format("U holds {} values, {} are needed", U.ref.size(), entries));
-            // The native call checks the row counts against the two layers.
-            map.compute_slos_layer(U.ref.data(), modes, k, out.data(),
-                                   static_cast<unsigned long>(out.rows()), in.ref.data(),
-                                   static_cast<unsigned long>(in.ref.rows()));
+                    fmt::format("U is a {}x{} matrix, a {}x{} matrix is needed", U.ref.rows(),
+                                U.ref.cols(), modes, modes));
+            const unsigned long out_size = column_length(out, "out");
+            const unsigned long in_size = column_length(in.ref, "in");
+            // The native call checks these lengths against the two layers.
+            map.compute_slos_layer(U.ref.data(), modes, k, out.data(), out_size, in.ref.data(),
+                                   in_size);
         });
 }
 

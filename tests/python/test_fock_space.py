@@ -165,6 +165,9 @@ def test_norm_coefs_scale_in_place():
     (np.ones(3, dtype=np.complex128), ValueError),
     (np.ones(8, dtype=np.complex128)[::2], TypeError),
     (np.ones((4, 2), dtype=np.complex128)[:, :1], TypeError),
+    (np.ones((2, 2), dtype=np.complex128, order="F"), TypeError),
+    (np.array(1 + 0j), TypeError),
+    (np.ones((2, 2, 1), dtype=np.complex128), TypeError),
 ])
 def test_norm_coefs_refuse_arrays_it_cannot_write_whole(coefs, error):
     before = coefs.copy()
@@ -254,8 +257,34 @@ def test_slos_layer_converts_u_and_in():
     (np.eye(2), 2, -1, np.zeros(3, complex), np.ones(2), TypeError),
     (np.eye(2), 2, 0, np.zeros(3), np.ones(2), TypeError),
     (np.eye(2), 2, 0, np.zeros(6, complex)[::2], np.ones(2), TypeError),
+    # Every dimension counts, not only the rows.
+    (np.eye(2), 2, 0, np.zeros((6, 4), complex)[:, :0], np.ones(2), ValueError),
+    (np.eye(2), 2, 0, np.zeros((3, 2), complex), np.ones(2), ValueError),
+    (np.eye(2), 2, 0, np.zeros((1, 3), complex), np.ones(2), ValueError),
+    (np.eye(2), 2, 0, np.zeros(3, complex), np.ones((2, 4), complex)[:, :0], ValueError),
+    (np.eye(2), 2, 0, np.zeros(3, complex), np.ones((2, 2)), ValueError),
+    (np.ones((2, 3)), 2, 0, np.zeros(3, complex), np.ones(2), ValueError),
+    (np.ones(4), 2, 0, np.zeros(3, complex), np.ones(2), ValueError),
+    (np.eye(2), -2, 0, np.zeros(3, complex), np.ones(2), ValueError),
+    # Layouts and dimensions the binding layer refuses.
+    (np.eye(2), 2, 0, np.zeros((3, 1), complex, order="F")[::-1], np.ones(2), TypeError),
+    (np.eye(2), 2, 0, np.array(0j), np.ones(2), TypeError),
+    (np.eye(2), 2, 0, np.zeros((3, 1, 1), complex), np.ones(2), TypeError),
+    (np.eye(2), 2, 0, np.zeros(3, complex), np.ones((2, 1, 1)), TypeError),
+    (np.ones((2, 2, 1)), 2, 0, np.zeros(3, complex), np.ones(2), TypeError),
+    (np.array(1.0), 2, 0, np.zeros(3, complex), np.ones(2), TypeError),
 ])
 def test_slos_layer_refuses_arrays_it_would_overrun(u, m, k, out, inp, error):
     fs_map = FSMap(FSArray(2, 2), FSArray(2, 1))
+    before = out.copy()
     with pytest.raises(error):
         fs_map.compute_slos_layer(u, m, k, out, inp)
+    np.testing.assert_array_equal(out, before)
+
+
+def test_slos_layer_writes_nothing_past_a_view_without_columns():
+    base = np.zeros((6, 4), dtype=np.complex128)
+    with pytest.raises(ValueError, match="^out must be a vector or a single column, not a 6x0 matrix$"):
+        FSMap(FSArray(3, 1), FSArray(3, 0)).compute_slos_layer(np.eye(3), 3, 0, base[:, :0], np.ones(1))
+    assert not base.any()
+
