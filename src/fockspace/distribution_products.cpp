@@ -229,11 +229,13 @@ FockSpaceDistribution merge_product(
 }
 
 FockSpaceFunction FockSpaceFunction::pow(std::size_t k) const {
-    return tensor_product(
-        std::vector<std::reference_wrapper<FockSpaceFunction const>>(k, std::cref(*this)), 0.0);
+    return MathUtils::tensor_power(*this, k, get_m(), [](auto const& list) {
+        return tensor_product(list, 0.0);
+    });
 }
 
 FockSpaceDistribution FockSpaceDistribution::pow(std::size_t k) const {
-    return tensor_product(
-        std::vector<std::reference_wrapper<FockSpaceDistribution const>>(k, std::cref(*this)), 0.0);
+    return MathUtils::tensor_power(*this, k, get_m(), [](auto const& list) {
+        return tensor_product(list, 0.0);
+    });
 }

@@ -6,11 +6,13 @@
 #include <functional>
 #include <iterator>
 #include <optional>
+#include <stdexcept>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "states/any_fs_utils.h"
+#include "states/fock_state.h"
 
 class FockSpaceFunction;
 
@@ -219,6 +221,20 @@ void inner_merge(List const& list, Out& out, Key const& key, double value, doubl
     if (thresholds.empty()) return;
     details::inner_tensor_product<details::Merge, Bound>(list.begin(), list.end(), out, key, value,
                                                          thresholds.rbegin());
+}
+
+// The k-th tensor power as the list product of k copies, for every k a state can reach. Beyond
+// 256 factors a state of m > 0 modes would exceed its cap, so that fails first, before a list of
+// k references is built; a power of 0-mode states splits in halves, so its cost grows with
+// log(k) rather than k.
+template <typename T, typename ListProduct>
+T tensor_power(T const& x, std::size_t k, std::optional<int> m, ListProduct const& list_product) {
+    constexpr std::size_t max_factors = FockState::max_modes;
+    if (k <= max_factors) return list_product(std::vector<std::reference_wrapper<T const>>(k, std::cref(x)));
+    if (m && *m > 0) throw std::runtime_error("Fock state size is capped from 0 to 256 modes");
+    const T half = tensor_power(x, k / 2, m, list_product);
+    const T rest = k % 2 ? tensor_power(x, k - k / 2, m, list_product) : half;
+    return list_product(std::vector<std::reference_wrapper<T const>>{std::cref(half), std::cref(rest)});
 }
 
 }  // namespace MathUtils

@@ -195,9 +195,11 @@ void StateVectorDistribution::normalize() {
 }
 
 StateVectorDistribution StateVectorDistribution::pow(std::size_t k) const {
-    return tensor_product(
-        std::vector<std::reference_wrapper<const StateVectorDistribution>>(k, std::cref(*this)),
-        0.0);
+    std::optional<int> m;
+    if (!map_.empty()) m = map_.begin()->first.modeCount();
+    return MathUtils::tensor_power(*this, k, m, [](auto const& list) {
+        return tensor_product(list, 0.0);
+    });
 }
 
 StateVectorDistribution operator*(const StateVectorDistribution& d, const StateVector& sv) {

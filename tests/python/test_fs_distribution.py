@@ -5,7 +5,8 @@ import math
 import pytest
 
 import orbandile as ob
-from orbandile import BSCount, BSSamples, FockState, FSArray, FSDistribution, FSFunction
+from orbandile import (BSCount, BSSamples, FockState, FSArray, FSDistribution, FSFunction, StateVector,
+                       SVDistribution)
 
 EMPTY = "Unable to normalize an empty distribution"
 MODES = "Number of modes is not consistent"
@@ -359,6 +360,26 @@ def test_products_of_many_factors(run_python):
         assert dict(FSFunction.list_tensor_product([f] * 100000, True).items()) == {FockState([]): 1.0}
     """)
     assert result.returncode == 0, result.stderr
+
+
+@pytest.mark.parametrize("make", [
+    lambda: FSDistribution({S(1, 3): 1.0}),
+    lambda: FSFunction({S(1, 3): 1.0}),
+    lambda: SVDistribution({StateVector([1, 3]): 1.0}),
+])
+def test_powers_past_the_mode_cap_fail_at_once(make):
+    # 2**31 - 1 copies must not be listed before the cap is seen.
+    with pytest.raises(RuntimeError, match="capped from 0 to 256 modes"):
+        make() ** (2**31 - 1)
+
+
+@pytest.mark.parametrize("make, value", [
+    (lambda: FSDistribution(FockState([])), 1.0),
+    (lambda: FSFunction({FockState([]): 1.0}), 1.0),
+    (lambda: FSFunction({FockState([]): 0.5}), 0.0),
+])
+def test_huge_powers_of_zero_mode_states(make, value):
+    assert as_dict(make() ** (2**31 - 1)) == {FockState([]): value}
 
 
 @pytest.mark.parametrize("factors, threshold", [
