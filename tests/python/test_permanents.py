@@ -122,6 +122,26 @@ def test_orders_beyond_the_counters_are_value_errors():
         ob.sub_permanents_fl(np.zeros((65, 64)))
 
 
+@pytest.mark.parametrize("function, dtype", [(ob.permanent_fl, float), (ob.permanent_cx, complex)])
+@pytest.mark.parametrize("ptype, count, kind", [
+    ("glynn", 4, "Glynn"), ("", 1, "Glynn"), ("", 2, "Glynn"), ("", 0, "Ryser"), ("ryser", 1, "Ryser")])
+def test_every_kind_refuses_orders_no_counter_holds(run_python, function, dtype, ptype, count, kind):
+    # In a subprocess: Glynn at order 64 used to run for ever.
+    result = run_python(f"""
+        import numpy as np, orbandile as ob
+        ob.Config.compute_max_thread_count = {count}
+        for n in (64, 65, 200):
+            try:
+                ob.{function.__name__}(np.ones((n, n), dtype={dtype.__name__}), {ptype!r})
+            except ValueError as e:
+                print(e)
+    """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [
+        f"Cannot compute the permanent of a {n}x{n} matrix with {kind}: the order must be below 64"
+        for n in (64, 65, 200)]
+
+
 @pytest.mark.parametrize("count", [0, 1, 2, 3, 5, 70, -1])
 def test_integer_results_do_not_depend_on_the_thread_count(threads, count):
     a = np.random.default_rng(1).integers(-5, 6, size=(7, 7))
