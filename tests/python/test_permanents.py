@@ -1,3 +1,4 @@
+import os
 import signal
 import subprocess
 import sys
@@ -147,6 +148,27 @@ def test_integer_results_do_not_depend_on_the_thread_count(threads, count):
     a = np.random.default_rng(1).integers(-5, 6, size=(7, 7))
     threads(count)
     assert ob.permanent_in(a) == ob.permanent_in(a, ptype="ryser") == round(brute_force(a.tolist()))
+
+
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="counts threads through /proc")
+def test_thread_count_setting_is_a_maximum(threads):
+    # 100000 threads once took seconds to start and then failed with "Resource temporarily
+    # unavailable": the calls must run on no more threads than the hardware has.
+    threads(100000)
+    hardware = os.cpu_count()
+    before = len(os.listdir("/proc/self/task"))
+    peak = [before]
+    results = []
+    worker = threading.Thread(target=lambda: results.extend([
+        ob.permanent_fl(np.eye(24), "ryser"),
+        ob.permanent_in(np.eye(24, dtype=np.int64)),
+        ob.estimate_permanent_fl(np.eye(30), 300000)]))
+    worker.start()
+    while worker.is_alive():
+        peak.append(len(os.listdir("/proc/self/task")))
+    worker.join()
+    assert results == [1.0, 1, (1.0, 0.0)]
+    assert max(peak) <= before + 1 + hardware
 
 
 def test_algorithms_agree():

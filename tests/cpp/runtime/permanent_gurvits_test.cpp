@@ -1,5 +1,6 @@
 #include "runtime/permanent_gurvits.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <random>
@@ -12,6 +13,7 @@
 
 #include "permanent_reference.h"
 #include "runtime/config.h"
+#include "runtime/parallel.h"
 #include "runtime/permanent.h"
 #include "runtime/rng.h"
 
@@ -97,7 +99,8 @@ TEST(Gurvits, DrawsOneSeedPerTaskFromTheCaller) {
         RNG::rng.seed(11);
         estimate_permanent_fl(a, n_iter);
         std::mt19937 reference(11);
-        reference.discard(tasks);
+        // The configured count is a maximum: a machine with fewer cores runs fewer tasks.
+        reference.discard(std::min<unsigned long long>(tasks, Parallel::hardware_threads()));
         EXPECT_EQ(RNG::rng(), reference()) << n_iter << " samples on " << threads << " threads";
     }
 }
