@@ -6,7 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include "runtime/config.h"
-#include "runtime/matrix_view.h"
+#include "runtime/matrix.h"
 #include "runtime/permanent.h"
 #include "runtime/permanent_gurvits.h"
 #include "runtime/sub_permanents.h"

@@ -13,11 +13,10 @@
 #include "backends/slos_v2.h"
 #include "backends/slos_v3.h"
 #include "fockspace/fs_array.h"
+#include "runtime/matrix.h"
 #include "runtime/permanent.h"
 
 namespace {
-
-using Backend::Matrix;
 
 std::uint64_t space_size(int m, int n) {
     std::uint64_t b = 1;

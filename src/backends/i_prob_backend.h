@@ -5,9 +5,9 @@
 #include <optional>
 #include <vector>
 
-#include "backends/matrix.h"
 #include "fockspace/fock_space_function.h"
 #include "fockspace/fs_mask.h"
+#include "runtime/matrix.h"
 #include "states/fock_state.h"
 
 namespace Backend {

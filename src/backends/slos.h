@@ -12,6 +12,7 @@
 #include "backends/i_prob_backend.h"
 #include "fockspace/fs_array.h"
 #include "fockspace/fs_map.h"
+#include "runtime/matrix.h"
 
 namespace Backend {
 
@@ -28,21 +29,21 @@ class SLOSPathComputer {
 
     void decompose();
     // value(s) = sum over modes j with s_j >= 1 of U(j, mode) · previous(s minus a photon in j).
-    void compute(std::vector<std::complex<double>> const& unitary, std::vector<FsMap> const& links,
+    void compute(Matrix const& unitary, std::vector<FsMap> const& links,
                  std::optional<std::vector<std::complex<double>>> const& previous,
                  std::optional<unsigned int> mode);
 
   private:
-    int level;
-    std::vector<std::complex<double>> amplitudes;
-    std::optional<std::vector<int>> remaining_counts;
-    std::optional<FockState> child_input;
-    std::unordered_map<unsigned int, std::unique_ptr<SLOSPathComputer>> children;
-    std::vector<unsigned long> const* layer_sizes;
-    unsigned int m;
-    bool complete = false;
-    std::optional<FockState> input_state;
-    std::unordered_map<FockState, std::vector<std::complex<double>>>* amplitude_cache;
+    int level_;
+    std::vector<std::complex<double>> amplitudes_;
+    std::optional<std::vector<int>> remaining_counts_;
+    std::optional<FockState> child_input_;
+    std::unordered_map<unsigned int, std::unique_ptr<SLOSPathComputer>> children_;
+    std::vector<unsigned long> const* layer_sizes_;
+    unsigned int m_;
+    bool complete_ = false;
+    std::optional<FockState> input_state_;
+    std::unordered_map<FockState, std::vector<std::complex<double>>>* amplitude_cache_;
 };
 
 // All output amplitudes of an m-mode unitary on one input state, layer by layer: layer k holds
@@ -84,19 +85,20 @@ class SLOS : public IProbBackend {
   private:
     void reset();
     void check_sizes() const;
-    FsArray const& output_layer() const { return layers.at(input_state.n()); }
+    FsArray const& output_layer() const { return layers_.at(input_state_.n()); }
 
-    std::vector<std::complex<double>> unitary;
-    FockState input_state;
-    std::unordered_map<FockState, std::vector<std::complex<double>>> amplitude_cache;
-    std::map<int, FsArray> layers;
-    std::vector<FsMap> layer_links;
-    std::vector<unsigned long> layer_sizes;
-    unsigned int m = 0;
-    std::optional<FsMask> mask;
+    // Checked against m_ at each computation: the flattened constructor takes any length.
+    Matrix unitary_;
+    FockState input_state_;
+    std::unordered_map<FockState, std::vector<std::complex<double>>> amplitude_cache_;
+    std::map<int, FsArray> layers_;
+    std::vector<FsMap> layer_links_;
+    std::vector<unsigned long> layer_sizes_;
+    unsigned int m_ = 0;
+    std::optional<FsMask> mask_;
     // Layers 0 to n-1: the link tables point at the arrays they join, so these stay alive with
-    // them (layer n lives in `layers`).
-    std::vector<std::unique_ptr<FsArray>> link_arrays;
+    // them (layer n lives in `layers_`).
+    std::vector<std::unique_ptr<FsArray>> link_arrays_;
 };
 
 // c[i] *= the product of the factorials of the mode counts of fsa[i]. A vector longer than the

@@ -8,48 +8,24 @@
 
 namespace Backend {
 
-SLOS_V2::SLOS_V2() : fock_space(0, 0) {}
+SLOS_V2::SLOS_V2() : fock_space_(0, 0) {}
 
 std::shared_ptr<IProbBackend> SLOS_V2::clone() const {
     return std::make_shared<SLOS_V2>(*this);
 }
 
-void SLOS_V2::setUnitary(Matrix u) {
-    unitary = std::move(u);
-    m = static_cast<int>(unitary.rows());
-    amplitudes.clear();
+void SLOS_V2::discard_compiled() {
+    fock_space_ = FockSpace(0, 0);
 }
 
-void SLOS_V2::setInputState(FockState const& state) {
-    if (state == input_state) return;
-    input_state = state;
-    n = input_state.n();
-    amplitudes.clear();
-}
-
-void SLOS_V2::set_predicate(std::function<bool(FockState const&)> fn) {
-    predicate = std::move(fn);
-    fock_space = FockSpace(0, 0);
-    amplitudes.clear();
-}
-
-void SLOS_V2::setMask(std::optional<FsMask> mask) {
-    if (!mask) {
-        set_predicate({});
-        return;
-    }
-    set_predicate([mask = std::move(*mask)](FockState const& s) { return mask.match(s, true); });
-}
-
-void SLOS_V2::compile(int k) {
-    n = k;
-    if (fock_space.m != m || fock_space.max_n != k) fock_space = FockSpace(m, k, predicate);
+void SLOS_V2::compile_for(int k) {
+    if (fock_space_.m != m_ || fock_space_.max_n != k) fock_space_ = FockSpace(m_, k, predicate_);
 }
 
 void SLOS_V2::compute() {
-    if (input_state.m() != unitary.cols())
+    if (input_state_.m() != unitary_.cols())
         throw std::runtime_error("Matrix/input state sizes mismatch");
-    if (backward)
+    if (backward_)
         compute<true>();
     else
         compute<false>();
@@ -57,11 +33,11 @@ void SLOS_V2::compute() {
 
 template <bool Backward>
 void SLOS_V2::compute() {
-    const double input_factor = input_state.prodnfact();
-    compile(input_state.n());
-    const int photons = input_state.n();
-    FockSpace const& space = fock_space;
-    const unsigned char* modes = input_state.data();
+    const double input_factor = input_state_.prodnfact();
+    compile(input_state_.n());
+    const int photons = input_state_.n();
+    FockSpace const& space = fock_space_;
+    const unsigned char* modes = input_state_.data();
 
     std::vector<std::complex<double>> current;
     std::vector<std::complex<double>> next;
@@ -76,14 +52,14 @@ void SLOS_V2::compute() {
             for (auto const& t : space.FockStates(k)) {
                 std::complex<double> sum = next[t.index];
                 for (auto const& previous : space.RemoveOnePhoton(t))
-                    sum += current[previous.index] * unitary(previous.mode, p);
+                    sum += current[previous.index] * unitary_(previous.mode, p);
                 next[t.index] = sum;
             }
         } else {
             for (auto const& s : space.FockStates(k - 1)) {
                 const std::complex<double> value = current[s.index];
                 for (auto const& successor : space.AddOnePhoton(s))
-                    next[successor.index] += value * unitary(successor.mode, p);
+                    next[successor.index] += value * unitary_(successor.mode, p);
             }
         }
         current.swap(next);
@@ -93,51 +69,38 @@ void SLOS_V2::compute() {
     if (space.get_count(photons) == space.get_full_count(photons)) {
         std::size_t i = 0;
         for (auto const& s : space.FockStates(photons)) current[i++] *= std::sqrt(s.prodnfact());
-        amplitudes = std::move(current);
+        amplitudes_ = std::move(current);
         return;
     }
     std::vector<std::complex<double>> kept;
     kept.reserve(space.get_count(photons));
     for (auto const& s : space.FockStates(photons))
         kept.push_back(current[s.index] * std::sqrt(s.prodnfact()));
-    amplitudes = std::move(kept);
-}
-
-std::vector<std::complex<double>> const& SLOS_V2::getAmplitudes() {
-    if (amplitudes.empty()) compute();
-    return amplitudes;
-}
-
-std::vector<double> SLOS_V2::computeProbabilities() {
-    if (amplitudes.empty()) compute();
-    std::vector<double> probabilities;
-    probabilities.reserve(amplitudes.size());
-    for (auto const& a : amplitudes) probabilities.push_back(std::norm(a));
-    return probabilities;
+    amplitudes_ = std::move(kept);
 }
 
 FockSpaceFunction SLOS_V2::computeProbabilityDistribution() {
-    if (amplitudes.empty()) compute();
+    if (amplitudes_.empty()) compute();
     FockSpaceFunction distribution;
-    distribution.reserve(amplitudes.size());
+    distribution.reserve(amplitudes_.size());
     std::size_t i = 0;
-    for (auto const& s : fock_space.FockStates(input_state.n()))
-        distribution[s.getFS()] = std::norm(amplitudes[i++]);
+    for (auto const& s : fock_space_.FockStates(input_state_.n()))
+        distribution[s.getFS()] = std::norm(amplitudes_[i++]);
     return distribution;
 }
 
 std::vector<FockState> SLOS_V2::getFockSpace() {
     // Listing a space compiled for another configuration would disagree with the results.
-    compile(input_state.n());
+    compile(input_state_.n());
     std::vector<FockState> states;
-    states.reserve(fock_space.get_count(n));
-    for (auto const& s : fock_space.FockStates(n)) states.push_back(s.getFS());
+    states.reserve(fock_space_.get_count(n_));
+    for (auto const& s : fock_space_.FockStates(n_)) states.push_back(s.getFS());
     return states;
 }
 
 std::optional<unsigned long> SLOS_V2::get_index(FockState const& state) const {
-    if (state.m() != fock_space.m || state.n() != fock_space.max_n) return std::nullopt;
-    return fock_space.get_index(state);
+    if (state.m() != fock_space_.m || state.n() != fock_space_.max_n) return std::nullopt;
+    return fock_space_.get_index(state);
 }
 
 }  // namespace Backend

@@ -11,21 +11,25 @@
 #include "states/fock_state.h"
 
 // A probability distribution over perfect Fock states of one mode count, iterated in its hash
-// map's own order. Constructors fed with outside data drop the non-positive (or below-threshold)
-// entries and renormalise; trimming is the only edit, the rest goes through FockSpaceFunction.
+// map's own order. Constructors fed with outside data refuse values that are not finite, drop
+// the non-positive (or below-threshold) entries and renormalise; trimming is the only edit, the
+// rest goes through FockSpaceFunction.
 class FockSpaceDistribution : public FockStateMap {
   public:
     FockSpaceDistribution() = default;
     explicit FockSpaceDistribution(FockState const& fs);
-    // Unless trusted, every key must have the mode count of the first one, then the map is
-    // trimmed at the threshold.
+    // Unless trusted, the map must pass `check`, then it is trimmed at the threshold.
     FockSpaceDistribution(map_type map, bool trusted, double threshold);
-    // One probability per state of the array, in its order; keeps those above the threshold and
-    // renormalises them.
+    // One probability per state of the array, in its order, all finite; keeps those above the
+    // threshold and renormalises them.
     FockSpaceDistribution(FsArray const& fsa, std::vector<double> const& probabilities,
                           double threshold);
 
     double operator[](FockState const& fs) const { return get(fs); }
+
+    // Throws what the checking constructor throws for this map and threshold: mixed mode
+    // counts, a value that is not finite, or no value above the threshold.
+    static void check(map_type const& map, double threshold);
 
     // Erases the entries at or below the threshold and renormalises the rest; throws, changing
     // nothing, when none is above it.
@@ -33,6 +37,7 @@ class FockSpaceDistribution : public FockStateMap {
     // As trim, with the threshold relative to the largest probability.
     void trim_relative(double relative_threshold);
 
+    // The && form leaves this distribution empty once the conversion has succeeded.
     FockSpaceFunction toFockSpaceFunction() &&;
     FockSpaceFunction toFockSpaceFunction() const&;
 
@@ -62,6 +67,8 @@ class FockSpaceDistribution : public FockStateMap {
   private:
     // Erases the entries at or below `cut` and divides the rest by their sum.
     void erase_and_renormalise(double cut);
+    // Divides every value by `sum`, the sum of the values, which may have overflowed.
+    void divide_by_sum(double sum);
 };
 
 template <>

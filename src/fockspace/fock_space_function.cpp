@@ -66,9 +66,13 @@ FockSpaceFunction& FockSpaceFunction::operator-=(FockSpaceFunction const& other)
 }
 
 FockSpaceDistribution FockSpaceFunction::toFSD(double threshold) && {
+    // Checked before the map moves out, so a failure leaves this function whole.
+    FockSpaceDistribution::check(map_, threshold);
     map_type map(std::move(map_));
     map_.clear();
-    return FockSpaceDistribution(std::move(map), false, threshold);
+    FockSpaceDistribution d(std::move(map), true, 0.0);
+    d.trim(threshold);
+    return d;
 }
 
 FockSpaceDistribution FockSpaceFunction::toFSD(double threshold) const& {

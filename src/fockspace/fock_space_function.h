@@ -45,8 +45,8 @@ class FockSpaceFunction : public FockStateMap {
     FockSpaceFunction& operator+=(FockSpaceFunction const& other);
     FockSpaceFunction& operator-=(FockSpaceFunction const& other);
 
-    // Checks the mode counts and trims at the threshold; the && form leaves this function empty,
-    // even when the conversion throws.
+    // Checks the mode counts and trims at the threshold; the && form leaves this function empty
+    // once the conversion has succeeded, and as it was when it throws.
     FockSpaceDistribution toFSD(double threshold) &&;
     FockSpaceDistribution toFSD(double threshold) const&;
 

@@ -25,8 +25,14 @@ bool fock_space_maps_equal(std::unordered_map<FockState, double> const& a,
 
 FockStateMap::FockStateMap(map_type map, bool trusted) : map_(std::move(map)) {
     map_.max_load_factor(1.0);
-    if (trusted) return;
-    for (auto const& entry : map_) check_m(entry.first);
+    if (!trusted) check_modes(map_);
+}
+
+void FockStateMap::check_modes(map_type const& map) {
+    if (map.empty()) return;
+    const int m = map.begin()->first.m();
+    for (auto const& entry : map)
+        if (entry.first.m() != m) throw std::invalid_argument("Number of modes is not consistent");
 }
 
 double FockStateMap::get(FockState const& fs) const {

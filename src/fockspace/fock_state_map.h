@@ -45,6 +45,9 @@ class FockStateMap {
     // Unless trusted, every key must have the mode count of the first one.
     FockStateMap(map_type map, bool trusted);
 
+    // Throws unless every key has the mode count of the first one.
+    static void check_modes(map_type const& map);
+
     FockStateMap(FockStateMap const&) = default;
     FockStateMap& operator=(FockStateMap const&) = default;
     // The source is left empty, which the standard map alone does not promise.

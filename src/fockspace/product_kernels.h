@@ -1,13 +1,18 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <functional>
 #include <iterator>
+#include <optional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "states/any_fs_utils.h"
+
+class FockSpaceFunction;
 
 // Kernels of the tensor and merge products of map-like containers (key -> double): the pairwise
 // product, and the depth-first product of a list of factors pruned by per-factor thresholds.
@@ -76,64 +81,144 @@ void inner_tensor_product(In const& a, In const& b, Out& out, double t) {
         }
 }
 
+// How a list product prunes. Distributions hold probabilities: a branch is kept while its signed
+// partial product reaches the bound, and a bound is divided by a factor's largest value (from
+// the first entry's, so it is the true maximum even when every value is negative).
+struct SignedBound {
+    static bool keeps(double x, double bound) { return bound <= x; }
+    template <typename Factor>
+    static double largest(Factor const& factor) {
+        double max = factor.begin()->second;
+        for (auto const& entry : factor) max = std::max(max, entry.second);
+        return max;
+    }
+    static std::optional<double> before(double bound, double largest) { return bound / largest; }
+};
+
+// Functions hold signed values: a branch is kept while its magnitude reaches the bound, as in the
+// pairwise products, and a bound is divided by a factor's largest magnitude. A factor whose
+// values are all 0 leaves a bound of at most 0 as it is, and no branch can reach a positive one.
+struct MagnitudeBound {
+    static bool keeps(double x, double bound) { return std::abs(x) >= bound; }
+    template <typename Factor>
+    static double largest(Factor const& factor) {
+        double max = 0.0;
+        for (auto const& entry : factor) max = std::max(max, std::abs(entry.second));
+        return max;
+    }
+    static std::optional<double> before(double bound, double largest) {
+        if (largest > 0.0) return bound / largest;
+        if (bound <= 0.0) return bound;
+        return std::nullopt;
+    }
+};
+
+// The rule of a list product follows its factors' container.
+template <typename Container>
+struct list_bound {
+    using type = SignedBound;
+};
+
+template <>
+struct list_bound<FockSpaceFunction> {
+    using type = MagnitudeBound;
+};
+
+template <typename List>
+using list_bound_t = typename list_bound<
+    std::remove_cvref_t<decltype(factor_of(*std::declval<List const&>().begin()))>>::type;
+
 // One threshold per factor: element k is t divided by the largest values of the last k factors,
 // so reading the vector from its end gives each factor the bound its partial product must reach
-// for the remaining factors to lift it to t.
-template <typename List>
+// for the remaining factors to lift it to t. Empty when no branch can reach t.
+template <typename Bound = SignedBound, typename List>
 std::vector<double> get_thresholds(List const& list, double t) {
     std::vector<double> thresholds{t};
     thresholds.reserve(list.empty() ? 1 : list.size());
     for (auto it = list.rbegin(); thresholds.size() < list.size(); ++it) {
         auto const& factor = factor_of(*it);
-        double largest = thresholds.back();
-        if (factor.begin() != factor.end()) {
-            // An empty factor empties the product anyway; its bound does not matter.
-            auto entry = factor.begin();
-            double max = entry->second;
-            for (++entry; entry != factor.end(); ++entry) max = std::max(max, entry->second);
-            largest = thresholds.back() / max;
+        // An empty factor empties the product anyway; its bound does not matter.
+        if (factor.begin() == factor.end()) {
+            thresholds.push_back(thresholds.back());
+            continue;
         }
-        thresholds.push_back(largest);
+        const std::optional<double> bound =
+            Bound::before(thresholds.back(), Bound::largest(factor));
+        if (!bound) return {};
+        thresholds.push_back(*bound);
     }
     return thresholds;
 }
 
 // Depth-first product of the factors [it, end) onto key and value, abandoning a branch as soon
-// as its partial product falls below the factor's threshold.
-template <typename Op, typename FactorIt, typename Out, typename Key, typename ThresholdIt>
+// as its partial product falls below the factor's threshold. The branches being walked live on
+// the heap, one frame and one key per factor, so the number of factors is not bounded by the
+// call stack; leaves are stored in the order a recursive walk would store them.
+template <typename Op, typename Bound = SignedBound, typename FactorIt, typename Out, typename Key,
+          typename ThresholdIt>
 void inner_tensor_product(FactorIt it, FactorIt end, Out& out, Key key, double value,
                           ThresholdIt threshold) {
     if (it == end) {
         Op::store(out, std::move(key), value);
         return;
     }
+    using Entry = decltype(factor_of(*it).begin());
+    struct Frame {
+        Entry entry;
+        Entry last;
+        double value;  // the product before this factor
+    };
     const Op op;
-    const auto next = std::next(it);
-    const auto next_threshold = std::next(threshold);
-    for (auto const& [s, p] : factor_of(*it)) {
-        const double x = value * p;
-        if (*threshold <= x)
-            inner_tensor_product<Op>(next, end, out, op(key, s), x, next_threshold);
+    const auto depth = static_cast<std::size_t>(std::distance(it, end));
+    std::vector<Frame> frames;
+    frames.reserve(depth);
+    // keys[d] is the key before factor d; a slot is reassigned, not rebuilt, on each descent.
+    std::vector<Key> keys(depth);
+    keys[0] = std::move(key);
+    frames.push_back(Frame{factor_of(*it).begin(), factor_of(*it).end(), value});
+    while (!frames.empty()) {
+        const std::size_t d = frames.size() - 1;
+        Frame& frame = frames.back();
+        if (frame.entry == frame.last) {
+            frames.pop_back();
+            continue;
+        }
+        auto const& [s, p] = *frame.entry;
+        ++frame.entry;
+        const double x = frame.value * p;
+        if (!Bound::keeps(x, *std::next(threshold, static_cast<std::ptrdiff_t>(d)))) continue;
+        if (d + 1 == depth) {
+            Op::store(out, op(keys[d], s), x);
+        } else {
+            keys[d + 1] = op(keys[d], s);
+            auto const& factor = factor_of(*std::next(it, static_cast<std::ptrdiff_t>(d + 1)));
+            frames.push_back(Frame{factor.begin(), factor.end(), x});
+        }
     }
 }
 
 }  // namespace details
 
 // Adds the tensor product of the list's factors, scaled by `value`, to `out` without clearing it.
-// Every factor after the first must be non-empty.
+// Every factor after the first must be non-empty. Lists of functions prune by magnitude, other
+// lists by signed value.
 template <typename List, typename Out, typename Key>
 void inner_tensor_product(List const& list, Out& out, Key const& key, double value, double t) {
-    const std::vector<double> thresholds = details::get_thresholds(list, t);
-    details::inner_tensor_product<details::TensorProd>(list.begin(), list.end(), out, key, value,
-                                                       thresholds.rbegin());
+    using Bound = details::list_bound_t<List>;
+    const std::vector<double> thresholds = details::get_thresholds<Bound>(list, t);
+    if (thresholds.empty()) return;
+    details::inner_tensor_product<details::TensorProd, Bound>(list.begin(), list.end(), out, key,
+                                                              value, thresholds.rbegin());
 }
 
 // The same with the merge product: merged entries add to what `out` holds.
 template <typename List, typename Out, typename Key>
 void inner_merge(List const& list, Out& out, Key const& key, double value, double t) {
-    const std::vector<double> thresholds = details::get_thresholds(list, t);
-    details::inner_tensor_product<details::Merge>(list.begin(), list.end(), out, key, value,
-                                                  thresholds.rbegin());
+    using Bound = details::list_bound_t<List>;
+    const std::vector<double> thresholds = details::get_thresholds<Bound>(list, t);
+    if (thresholds.empty()) return;
+    details::inner_tensor_product<details::Merge, Bound>(list.begin(), list.end(), out, key, value,
+                                                         thresholds.rbegin());
 }
 
 }  // namespace MathUtils

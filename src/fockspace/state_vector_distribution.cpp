@@ -20,6 +20,18 @@ using MathUtils::details::factor_of;
 using MathUtils::details::capped_product;
 using MathUtils::details::reserved_size;
 
+void check_finite(const StateVector& sv, double p) {
+    if (!std::isfinite(p))
+        throw std::invalid_argument(
+            fmt::format("Probabilities must be finite, got {} for {}", p, sv));
+}
+
+// Products of finite probabilities may still overflow.
+StateVectorDistribution checked(StateVectorDistribution d) {
+    for (const auto& [sv, p] : d) check_finite(sv, p);
+    return d;
+}
+
 StateVectorDistribution with_state_vector(const StateVectorDistribution& d, const StateVector& sv,
                                           bool sv_first) {
     StateVectorDistribution result;
@@ -41,7 +53,7 @@ StateVectorDistribution list_tensor_product(const List& list, double t) {
     }
     result.map().reserve(reserved_size(list));
     MathUtils::inner_tensor_product(list, result.map(), StateVector(), 1.0, t);
-    return result;
+    return checked(std::move(result));
 }
 
 }  // namespace
@@ -62,6 +74,7 @@ StateVectorDistribution::StateVectorDistribution(map_t map) : StateVectorDistrib
         for (const auto& entry : map) {
             if (entry.first.modeCount() != m)
                 throw std::invalid_argument("Number of modes is not consistent");
+            check_finite(entry.first, entry.second);
             n_max = std::max(n_max, largest_photon_count(entry.first));
         }
     }
@@ -80,8 +93,10 @@ StateVectorDistribution::StateVectorDistribution(const FockSpaceDistribution& d)
     : StateVectorDistribution() {
     map_.reserve(d.size());
     for (const auto& [fs, p] : d) {
+        StateVector sv{BasicState(fs)};
+        check_finite(sv, p);
         n_max_ = std::max(n_max_, fs.n());
-        map_[StateVector(BasicState(fs))] = p;
+        map_[std::move(sv)] = p;
     }
 }
 
@@ -108,14 +123,18 @@ std::optional<double> StateVectorDistribution::find(const StateVector& sv) const
 
 void StateVectorDistribution::set(const StateVector& sv, double p) {
     check_m(sv.modeCount());
+    check_finite(sv, p);
     n_max_ = std::max(n_max_, largest_photon_count(sv));
     map_[sv] = p;
 }
 
 void StateVectorDistribution::add(const StateVector& sv, double p) {
     check_m(sv.modeCount());
+    check_finite(sv, p);
+    const bool kept = p > 1e-16;
+    if (kept) check_finite(sv, get(sv) + p);
     n_max_ = std::max(n_max_, largest_photon_count(sv));
-    if (p > 1e-16) map_[sv] += p;
+    if (kept) map_[sv] += p;
 }
 
 bool StateVectorDistribution::operator==(const StateVectorDistribution& other) const {
@@ -162,6 +181,16 @@ void StateVectorDistribution::normalize() {
                      "Unable to normalize an object with only null components");
         return;
     }
+    if (std::isinf(sum)) {
+        // Finite probabilities whose sum overflows: bring them to at most 1 first.
+        double max = 0.0;
+        for (const auto& entry : map_) max = std::max(max, std::abs(entry.second));
+        sum = 0.0;
+        for (auto& entry : map_) {
+            entry.second /= max;
+            sum += std::abs(entry.second);
+        }
+    }
     for (auto& entry : map_) entry.second /= sum;
 }
 
@@ -194,7 +223,7 @@ StateVectorDistribution tensor_product(const StateVectorDistribution& a,
     result.n_max() = a.n_max() + b.n_max();
     result.map().reserve(std::max<std::size_t>(capped_product(a.size(), b.size()), 1));
     MathUtils::details::inner_tensor_product<MathUtils::details::TensorProd>(a, b, result.map(), t);
-    return result;
+    return checked(std::move(result));
 }
 
 StateVectorDistribution operator*(const StateVectorDistribution& a,

@@ -15,7 +15,8 @@
 class FockSpaceDistribution;
 
 // A mixed state: state vectors with their probabilities. Probabilities are neither required to
-// be normalised nor positive; `n_max` is whatever the writers set, never recomputed. The
+// be normalised nor positive, but must be finite: the constructors, `set`, `add` and the
+// products refuse any other value; `n_max` is whatever the writers set, never recomputed. The
 // constructors and the editing members below keep every key at one mode count and treat `n_max`
 // as a high-water mark of the keys' photon counts; nothing lowers it.
 class StateVectorDistribution {
@@ -53,9 +54,10 @@ class StateVectorDistribution {
     std::optional<double> find(const StateVector& sv) const;
     bool contains(const StateVector& sv) const { return map_.contains(sv); }
 
-    // Both run the mode check, then raise n_max to sv's largest photon count, then change the
-    // map, so a failed check changes nothing. `set` stores any value; `add` adds only values
-    // above 1e-16, an absent entry starting at 0.
+    // Both run the mode check and the value check, then raise n_max to sv's largest photon
+    // count, then change the map, so a failed check changes nothing. `set` stores any finite
+    // value; `add` adds only values above 1e-16, an absent entry starting at 0, and fails when
+    // the sum is not finite.
     void set(const StateVector& sv, double p);
     void add(const StateVector& sv, double p);
     // Whether there was an entry to erase; n_max is kept.
@@ -72,7 +74,8 @@ class StateVectorDistribution {
     // of the draw; keys without photons of the other kinds, and superpositions holding the empty
     // state, are drawn like any other. Throws when nothing is left to draw from.
     std::vector<StateVector> sample(std::size_t count, bool non_null = false) const;
-    // Logs a warning and changes nothing when the absolute values sum to 0.
+    // Logs a warning and changes nothing when the absolute values sum to 0. A sum that
+    // overflows is taken after scaling by the largest magnitude.
     void normalize();
     StateVectorDistribution pow(std::size_t k) const;
 

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <random>
 #include <stdexcept>
 #include <vector>
+
+#include <fmt/format.h>
 
 #include "runtime/rng.h"
 
@@ -15,21 +18,39 @@ namespace MathUtils {
 // calling thread's engine, in draw order. Each draw takes two consecutive 32-bit outputs, the way
 // the standard library's discrete distribution does, so a seed gives the same sequence as
 // std::discrete_distribution<std::size_t> over the same weights; with a single candidate nothing
-// is drawn.
+// is drawn. Weights that are negative or not finite, or that sum to 0, define no draw: they
+// throw, even for a single candidate or a count of 0.
 template <typename States, typename Weights>
 std::vector<typename States::value_type> samples(std::size_t count, States const& states,
                                                  Weights const& weights) {
     if (weights.size() != states.size())
         throw std::invalid_argument(
             "Number of states is not consistent with number of probabilities");
-    if (states.empty() && count > 0)
-        throw std::runtime_error("Unable to sample from empty distribution");
+    if (states.empty()) {
+        if (count > 0) throw std::runtime_error("Unable to sample from empty distribution");
+        return {};
+    }
+    double sum = 0.0;
+    for (double w : weights) {
+        if (!(w >= 0.0) || std::isinf(w))
+            throw std::runtime_error(fmt::format(
+                "Unable to sample from weights that are negative or not finite (got {})", w));
+        sum += w;
+    }
+    if (sum == 0.0) throw std::runtime_error("Unable to sample from weights that sum to 0");
 
     std::vector<double> cumulative;
     if (weights.size() >= 2) {
         cumulative.assign(weights.begin(), weights.end());
-        double sum = 0.0;
-        for (double w : cumulative) sum += w;
+        if (std::isinf(sum)) {
+            // Finite weights whose sum overflows: bring them to at most 1 first.
+            const double max = *std::max_element(cumulative.begin(), cumulative.end());
+            sum = 0.0;
+            for (double& c : cumulative) {
+                c /= max;
+                sum += c;
+            }
+        }
         double running = 0.0;
         for (double& c : cumulative) {
             running += c / sum;

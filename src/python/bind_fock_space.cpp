@@ -17,15 +17,14 @@
 #include "python/numpy_casters.h"
 #include "python/opaque_types.h"
 #include "runtime/interrupt_signal_handler.h"
+#include "runtime/matrix.h"
 
 namespace Python {
 
 namespace {
 
-using RowMatrixXcd =
-    Eigen::Matrix<std::complex<double>, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
-using ComplexRef = Eigen::Ref<RowMatrixXcd>;
-using ConstComplexRef = Eigen::Ref<const RowMatrixXcd>;
+using ComplexRef = Eigen::Ref<Matrix>;
+using ConstComplexRef = MatrixView<std::complex<double>>;
 
 constexpr const char* mask_doc =
     "``FSMask`` handles a list of simple conditions to assert if any given state should be masked "

@@ -6,7 +6,7 @@
 
 #include "python/bindings.h"
 #include "python/numpy_casters.h"
-#include "runtime/matrix_view.h"
+#include "runtime/matrix.h"
 #include "runtime/permanent.h"
 #include "runtime/permanent_gurvits.h"
 #include "runtime/sub_permanents.h"
@@ -17,7 +17,7 @@ namespace {
 
 using cd = std::complex<double>;
 template <typename T>
-using In = CMatrix<Eigen::Ref<const RowMatrix<T>>>;
+using In = CMatrix<MatrixView<T>>;
 // The integer function asks for a writeable array although it never writes to it.
 using InWriteable = CMatrix<Eigen::Ref<RowMatrix<long long>>>;
 

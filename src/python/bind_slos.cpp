@@ -1,10 +1,4 @@
-#include <complex>
-#include <optional>
-#include <vector>
-
-#include <pybind11/complex.h>
 #include <pybind11/eigen.h>
-#include <pybind11/stl.h>
 #include <Eigen/Core>
 
 #include "backends/slos.h"
@@ -13,6 +7,7 @@
 #include "fockspace/fs_array.h"
 #include "fockspace/fs_mask.h"
 #include "python/bindings.h"
+#include "python/prob_backend_binding.h"
 
 namespace Python {
 
@@ -29,19 +24,10 @@ constexpr const char* all_prob_normalize_output_doc =
     ":param fsa: FSArray whose size must match the one of the vector\n"
     ":return: A normalised vector\n";
 
-// The methods the two predicate-driven back-ends share, in their registration order.
+// The predicate-driven back-ends add the direction, the index lookup and the output states.
 template <typename Backend_t>
 void bind_predicate_backend(py::module_& m, const char* name) {
-    py::class_<Backend_t, py::smart_holder>(m, name)
-        .def(py::init<>())
-        .def("__copy__", [](Backend_t const& self) { return Backend_t(self); })
-        .def("__deepcopy__", [](Backend_t const& self, py::dict) { return Backend_t(self); })
-        .def("set_unitary", &Backend_t::setUnitary, py::arg("u"))
-        .def("set_input_state", &Backend_t::setInputState, py::arg("fockstate"))
-        .def("all_amplitudes", &Backend_t::getAmplitudes)
-        .def("all_probabilities", &Backend_t::computeProbabilities)
-        .def("distribution", &Backend_t::computeProbabilityDistribution)
-        .def("set_mask", &Backend_t::setMask, py::arg("mask"))
+    bind_prob_backend<Backend_t>(m, name)
         .def("set_backward", &Backend_t::set_backward, py::arg("bool"))
         .def("get_index", &Backend_t::get_index)
         .def("get_states", &Backend_t::getFockSpace);
@@ -60,17 +46,7 @@ void bind_slos_backends(py::module_& m) {
     bind_predicate_backend<Backend::SLOS_V2>(m, "SLOS_V2");
     bind_predicate_backend<Backend::SLOS_V3>(m, "SLOS_V3");
 
-    py::class_<Backend::SLOS, py::smart_holder>(m, "SLOS")
-        .def(py::init<>())
-        .def("__copy__", [](Backend::SLOS const& self) { return Backend::SLOS(self); })
-        .def("__deepcopy__",
-             [](Backend::SLOS const& self, py::dict) { return Backend::SLOS(self); })
-        .def("set_unitary", &Backend::SLOS::setUnitary, py::arg("u"))
-        .def("set_input_state", &Backend::SLOS::setInputState, py::arg("fockstate"))
-        .def("all_amplitudes", &Backend::SLOS::getAmplitudes)
-        .def("all_probabilities", &Backend::SLOS::computeProbabilities)
-        .def("distribution", &Backend::SLOS::computeProbabilityDistribution)
-        .def("set_mask", &Backend::SLOS::setMask, py::arg("mask"));
+    bind_prob_backend<Backend::SLOS>(m, "SLOS");
 }
 
 }  // namespace Python

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/matrix_view.h"
+#include "runtime/matrix.h"
 
 // Exact permanents of square matrices. `ptype` "glynn" runs Glynn's formula on the calling
 // thread; an empty `ptype` does so too when the configured thread count is 1 or 2; everything

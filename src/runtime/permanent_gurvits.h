@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "runtime/matrix_view.h"
+#include "runtime/matrix.h"
 
 // Gurvits' randomised estimate of the permanent of a square matrix: the mean of
 // prod(x) * prod_i (row_i . x) over `n_iter` random sign vectors x, with the half-width of its

@@ -4,7 +4,7 @@
 
 #include <Eigen/Core>
 
-#include "runtime/matrix_view.h"
+#include "runtime/matrix.h"
 
 // All n+1 permanents of the n x n matrices left when one row of an (n+1) x n matrix is deleted,
 // in one pass over Glynn's sign vectors. `a` holds the n+1 rows packed row after row; out[k]

@@ -74,8 +74,12 @@ AnnotatedFockState::AnnotatedFockState(const ParsedBasicState& parsed)
     if (parsed.is_noisy() || !parsed.is_annotated())
         throw std::runtime_error(
             "Cannot initialise annotated FockState from simple or noisy Fock state.");
+    // A group of 0 photons ("|0{a:1}1>") leaves a mode no annotation: the text reads back as a
+    // state without one, so the state must carry none either.
     for (const auto& [mode, annotations] : parsed.get_annotated_modes())
-        set_mode_annotations(mode, std::list<Annotation>(annotations.begin(), annotations.end()));
+        if (!annotations.empty())
+            set_mode_annotations(mode,
+                                 std::list<Annotation>(annotations.begin(), annotations.end()));
 }
 
 AnnotatedFockState::AnnotatedFockState(const std::string& text)

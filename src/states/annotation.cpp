@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <numbers>
 #include <stdexcept>
 #include <vector>
@@ -49,7 +52,8 @@ const PolarizationEntry* polarization_of_value(std::complex<float> value) {
 std::string build_pair_pattern() {
     const std::string word = R"(\w+)";
     const std::string number = R"([+-]?[+-]?(\d+([.]\d*)?([eE][+-]?\d+)?|[.]\d+([eE][+-]?\d+)?))";
-    const std::string single_float = number + R"((?!\w+))";
+    // One word character is enough to refuse: "(?!\w+)" would rescan the rest at every length.
+    const std::string single_float = number + R"((?!\w))";
     const std::string word_value = "(?P<word_value>" + word + ")";
     const std::string single_float_value = "(?P<single_float_value>" + single_float + ")";
     const std::string pair =
@@ -57,7 +61,7 @@ std::string build_pair_pattern() {
     const std::string pair_value = "(?P<two_float_value>" + pair + ")";
     // The real part is atomic: given back digit by digit it would split "12j" into 1+2i.
     const std::string complex =
-        "(?>(?P<complex_real>" + number + "))?(?P<complex_imaginary>(" + number + ")[i|j])";
+        "(?>(?P<complex_real>" + number + "))?(?P<complex_imaginary>(" + number + ")[ij])";
     const std::string complex_value = "(?P<complex_value>" + complex + ")";
     const std::string name = "(?P<name>" + word + ")";
     // The order of the alternatives decides how a value is classified.
@@ -121,8 +125,18 @@ std::string fix_signs(std::string_view text) {
     return fixed;
 }
 
+// The longest leading number of the fixed text, as std::stof reads it, except that a number too
+// small for a float is rounded (to a subnormal or 0) instead of refused.
 float convert(std::string_view text) {
-    return std::stof(fix_signs(text));
+    const std::string fixed = fix_signs(text);
+    char* stop = nullptr;
+    errno = 0;
+    const float value = std::strtof(fixed.c_str(), &stop);
+    if (stop == fixed.c_str()) throw std::invalid_argument("stof");
+    if (errno == ERANGE && std::isinf(value))
+        throw std::invalid_argument(
+            fmt::format("invalid annotation (value out of float range: {})", text));
+    return value;
 }
 
 std::complex<float> parseAnnotationValue(const PairGroups& groups) {

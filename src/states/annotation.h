@@ -15,8 +15,9 @@ class Annotation : public std::map<std::string, std::complex<float>> {
     explicit Annotation(std::string_view text);
 
     // Adds the pairs written in `text`: NAME:VALUE pairs, each optionally followed by ",".
-    // Throws std::invalid_argument for a malformed text, and std::stof's errors for numbers it
-    // cannot convert. Pairs read before an error stay in the map.
+    // Throws std::invalid_argument for a malformed text, a number that does not convert ("stof")
+    // or one beyond the float range; numbers below it are rounded. Pairs read before an error
+    // stay in the map.
     void parse(std::string_view text);
 
     // Text of one value: a polarisation letter for the name "P" when the value is one of the

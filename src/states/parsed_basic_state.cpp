@@ -10,6 +10,8 @@
 
 #include <fmt/format.h>
 
+#include "states/code_buffer.h"
+
 namespace {
 
 constexpr const char* end_of_text_error =
@@ -25,11 +27,38 @@ bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// No state holds more photons than a code has bytes, so no text may ask for more copies of a tag
+// or an annotation: the copies are allocated before any state checks its counts.
+constexpr std::int64_t max_grouped_photons = CodeBuffer_t<unsigned char, true>::max_size;
+
+// `text` as a message can show it: printable ASCII as it is, every other byte (controls, bytes of
+// other encodings) as \xHH, so that the message is valid text and keeps its three lines. The
+// notation is ASCII, so nothing readable is lost. `columns` receives the width of what stands
+// before byte `mark`.
+std::string printable(std::string_view text, std::size_t mark, std::size_t& columns) {
+    std::string shown;
+    shown.reserve(text.size());
+    columns = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x20 && byte < 0x7F)
+            shown += text[i];
+        else
+            shown += fmt::format("\\x{:02x}", byte);
+        if (i + 1 == mark) columns = shown.size();
+    }
+    return shown;
+}
+
 }  // namespace
 
 void throw_error_on_char(const std::string& message, const char* text, const char* position) {
+    std::size_t unused = 0, columns = 0;
+    const std::string shown_message = printable(message, 0, unused);
+    const std::string shown_text =
+        printable(text, static_cast<std::size_t>(position - text), columns);
     throw std::invalid_argument(
-        fmt::format("{}\n{}\n{: >{}}", message, text, "^", position - text));
+        fmt::format("{}\n{}\n{: >{}}", shown_message, shown_text, "^", columns));
 }
 
 int extract_integer(const char* begin, const char* end) {
@@ -160,7 +189,9 @@ void ParsedBasicState::start_current_annotation() {
 void ParsedBasicState::close_annotation() {
     if (token_begin == nullptr) throw_at_cursor(digit_expected);
     const std::int64_t grouped = std::int64_t{std::max(0, grouped_count)} + multiplier;
-    if (grouped > INT_MAX) throw_at_cursor("Too many photons in the mode.");
+    if (grouped > max_grouped_photons) throw_at_cursor("Too many photons in the mode.");
+    if (grouped_photons_ + multiplier > max_grouped_photons)
+        throw_at_cursor("Too many photons in the state.");
     const int mode = static_cast<int>(fs_vect.size());
     if (labelled) {
         const Annotation annotation(std::string_view(token_begin, cursor - token_begin));
@@ -176,6 +207,7 @@ void ParsedBasicState::close_annotation() {
         noisy_modes[mode].insert(noisy_modes[mode].end(), multiplier, tag);
     }
     grouped_count = static_cast<int>(grouped);
+    grouped_photons_ += multiplier;
     multiplier = 1;
     token_begin = nullptr;
     labelled = false;

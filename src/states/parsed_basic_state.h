@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -8,7 +9,8 @@
 
 // Reader of the basic-state notation: "|1,0,2>" (photon counts), "|{0},0,{0}{1}>" (noise tags),
 // "|0,{lambda:625.2},{lambda:625.3}>" (annotations). Syntax errors throw std::invalid_argument
-// with three lines: the message, the text and a caret.
+// with three lines: the message, the text and a caret; bytes outside printable ASCII show as
+// \xHH. Groups may not give more photons than a state can hold (8191 in all).
 class ParsedBasicState {
   public:
     // Parses `text` up to its NUL; `text` must not be null.
@@ -50,6 +52,8 @@ class ParsedBasicState {
     std::string label;
     int grouped_count = -1;
     int plain_count = -1;
+    // Photons given by the closed groups of every mode so far.
+    std::int64_t grouped_photons_ = 0;
 
     std::vector<int> fs_vect;
     std::map<int, std::vector<int>> noisy_modes;
@@ -61,6 +65,6 @@ class ParsedBasicState {
 int extract_integer(const char* begin, const char* end);
 
 // Throws std::invalid_argument "message\ntext\n^" with the caret right-aligned in a field as wide
-// as `position - text`.
+// as the shown text before `position` (`position - text` for printable ASCII).
 [[noreturn]] void throw_error_on_char(const std::string& message, const char* text,
                                       const char* position);

@@ -253,6 +253,9 @@ def test_equality_and_hash_across_constructions():
     assert plain != FockState([1, 0, 2])
     # An empty entry counts on an occupied mode only: a photon-free mode carries no annotation.
     assert AnnotatedFockState([1, 0], {0: []}) != AnnotatedFockState([1, 0])
+    # A group of 0 photons in the text gives its mode no annotation.
+    assert AnnotatedFockState("|0{a:1}1,{b:1}>") == AnnotatedFockState("|1,{b:1}>")
+    assert hash(AnnotatedFockState("|0{a:1}1,{b:1}>")) == hash(AnnotatedFockState("|1,{b:1}>"))
     assert AnnotatedFockState([1, 0], {1: []}) == AnnotatedFockState([1, 0])
     with pytest.raises(TypeError):
         plain < plain

@@ -1,5 +1,6 @@
 import gc
 import struct
+import time
 
 import pytest
 
@@ -68,12 +69,28 @@ def test_str(text, printed):
     ("12:1", ValueError, "invalid annotation (digit only name is forbidden: 12)"),
     ("P:X", ValueError, "invalid annotation (unknown polarization value: X)"),
     ("a:--1", ValueError, "stof"),
-    ("a:1e39", IndexError, "stof"),
+    ("a:1e39", ValueError, "invalid annotation (value out of float range: 1e39)"),
+    ("a:(1,-1e39)", ValueError, "invalid annotation (value out of float range: -1e39)"),
+    ("a:5|", ValueError, "invalid annotation (a part of the string is not detected as [name:value]. a:5)"),
 ])
 def test_parse_errors(text, error, message):
     with pytest.raises(error) as info:
         ob.Annotation(text)
     assert str(info.value) == message
+
+
+def test_values_below_the_float_range_are_rounded():
+    assert ob.Annotation("a:1e-40")["a"] == narrowed(1e-40) != 0
+    assert ob.Annotation("a:-1e-45j")["a"] == complex(0, narrowed(-1e-45))
+    assert ob.Annotation("a:1e-50")["a"] == 0
+    assert str(ob.Annotation("a:1e-40")) == "a:1e-40"
+
+
+def test_a_long_number_before_a_word_character_is_refused_in_linear_time():
+    start = time.perf_counter()
+    with pytest.raises(ValueError, match=r"^invalid annotation \(the value is invalid: 1{400000}x\)$"):
+        ob.Annotation("a:" + "1" * 400000 + "x")
+    assert time.perf_counter() - start < 5
 
 
 def test_equality_and_hash():
@@ -159,9 +176,49 @@ def test_parsed_results_are_new_objects():
     ("|99999999999>", ValueError,
      "Error while parsing digit:99999999999\n99999999999>\n" + " " * 10 + "^"),
     ("|{a:1,a:2}>", ValueError, "invalid annotation (duplicate tag)"),
-    ("|{a:1e39}>", IndexError, "stof"),
+    ("|{a:1e39}>", ValueError, "invalid annotation (value out of float range: 1e39)"),
 ])
 def test_parsed_basic_state_errors(text, error, message):
     with pytest.raises(error) as info:
         ob.ParsedBasicState(text)
     assert str(info.value) == message
+
+
+TEXT_CONSTRUCTORS = [ob.ParsedBasicState, ob.FockState, ob.NoisyFockState, ob.AnnotatedFockState,
+                     ob.StateVector]
+
+
+@pytest.mark.parametrize("cls", TEXT_CONSTRUCTORS)
+@pytest.mark.parametrize("text, message", [
+    (b"|\xff>", "Invalid character. Should be a digit.\n|\\xff>\n^"),
+    (b"|1,\xc3\xa9>", "Invalid character. Should be a digit.\n|1,\\xc3\\xa9>\n  ^"),
+    (b"|{\x80}>", "Error while parsing digit:\\x80\n\\x80}>\n   ^"),
+    (b"|1>\r\x1b", "BasicState is already closed by '>'.\n|1>\\x0d\\x1b\n      ^"),
+])
+def test_bytes_outside_printable_ascii_are_escaped_in_errors(cls, text, message):
+    with pytest.raises(ValueError) as info:
+        cls(text)
+    assert str(info.value) == message
+
+
+def test_annotation_text_of_other_bytes_is_refused():
+    with pytest.raises(ValueError, match=r"^invalid annotation \(cannot parse value\)$"):
+        ob.Annotation(b"\xff:1")
+
+
+@pytest.mark.parametrize("cls", TEXT_CONSTRUCTORS)
+@pytest.mark.parametrize("text", ["|50000000{a:1}>", "|2147483647{0}>", "|8192{0}>"])
+def test_group_counts_beyond_any_state_are_refused_before_allocating(run_python, cls, text):
+    # Under a 2 GB address-space limit, copying the group first would fail with MemoryError.
+    result = run_python(f"""
+        import resource
+        resource.setrlimit(resource.RLIMIT_AS, (2 << 30, 2 << 30))
+        import orbandile as ob
+        try:
+            ob.{cls.__name__}({text!r})
+        except Exception as error:
+            print(type(error).__name__, repr(str(error)))
+        """)
+    # The error stands at the group's closing brace.
+    expected = f"Too many photons in the mode.\n{text}\n" + " " * (text.index("}") - 1) + "^"
+    assert result.stdout.strip() == f"ValueError {expected!r}", result.stderr

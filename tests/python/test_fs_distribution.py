@@ -280,8 +280,8 @@ def test_function_products_with_states_and_distributions():
     assert as_dict(FSFunction.tensor_product(f, f, prob_threshold=0.5)) == {S(1, 0, 0, 1): -0.5, S(0, 1, 1, 0): -0.5, S(0, 1, 0, 1): 1.0}
     assert len(FSFunction.list_tensor_product([])) == 0 and len(f ** 0) == 0
     assert f ** 1 == f
-    # List products prune with a signed threshold: negative partial products are dropped.
-    assert as_dict(FSFunction.list_tensor_product([f, f], merge_modes=True)) == {S(2, 0): 0.25}
+    # List products prune by magnitude, as the pairwise products do.
+    assert FSFunction.list_tensor_product([f, f], merge_modes=True) == FSFunction.tensor_product(f, f, True)
     p = FSFunction({S(1, 0): 0.5, S(0, 1): 2.0})
     assert FSFunction.list_tensor_product([p, p], True) == FSFunction.tensor_product(p, p, True)
 
@@ -296,7 +296,16 @@ def test_function_conversions_to_distributions():
     assert len(g) == 1
     with pytest.raises(RuntimeError, match=EMPTY):
         g.move_to_distribution()
-    assert len(g) == 0
+    assert as_dict(g) == {S(1, 0): -1.0}
+    h = FSFunction({S(1, 0): 1.0, S(0, 1): math.inf})
+    with pytest.raises(ValueError, match="finite"):
+        h.move_to_distribution()
+    assert len(h) == 2
+    mixed = FSFunction({S(1, 0): 1.0})
+    mixed += FSFunction({S(1): 1.0})
+    with pytest.raises(ValueError, match=MODES):
+        mixed.move_to_distribution()
+    assert len(mixed) == 2
 
 
 def test_function_trim_and_iterators_after_changes():
@@ -310,3 +319,63 @@ def test_function_trim_and_iterators_after_changes():
         del g[s]
     g[S(2, 0)] = 5.0
     assert len(list(keys)) == 2
+
+
+# Values a distribution refuses, and sums that overflow
+
+@pytest.mark.parametrize("bad", [math.inf, -math.inf, math.nan])
+@pytest.mark.parametrize("build", [
+    lambda bad: FSDistribution({S(1, 0): bad, S(0, 1): 1.0}),
+    lambda bad: FSDistribution(FSArray(2, 1), [bad, 1.0]),
+    lambda bad: FSDistribution(FSFunction({S(1, 0): bad, S(0, 1): 1.0})),
+    lambda bad: FSFunction({S(1, 0): bad, S(0, 1): 1.0}).to_distribution(),
+])
+def test_distributions_refuse_values_that_are_not_finite(build, bad):
+    with pytest.raises(ValueError, match=r"Probabilities must be finite, got -?(inf|nan) for \|1,0>"):
+        build(bad)
+
+
+def test_distributions_normalise_values_whose_sum_overflows():
+    expected = {S(1, 0): 0.5, S(0, 1): 0.5}
+    assert as_dict(FSDistribution({S(1, 0): 1e308, S(0, 1): 1e308})) == expected
+    assert as_dict(FSDistribution(FSArray(2, 1), [1e308, 1e308])) == expected
+    assert as_dict(FSFunction({S(1, 0): 1.5e308, S(0, 1): 0.5e308}).to_distribution()) == \
+        {S(1, 0): 0.75, S(0, 1): 0.25}
+
+
+# Products of many factors and signed values
+
+def test_products_of_many_factors(run_python):
+    result = run_python("""
+        from orbandile import FockState, FSDistribution, FSFunction
+        d = FSDistribution(FockState([]))
+        assert dict((d ** 100000).items()) == {FockState([]): 1.0}
+        assert dict(FSDistribution.list_tensor_product([d] * 100000).items()) == {FockState([]): 1.0}
+        f = FSFunction({FockState([]): 1.0})
+        assert dict((f ** 100000).items()) == {FockState([]): 1.0}
+        assert dict(FSFunction.list_tensor_product([f] * 100000, True).items()) == {FockState([]): 1.0}
+    """)
+    assert result.returncode == 0, result.stderr
+
+
+@pytest.mark.parametrize("factors, threshold", [
+    ([{S(1): -1.0, S(0): 1.0}, {S(1): -1.0}], 0.0),
+    ([{S(1): -2.0, S(0): 0.5}, {S(1): 0.25, S(0): -4.0}, {S(1): -1.0}], 1.0),
+    ([{S(1): -1.0, S(0): 2.0}, {S(1): 0.0}], 0.0),
+    ([{S(1): -1.0, S(0): 2.0}, {S(1): 0.0}], 0.5),
+])
+def test_function_list_products_keep_what_the_pairwise_products_keep(factors, threshold):
+    functions = [FSFunction(f) for f in factors]
+    expected = functions[0]
+    for f in functions[1:]:
+        expected = FSFunction.tensor_product(expected, f)
+    kept = {s: v for s, v in expected.items() if abs(v) >= threshold}
+    assert as_dict(FSFunction.list_tensor_product(functions, prob_threshold=threshold)) == kept
+    if len(functions) == 2:
+        assert as_dict(FSFunction.tensor_product(*functions, prob_threshold=threshold)) == kept
+
+
+def test_function_powers_keep_negative_terms():
+    f = FSFunction({S(1, 0): 0.5, S(0, 1): -2.0})
+    assert f ** 3 == f * f * f and len(f ** 3) == 8
+

@@ -110,7 +110,9 @@ def test_equality_and_hash():
     assert a == SVDistribution({V(0, 1): 0.5, V(1, 0): 0.5})
     assert a != SVDistribution({V(1, 0): 0.5, V(0, 2): 0.5})
     assert a != SVDistribution({V(1, 0): 0.5})
-    assert SVDistribution({V(1, 0): math.nan}) != SVDistribution({V(1, 0): math.nan})
+    # A NaN, which would never match, cannot enter a distribution.
+    with pytest.raises(ValueError):
+        SVDistribution({V(1, 0): math.nan})
     assert not (a == 3) and a != 3
     with pytest.raises(TypeError):
         hash(a)
@@ -238,3 +240,63 @@ def test_iterators_survive_edits():
     for key in list(d.keys()):
         del d[key]
     assert len(d) == 0
+
+
+@pytest.mark.parametrize("bad", [math.inf, -math.inf, math.nan])
+@pytest.mark.parametrize("edit", [
+    lambda d, bad: SVDistribution({V(0, 1): bad}),
+    lambda d, bad: SVDistribution({S(0, 1): bad}),
+    lambda d, bad: d.__setitem__(V(0, 1), bad),
+    lambda d, bad: d.__setitem__(S(0, 1), bad),
+    lambda d, bad: d.add(V(0, 1), bad),
+    lambda d, bad: d.add(S(0, 1), bad),
+])
+def test_probabilities_must_be_finite(edit, bad):
+    d = SVDistribution({V(1, 0): 0.5})
+    with pytest.raises(ValueError, match=r"Probabilities must be finite, got -?(inf|nan) for \|0,1>"):
+        edit(d, bad)
+    assert (as_dict(d), d.n_max) == ({V(1, 0): 0.5}, 1)
+
+
+def test_overflowing_sums_and_products_are_refused():
+    d = SVDistribution({V(1): 1e200, V(0): 1.0})
+    for product in (lambda: d * d, lambda: d ** 2, lambda: SVDistribution.tensor_product([d, d]),
+                    lambda: SVDistribution.tensor_product(d, d)):
+        with pytest.raises(ValueError, match="Probabilities must be finite, got inf"):
+            product()
+    with pytest.raises(ValueError, match="finite"):
+        d *= d
+    d[V(1)] = 1.5e308
+    with pytest.raises(ValueError, match="finite"):
+        d.add(V(1), 0.5e308)
+    assert as_dict(d) == {V(1): 1.5e308, V(0): 1.0}
+    d[V(0)] = -0.5e308
+    d.normalize()
+    assert as_dict(d) == {V(1): 0.75, V(0): -0.25}
+
+
+@pytest.mark.parametrize("entries, non_null", [
+    ({V(1, 0): 0.5, V(0, 1): -0.5}, True),
+    ({V(1, 0): 0.5, V(0, 1): -0.5}, False),
+    ({V(1, 0): 0.0}, True),
+    ({V(0, 0): 0.5, V(1, 0): 0.0}, True),
+    ({V(0, 0): 0.5, V(1, 0): 0.5, V(0, 1): -1.0}, True),
+])
+def test_sample_refuses_weights_that_define_no_draw(entries, non_null):
+    d = SVDistribution(entries)
+    before = list(d.items())
+    for count in (0, 3):
+        with pytest.raises(RuntimeError, match="Unable to sample from weights"):
+            d.sample(count, non_null)
+    assert list(d.items()) == before
+
+
+def test_products_of_many_factors(run_python):
+    result = run_python("""
+        from orbandile import FockState, StateVector, SVDistribution
+        d = SVDistribution(FockState([]))
+        expected = {StateVector(FockState([])): 1.0}
+        assert dict((d ** 100000).items()) == expected
+        assert dict(SVDistribution.tensor_product([d] * 100000).items()) == expected
+    """)
+    assert result.returncode == 0, result.stderr

@@ -8,7 +8,7 @@
 
 #include <Eigen/QR>
 
-#include "backends/matrix.h"
+#include "runtime/matrix.h"
 #include "runtime/permanent.h"
 #include "states/fock_state.h"
 #include "test_support.h"
@@ -16,7 +16,6 @@
 // Independent references for the strong-simulation back-ends.
 namespace backend_reference {
 
-using Backend::Matrix;
 using test_support::Counts;
 using cx = std::complex<double>;
 

@@ -1,54 +1,20 @@
 #include "backends/slos_v2.h"
 
 #include <complex>
+#include <optional>
 #include <stdexcept>
-#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "predicate_backend_checks.h"
+#include "backend_reference.h"
+#include "fockspace/fs_mask.h"
+#include "test_support.h"
 
 namespace {
 
-using Backend::Matrix;
 using Backend::SLOS_V2;
-using namespace predicate_backend_checks;
-
-class SlosV2AgainstPermanentsTest
-    : public ::testing::TestWithParam<std::tuple<int, int, Filter, bool>> {};
-
-TEST_P(SlosV2AgainstPermanentsTest, EveryInputAndOutputMatchesThePermanent) {
-    const auto [m, n, filter, backward] = GetParam();
-    check_against_permanents<SLOS_V2>(m, n, filter, backward);
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, SlosV2AgainstPermanentsTest,
-                         ::testing::Combine(::testing::Range(1, 7), ::testing::Range(1, 5),
-                                            ::testing::Values(Filter::none, Filter::mask,
-                                                              Filter::predicate),
-                                            ::testing::Bool()));
-
-TEST(SlosV2Test, KnownCasesInBothDirections) {
-    check_known_cases<SLOS_V2>(false);
-    check_known_cases<SLOS_V2>(true);
-}
-
-TEST(SlosV2Test, NothingAccepted) {
-    check_nothing_accepted<SLOS_V2>();
-}
-
-TEST(SlosV2Test, QueriesComputeOnceUntilASetterInvalidates) {
-    check_laziness<SLOS_V2>();
-}
-
-TEST(SlosV2Test, CopiesAndClonesAreIndependent) {
-    check_copies<SLOS_V2>();
-}
-
-TEST(SlosV2Test, FailuresLeaveAUsableBackEnd) {
-    check_failures<SLOS_V2>();
-}
+using namespace backend_reference;
 
 TEST(SlosV2Test, ZeroPhotonsGiveTheVacuumUnlessThePredicateRejectsIt) {
     SLOS_V2 backend;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <functional>
 #include <stdexcept>
+#include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -132,11 +133,11 @@ TEST(DistributionProductsTest, ListTensorProductPrunesBranchesDepthFirst) {
     EXPECT_EQ(merge_product(merge_refs, 0.0), merge_product(std::vector{three, three}, 0.0));
 }
 
-TEST(DistributionProductsTest, ListFunctionProductsUseSignedThresholds) {
+TEST(DistributionProductsTest, ListFunctionProductsPruneByMagnitude) {
     const auto f0 = function({{{1}, -1.0}, {{0}, 1.0}});
     const auto f1 = function({{{1}, -1.0}});
-    EXPECT_EQ(tensor_product(std::vector{f0, f1}, 0.0).size(), 0u);
     EXPECT_EQ(tensor_product(f0, f1), function({{{1, 1}, 1.0}, {{0, 1}, -1.0}}));
+    EXPECT_EQ(tensor_product(std::vector{f0, f1}, 0.0), tensor_product(f0, f1));
 
     const auto a = function({{{1, 0}, 0.5}, {{0, 1}, 2.0}});
     const auto b = function({{{1, 0}, 0.25}, {{0, 1}, 3.0}});
@@ -152,6 +153,92 @@ TEST(DistributionProductsTest, ListFunctionProductsUseSignedThresholds) {
     EXPECT_EQ(merge_product(std::vector{a, b}, 0.0), merge_product(merge_refs, 0.0));
     // Branches whose partial products cannot reach the threshold are dropped: only 2 * 3 stays.
     EXPECT_EQ(tensor_product(std::vector{a, b}, 2.0), function({{{0, 1, 0, 1}, 6.0}}));
+}
+
+struct MagnitudeCase {
+    std::string name;
+    std::vector<Entries> factors;
+    double t;
+};
+
+class ListFunctionProductTest : public ::testing::TestWithParam<MagnitudeCase> {};
+
+// The list products keep exactly the terms of the full product whose magnitude reaches t, as
+// the pairwise products do, whatever the signs; values are powers of 2 so no bound is rounded.
+TEST_P(ListFunctionProductTest, KeepsTheTermsWhoseMagnitudeReachesTheThreshold) {
+    const auto& c = GetParam();
+    std::vector<FockSpaceFunction> factors;
+    for (auto const& entries : c.factors) factors.push_back(function(entries));
+    FockSpaceFunction tensor = factors.front();
+    FockSpaceFunction merged = factors.front();
+    for (std::size_t i = 1; i < factors.size(); ++i) {
+        tensor = brute_force(tensor, factors[i], false);
+        merged = brute_force(merged, factors[i], true);
+    }
+    FockSpaceFunction kept;
+    for (auto const& [s, v] : tensor)
+        if (std::abs(v) >= c.t) kept[s] = v;
+    const auto product = tensor_product(factors, c.t);
+    // Sizes too: zero entries do not count in the comparison.
+    EXPECT_EQ(product.size(), kept.size());
+    EXPECT_EQ(product, kept);
+    // Merged branches add up after the test, as in the pairwise merge product.
+    if (c.t == 0.0) expect_near(merge_product(factors, c.t), merged);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ListFunctionProductTest,
+    ::testing::Values(
+        MagnitudeCase{
+            "AllNegative", {{{{1}, -1.0}, {{0}, -0.5}}, {{{1}, -2.0}, {{0}, -0.25}}}, 0.0},
+        MagnitudeCase{"MixedSignsPruned",
+                      {{{{1}, -2.0}, {{0}, 0.5}}, {{{1}, 0.25}, {{0}, -4.0}}, {{{1}, -1.0}}},
+                      1.0},
+        MagnitudeCase{"NegativeLargestMagnitude",
+                      {{{{1}, 0.5}, {{0}, 0.25}}, {{{1}, 0.5}, {{0}, -8.0}}},
+                      2.0},
+        MagnitudeCase{"ZeroFactorAtZero", {{{{1}, -1.0}, {{0}, 2.0}}, {{{1}, 0.0}}}, 0.0},
+        MagnitudeCase{"ZeroFactorAboveZero", {{{{1}, -1.0}, {{0}, 2.0}}, {{{1}, 0.0}}}, 0.5},
+        MagnitudeCase{"ZeroFirstFactor", {{{{1}, 0.0}}, {{{1}, -1.0}, {{0}, 2.0}}}, 0.0}),
+    [](auto const& info) { return info.param.name; });
+
+// A factor whose values are all 0 leaves a bound of at most 0 alone and makes a positive one
+// unreachable (no vector), never infinite or undefined.
+TEST(DistributionProductsTest, MagnitudeThresholdsStayFinite) {
+    using MathUtils::details::get_thresholds;
+    using MathUtils::details::MagnitudeBound;
+    const auto zero = function({{{1}, 0.0}, {{0}, -0.0}});
+    const auto f = function({{{1}, -4.0}, {{0}, 2.0}});
+    EXPECT_EQ(get_thresholds<MagnitudeBound>(std::vector{f, zero, f}, 0.0),
+              (std::vector<double>{0.0, 0.0, 0.0}));
+    EXPECT_EQ(get_thresholds<MagnitudeBound>(std::vector{f, f, zero}, -1.0),
+              (std::vector<double>{-1.0, -1.0, -0.25}));
+    EXPECT_TRUE(get_thresholds<MagnitudeBound>(std::vector{f, zero, f}, 1.0).empty());
+    EXPECT_EQ(get_thresholds<MagnitudeBound>(std::vector{zero, f}, 1.0),
+              (std::vector<double>{1.0, 0.25}));
+}
+
+// Products of many factors walk their branches without one call frame per factor.
+TEST(DistributionProductsTest, ProductsOfManyFactors) {
+    constexpr std::size_t k = 200000;
+    const FockSpaceDistribution vacuum(FockState{});
+    EXPECT_EQ(vacuum.pow(k), vacuum);
+    // 0.5^k underflows to 0, which reaches the threshold 0.
+    const FockSpaceFunction f(FockState{}, 0.5);
+    EXPECT_EQ(f.pow(k).size(), 1u);
+    EXPECT_EQ(f.pow(k).get(FockState{}), 0.0);
+    EXPECT_EQ(
+        tensor_product(std::vector<FockSpaceFunction>(k, FockSpaceFunction(FockState{}, 1.0)), 0.0),
+        FockSpaceFunction(FockState{}, 1.0));
+    EXPECT_EQ(merge_product(
+                  std::vector<FockSpaceDistribution>(k, FockSpaceDistribution(FockState(2))), 0.0),
+              FockSpaceDistribution(FockState(2)));
+    // Keys that grow with the depth meet the state's mode limit instead.
+    expect_throw_message<std::runtime_error>(
+        [] {
+            (void)distribution({{{1}, 0.5}, {{0}, 0.5}}).pow(k);
+        },
+        "Fock state size is capped from 0 to 256 modes");
 }
 
 TEST(DistributionProductsTest, ListProductsOfFewOrEmptyFactors) {
@@ -186,8 +273,8 @@ TEST(DistributionProductsTest, Powers) {
     const auto d = distribution({{{1}, 0.25}, {{0}, 0.75}});
     EXPECT_EQ(f.pow(0).size(), 0u);
     EXPECT_EQ(f.pow(1), f);
-    // Powers prune with a signed threshold of 0: negative partial products are dropped.
-    EXPECT_EQ(f.pow(3), function({{{1, 0, 1, 0, 1, 0}, 0.125}}));
+    // Negative values are products like any other.
+    EXPECT_EQ(f.pow(3), (f * f) * f);
     const auto positive = function({{{1, 0}, 0.5}, {{0, 1}, 2.0}});
     EXPECT_EQ(positive.pow(3), (positive * positive) * positive);
     EXPECT_EQ(d.pow(0), FockSpaceDistribution(FockState()));

@@ -103,6 +103,58 @@ TEST(FockSpaceDistributionTest, ArrayConstructorKeepsProbabilitiesAboveTheThresh
         "Number of states is not consistent with number of probabilities");
 }
 
+class NonFiniteProbabilityTest : public ::testing::TestWithParam<double> {};
+
+// Every path that takes outside values into a distribution refuses one that is not finite, even
+// where the threshold would have dropped it, and a refusing conversion leaves its source whole.
+TEST_P(NonFiniteProbabilityTest, IsRefusedWhereverValuesComeIn) {
+    const double bad = GetParam();
+    const std::string message = fmt::format("Probabilities must be finite, got {} for |0,1>", bad);
+    expect_throw_message<std::invalid_argument>(
+        [&] {
+            FockSpaceDistribution(map_of({{{1, 0}, 1.0}, {{0, 1}, bad}}), false, 0.0);
+        },
+        message);
+    const FsArray pair(2, 1);  // |1,0>, |0,1>
+    expect_throw_message<std::invalid_argument>(
+        [&] {
+            FockSpaceDistribution(pair, {1.0, bad}, 0.0);
+        },
+        message);
+    expect_throw_message<std::invalid_argument>(
+        [&] { FockSpaceDistribution(pair, {1.0}, 0.0); },
+        "Number of states is not consistent with number of probabilities");
+
+    FockSpaceFunction f(map_of({{{1, 0}, 1.0}, {{0, 1}, bad}}), false);
+    expect_throw_message<std::invalid_argument>([&] { (void)std::as_const(f).toFSD(0.0); },
+                                                message);
+    expect_throw_message<std::invalid_argument>([&] { (void)std::move(f).toFSD(0.0); }, message);
+    EXPECT_EQ(f.size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, NonFiniteProbabilityTest,
+                         ::testing::Values(HUGE_VAL, -HUGE_VAL, std::nan("")));
+
+// Values whose sum overflows are still normalised, by their ratios.
+TEST(FockSpaceDistributionTest, NormalisesValuesWhoseSumOverflows) {
+    const auto expected = trusted({{{1, 0}, 0.25}, {{0, 1}, 0.75}});
+    EXPECT_EQ(FockSpaceDistribution(map_of({{{1, 0}, 0.5e308}, {{0, 1}, 1.5e308}}), false, 0.0),
+              expected);
+    EXPECT_EQ(FockSpaceDistribution(FsArray(2, 1), {0.5e308, 1.5e308}, 0.0), expected);
+    EXPECT_EQ(FockSpaceDistribution(map_of({{{1, 0}, 1e308}, {{0, 1}, 1e308}}), false, 0.0),
+              trusted({{{1, 0}, 0.5}, {{0, 1}, 0.5}}));
+    auto d = trusted({{{1, 0}, 1e308}, {{0, 1}, 1e308}, {{1, 1}, 1.0}});
+    d.trim_relative(0.5);
+    EXPECT_EQ(d, trusted({{{1, 0}, 0.5}, {{0, 1}, 0.5}}));
+}
+
+TEST(FockSpaceDistributionTest, FailedMoveToAFunctionLeavesTheDistributionWhole) {
+    auto mixed = trusted({{{1, 0}, 0.5}, {{1}, 0.5}});
+    expect_throw_message<std::invalid_argument>(
+        [&] { (void)std::move(mixed).toFockSpaceFunction(); }, "Number of modes is not consistent");
+    EXPECT_EQ(mixed.size(), 2u);
+}
+
 struct TrimCase {
     std::string name;
     double threshold;

@@ -216,17 +216,19 @@ TEST(FockSpaceFunctionTest, ToDistributionDropsNonPositiveValuesAndRenormalises)
     EXPECT_EQ(std::move(moved).toFSD(0.0).size(), 1u);
     EXPECT_EQ(moved.size(), 0u);
 
-    // The moving form empties the function even when the conversion fails.
+    // The moving form empties the function only when the conversion succeeds.
     for (auto failing : {function({{{1, 0}, -1.0}}), FockSpaceFunction()}) {
+        const auto before = failing;
         expect_throw_message<std::runtime_error>([&] { (void)std::as_const(failing).toFSD(0.0); },
                                                  "Unable to normalize an empty distribution");
         expect_throw_message<std::runtime_error>([&] { (void)std::move(failing).toFSD(0.0); },
                                                  "Unable to normalize an empty distribution");
-        EXPECT_EQ(failing.size(), 0u);
+        EXPECT_EQ(failing.size(), before.size());
+        EXPECT_EQ(failing, before);
     }
     auto mixed = function({{{1, 0}, 1.0}});
     mixed += function({{{1}, 1.0}});
     expect_throw_message<std::invalid_argument>([&] { (void)std::move(mixed).toFSD(0.0); },
                                                 "Number of modes is not consistent");
-    EXPECT_EQ(mixed.size(), 0u);
+    EXPECT_EQ(mixed.size(), 2u);
 }

@@ -321,6 +321,73 @@ TEST(StateVectorDistribution, AFailedModeCheckChangesNothing) {
     }
 }
 
+class SvdNonFiniteProbability : public ::testing::TestWithParam<double> {};
+
+// Every path that stores a probability refuses one that is not finite, sums and products that
+// overflow included, and changes nothing.
+TEST_P(SvdNonFiniteProbability, IsRefusedWhereverValuesComeIn) {
+    const double bad = GetParam();
+    const std::string message =
+        fmt::format("Probabilities must be finite, got {} for {}", bad, sv("|0,1>"));
+    for (const std::function<void()>& build : std::vector<std::function<void()>>{
+             [&] {
+                 StateVectorDistribution(D::map_t{{sv("|1,0>"), 0.5}, {sv("|0,1>"), bad}});
+             },
+             [&] {
+                 StateVectorDistribution(
+                     std::unordered_map<BasicState, double>{{AnyFSUtils::parse("|0,1>"), bad}});
+             }})
+        expect_throw_message<std::invalid_argument>(build, message);
+
+    StateVectorDistribution d = svd({{sv("|1,0>"), 0.5}}, 1);
+    const StateVectorDistribution before(d);
+    for (const std::function<void()>& edit : std::vector<std::function<void()>>{
+             [&] { d.set(sv("|0,1>"), bad); }, [&] { d.add(sv("|0,1>"), bad); }}) {
+        expect_throw_message<std::invalid_argument>(edit, message);
+        EXPECT_EQ(d, before);
+        EXPECT_EQ(d.n_max(), 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(StateVectorDistribution, SvdNonFiniteProbability,
+                         ::testing::Values(HUGE_VAL, -HUGE_VAL,
+                                           std::numeric_limits<double>::quiet_NaN()));
+
+TEST(StateVectorDistribution, OverflowingSumsAndProductsAreRefused) {
+    StateVectorDistribution d = svd({{sv("|1>"), 1e200}, {sv("|0>"), 1.0}}, 1);
+    const StateVectorDistribution before(d);
+    const std::string message =
+        fmt::format("Probabilities must be finite, got inf for {}", sv("|1,1>"));
+    for (const std::function<void()>& product : std::vector<std::function<void()>>{
+             [&] { (void)tensor_product(d, d, 0.0); }, [&] { (void)(d * d); }, [&] { d *= d; },
+             [&] {
+                 (void)tensor_product(std::vector{d, d}, 0.0);
+             },
+             [&] { (void)d.pow(2); }}) {
+        expect_throw_message<std::invalid_argument>(product, message);
+        EXPECT_EQ(d, before);
+    }
+    d.set(sv("|1>"), 1.5e308);
+    expect_throw_message<std::invalid_argument>(
+        [&] { d.add(sv("|1>"), 0.5e308); },
+        fmt::format("Probabilities must be finite, got inf for {}", sv("|1>")));
+    EXPECT_EQ(d.get(sv("|1>")), 1.5e308);
+
+    // Normalising divides by a sum that would overflow.
+    StateVectorDistribution large = svd({{sv("|1>"), 1.5e308}, {sv("|0>"), -0.5e308}}, 1);
+    large.normalize();
+    expect_entries(large, {{sv("|1>"), 0.75}, {sv("|0>"), -0.25}});
+}
+
+// Powers and list products of many factors do not use one call frame per factor.
+TEST(StateVectorDistribution, ProductsOfManyFactors) {
+    constexpr std::size_t k = 200000;
+    const StateVectorDistribution vacuum{StateVector(FockState())};
+    const StateVectorDistribution power = vacuum.pow(k);
+    expect_entries(power, {{StateVector(FockState()), 1.0}});
+    EXPECT_EQ(tensor_product(std::vector<StateVectorDistribution>(k, vacuum), 0.0), power);
+}
+
 struct EqualityCase {
     std::string name;
     Entries a, b;
@@ -394,6 +461,21 @@ TEST(StateVectorDistribution, NonNullSamplingOfTheEmptyStateAlone) {
     EXPECT_EQ(alone.sample(2, false), std::vector<StateVector>(2, empty_state));
     expect_throw_message<std::runtime_error>([] { StateVectorDistribution().sample(1, true); },
                                              "Unable to sample from empty distribution");
+}
+
+// Weights that define no draw are refused, whatever the count, and the distribution is kept.
+TEST(StateVectorDistribution, SamplingRefusesWeightsThatDefineNoDraw) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (const StateVectorDistribution& d :
+         {svd({{sv("|1,0>"), 0.5}, {sv("|0,1>"), -0.5}}, 1), svd({{sv("|1,0>"), nan}}, 1),
+          svd({{sv("|1,0>"), 0.0}}, 1), svd({{empty_state, 0.5}, {sv("|1,0>"), 0.0}}, 1)}) {
+        const StateVectorDistribution before(d);
+        for (std::size_t count : {0u, 3u})
+            EXPECT_THROW((void)d.sample(count, true), std::runtime_error) << fmt::format("{}", d);
+        EXPECT_EQ(d.size(), before.size());
+    }
+    EXPECT_EQ(svd({{empty_state, 0.5}, {sv("|1,0>"), 0.0}}, 1).sample(2, false),
+              std::vector<StateVector>(2, empty_state));
 }
 
 // StateVector::split_by_photon_and_tag_count is defined with the distribution it builds; its

@@ -1,6 +1,8 @@
 #include "fockspace/weighted_samples.h"
 
+#include <cmath>
 #include <cstddef>
+#include <limits>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -63,6 +65,50 @@ TEST(WeightedSamplesTest, RejectsInputsItCannotDrawFrom) {
             (void)MathUtils::samples(2, std::vector<int>{1}, std::vector<double>{0.5, 0.5});
         },
         "Number of states is not consistent with number of probabilities");
+}
+
+class UndrawableWeightsTest : public ::testing::TestWithParam<std::vector<double>> {};
+
+// Weights with no draw to give are refused before the engine is touched, for any count.
+TEST_P(UndrawableWeightsTest, AreRefused) {
+    const auto& weights = GetParam();
+    RNG::rng.seed(9);
+    const std::mt19937 before = RNG::rng;
+    for (std::size_t count : {0u, 1u, 5u})
+        EXPECT_THROW((void)MathUtils::samples(count, indices(weights.size()), weights),
+                     std::runtime_error);
+    EXPECT_EQ(RNG::rng, before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Weights, UndrawableWeightsTest,
+    ::testing::Values(std::vector<double>{0.5, -0.5}, std::vector<double>{-1.0},
+                      std::vector<double>{1.0, std::numeric_limits<double>::quiet_NaN()},
+                      std::vector<double>{std::numeric_limits<double>::quiet_NaN()},
+                      std::vector<double>{HUGE_VAL, 1.0}, std::vector<double>{0.0, 0.0},
+                      std::vector<double>{0.0}, std::vector<double>{2.0, -2.0}));
+
+TEST(WeightedSamplesTest, MessagesNameTheFault) {
+    expect_throw_message<std::runtime_error>(
+        [] {
+            (void)MathUtils::samples(1, indices(2), std::vector<double>{0.5, -0.5});
+        },
+        "Unable to sample from weights that are negative or not finite (got -0.5)");
+    expect_throw_message<std::runtime_error>(
+        [] {
+            (void)MathUtils::samples(1, indices(2), std::vector<double>{0.0, 0.0});
+        },
+        "Unable to sample from weights that sum to 0");
+}
+
+// Weights whose sum overflows draw as their ratios do.
+TEST(WeightedSamplesTest, WeightsWhoseSumOverflows) {
+    const std::vector<double> huge{1e308, 0.5e308, 1e308};
+    const std::vector<double> ratios{1.0, 0.5, 1.0};
+    RNG::rng.seed(5);
+    const auto drawn = MathUtils::samples(1000, indices(3), huge);
+    RNG::rng.seed(5);
+    EXPECT_EQ(drawn, MathUtils::samples(1000, indices(3), ratios));
 }
 
 }  // namespace

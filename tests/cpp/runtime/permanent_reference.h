@@ -8,7 +8,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "runtime/matrix_view.h"
+#include "runtime/matrix.h"
 
 // Independent references for the permanent tests: the definition, a sum over all permutations.
 namespace PermanentReference {

@@ -325,6 +325,9 @@ INSTANTIATE_TEST_SUITE_P(
                     EqualityCase{"ZeroTimesAnnotationInText",
                                  [] { return text("|0{a:1},{b:1}>"); },
                                  [] { return text("|0,{b:1}>"); }, true},
+                    EqualityCase{"ZeroTimesAnnotationOnOccupiedMode",
+                                 [] { return text("|0{a:1}1,{b:1}>"); },
+                                 [] { return text("|1,{b:1}>"); }, true},
                     EqualityCase{"EmptyEntryOnOccupiedMode",
                                  [] {
                                      return AnnotatedFockState({1, 0}, {{0, {}}});

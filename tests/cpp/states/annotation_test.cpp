@@ -50,15 +50,17 @@ INSTANTIATE_TEST_SUITE_P(
         GoodText{"lambda:625.2", {{"lambda", 625.2f}}}, GoodText{"P:H", {{"P", 0}}},
         GoodText{"P:A,w:.5", {{"P", {half_pi, pi}}, {"w", 0.5f}}}, GoodText{"a:1,", {{"a", 1}}},
         GoodText{"_:3", {{"_", 3}}}, GoodText{"a:-+1", {{"a", -1}}}, GoodText{"a:+-1", {{"a", -1}}},
-        GoodText{"a:1+2|", {{"a", {1, 2}}}}, GoodText{"a:(1,2)b:3", {{"a", {1, 2}}, {"b", 3}}},
+        GoodText{"a:(1,2)b:3", {{"a", {1, 2}}, {"b", 3}}},
         GoodText{"a:(-+1,+-2)", {{"a", {-1, -2}}}}, GoodText{"a:V", {{"a", pi}}},
         GoodText{"a:2.5E+2,b:1e-5,c:7.", {{"a", 250}, {"b", 1e-5f}, {"c", 7}}},
-        GoodText{"z:1,Z:2,_:3", {{"Z", 2}, {"_", 3}, {"z", 1}}}, GoodText{"a1:1", {{"a1", 1}}}));
+        GoodText{"z:1,Z:2,_:3", {{"Z", 2}, {"_", 3}, {"z", 1}}}, GoodText{"a1:1", {{"a1", 1}}},
+        // Below the float range: subnormals are kept, smaller values round to 0.
+        GoodText{"a:1e-40", {{"a", 1e-40f}}}, GoodText{"a:(1e-45,-1e-50)", {{"a", {1e-45f, 0}}}},
+        GoodText{"a:-2e-40j", {{"a", {0, -2e-40f}}}}));
 
 struct BadText {
     std::string text;
     std::string message;
-    bool out_of_range = false;
     friend void PrintTo(const BadText& bad, std::ostream* os) {
         *os << testing::PrintToString(bad.text);
     }
@@ -71,11 +73,7 @@ TEST_P(AnnotationParseError, ThrowsItsMessage) {
     try {
         Annotation annotation(bad.text);
         FAIL() << "accepted " << bad.text;
-    } catch (const std::out_of_range& e) {
-        EXPECT_TRUE(bad.out_of_range);
-        EXPECT_STREQ(e.what(), bad.message.c_str());
     } catch (const std::invalid_argument& e) {
-        EXPECT_FALSE(bad.out_of_range);
         EXPECT_STREQ(e.what(), bad.message.c_str());
     }
 }
@@ -97,7 +95,12 @@ INSTANTIATE_TEST_SUITE_P(
                     BadText{"a:xyz", "invalid annotation (the value is invalid: xyz)"},
                     BadText{"a:5x", "invalid annotation (the value is invalid: 5x)"},
                     BadText{"a:--1", "stof"}, BadText{"a:++1", "stof"},
-                    BadText{"a:1e39", "stof", true},
+                    BadText{"a:1e39", "invalid annotation (value out of float range: 1e39)"},
+                    BadText{"a:(1,-3.5e38)",
+                            "invalid annotation (value out of float range: -3.5e38)"},
+                    BadText{"a:1e39j", "invalid annotation (value out of float range: 1e39j)"},
+                    // Only "i" and "j" make an imaginary part.
+                    BadText{"a:1+2|", uncovered + "a:1)"}, BadText{"a:5|", uncovered + "a:5)"},
                     // The uncovered part is found before any name or value error.
                     BadText{"12:xyz ", uncovered + "12:xyz)"},
                     // Within one pair: name, then value, then duplicate.

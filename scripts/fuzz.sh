@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Builds the extension module with the address and undefined-behaviour sanitizers into build/fuzz
+# and runs the parser fuzz tests (and the hostile-input test, when present) against it, longer
+# than CI does.
+#
+#   scripts/fuzz.sh [PARSER_INPUTS] [HOSTILE_CALLS]
+#
+# PARSER_INPUTS (default 1000000) are spread evenly over the fuzzed parsers; HOSTILE_CALLS
+# (default 100000) goes to the hostile-input test. The seed is random unless ORBANDILE_FUZZ_SEED
+# is set; it is printed first, and a failure names it with its input.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+inputs=${1:-1000000}
+hostile_calls=${2:-100000}
+seed=${ORBANDILE_FUZZ_SEED:-$RANDOM$RANDOM}
+
+bash scripts/setup.sh
+export CCACHE_BASEDIR="$root"
+py=.venv/bin/python
+# -O1 is the sanitizers' usual level: it keeps reports readable and halves the build time.
+cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O1 \
+    -DORBANDILE_SANITIZE=ON -DORBANDILE_PYTHON=ON -DORBANDILE_TESTS=OFF -DORBANDILE_BENCH=OFF \
+    -Dpybind11_DIR="$("$py" -m pybind11 --cmakedir)" -DPython_EXECUTABLE="$root/$py" >/dev/null
+cmake --build build/fuzz -j "${ORBANDILE_JOBS:-4}"
+
+# The interpreter is not instrumented, so the sanitizer runtime must be loaded before it, and
+# the C++ runtime with it: loaded later by the module, its exceptions would miss the sanitizer's
+# throw interceptor and abort. The interpreter never frees some of its memory, hence no leak
+# report. PYTHONPATH puts the sanitized module ahead of the release one the .venv points at, also
+# in the subprocesses tests start.
+sanitized=(env LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
+    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+    PYTHONPATH="$root/build/fuzz/python${PYTHONPATH:+:$PYTHONPATH}" "$py")
+"${sanitized[@]}" -c 'import orbandile; assert "build/fuzz" in orbandile.__file__, orbandile.__file__'
+
+parsers=$("${sanitized[@]}" -m pytest -q --collect-only tests/python/test_fuzz_parsers.py | grep -c '::')
+export ORBANDILE_FUZZ_SEED=$seed
+export ORBANDILE_FUZZ_COUNT=$(((inputs + parsers - 1) / parsers))
+# Sanitized code runs several times slower: an input may take longer before it counts as a hang.
+export ORBANDILE_FUZZ_SLOW=${ORBANDILE_FUZZ_SLOW:-10}
+export ORBANDILE_HOSTILE_COUNT=$hostile_calls
+tests=(tests/python/test_fuzz_parsers.py)
+[ -f tests/python/test_hostile_input.py ] && tests+=(tests/python/test_hostile_input.py)
+
+echo "fuzz: seed $seed, $ORBANDILE_FUZZ_COUNT inputs for each of $parsers parsers" \
+    "($((ORBANDILE_FUZZ_COUNT * parsers)) in all)${tests[1]:+, $hostile_calls hostile calls}"
+start=$SECONDS
+status=0
+"${sanitized[@]}" -m pytest -q -p no:cacheprovider --durations=0 "${tests[@]}" || status=$?
+echo "fuzz: $((SECONDS - start)) s, seed $seed, pytest status $status"
+exit $status

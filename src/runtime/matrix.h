@@ -1,0 +1,29 @@
+#pragma once
+
+#include <complex>
+
+#include <Eigen/Core>
+
+// The dense matrices of the library: one owning type, one read-only view, one unitarity test.
+
+// Rows are contiguous, so a kernel can read an n x n matrix as values packed row after row.
+template <typename T>
+using RowMatrix = Eigen::Matrix<T, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+
+// Read-only view of a RowMatrix (data pointer, rows, columns, outer stride), the form in which the
+// permanent kernels receive their input. numpy arrays are viewed in place by the bindings.
+template <typename T>
+using MatrixView = Eigen::Ref<const RowMatrix<T>>;
+
+// The unitaries of the interferometers: element (j, k) carries a photon from input mode k to
+// output mode j.
+using Matrix = RowMatrix<std::complex<double>>;
+
+// U†·U ≈ I: every column's squared norm within `precision` of 1 (relative to the smaller of the
+// two), and every scalar product of two distinct columns at most `precision` in modulus. The
+// columns are tested, so a matrix with more rows than orthonormal columns passes and one with
+// more columns than rows fails; a matrix without columns passes.
+template <typename Derived>
+bool is_unitary(Eigen::MatrixBase<Derived> const& u, double precision) {
+    return u.isUnitary(static_cast<typename Derived::RealScalar>(precision));
+}
