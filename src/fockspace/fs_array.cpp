@@ -22,7 +22,11 @@ unsigned long long FsArray::_count_fs() const {
     // A masked space is bounded by it too: checking it first keeps the walk below finite.
     unsigned long long b = 1;
     if (_n > 0 && _m <= 0) b = 0;
-    for (long long i = 1; b > 0 && i <= _n; ++i) {
+    // One or two modes hold 1 and n + 1 states, which cannot overflow; the loop would take n
+    // steps to find them, seconds for the largest n.
+    const bool one_or_two_modes = _n > 0 && (_m == 1 || _m == 2);
+    if (one_or_two_modes) b = _m == 1 ? 1 : static_cast<unsigned long long>(_n) + 1;
+    for (long long i = 1; !one_or_two_modes && b > 0 && i <= _n; ++i) {
         unsigned long long product;
         if (__builtin_mul_overflow(b, static_cast<unsigned long long>(i + _m - 1), &product))
             throw std::runtime_error(fmt::format("FsArray overflow with m={} n={}", _m, _n));

@@ -100,10 +100,7 @@ void bind_annotated_fock_state(py::module_& m) {
     def_scalar_products<Annotated>(cls)
         .def("__imul__", &promoted_product_in_place<Annotated, FockState>, py::is_operator())
         .def("__imul__", &promoted_product_in_place<Annotated, NoisyFockState>, py::is_operator())
-        .def(
-            "__imul__",
-            [](Annotated& self, Annotated const& other) -> Annotated& { return self *= other; },
-            py::is_operator());
+        .def("__imul__", &product_in_place<Annotated, Annotated>, py::is_operator());
     def_sums<Annotated>(cls)
         .def("__pow__", &Annotated::pow)
         .def("merge", &Annotated::merge, merge_doc)

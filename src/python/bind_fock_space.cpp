@@ -104,13 +104,24 @@ constexpr const char* norm_coefs_doc =
     "normalise a 3 elements vector with the coefficients sqrt(3!*0!) = sqrt(6), sqrt(2!*1!) = "
     "sqrt(2) and sqrt(0!*3!) = sqrt(6).\n";
 
-// The binding layer hands over C-contiguous complex128 data only (copying U and in when it must),
-// but not of the lengths the native calls index up to.
+// The binding layer hands over C-contiguous, aligned complex128 data only (copying U and in when
+// it must), but not of the lengths the native calls index up to.
 std::complex<double>* checked_data(ComplexRef& a, char const* name, unsigned long long needed) {
     if (static_cast<unsigned long long>(a.size()) < needed)
         throw std::invalid_argument(
             fmt::format("{} holds {} values, {} are needed", name, a.size(), needed));
     return a.data();
+}
+
+// The layer kernel takes a vector's length from its rows: a matrix of another column count (a
+// (6, 0) view has 6 rows and no value) would be read or written past its end.
+template <typename Ref>
+unsigned long column_length(Ref const& a, char const* name) {
+    if (a.cols() != 1)
+        throw std::invalid_argument(
+            fmt::format("{} must be a vector or a single column, not a {}x{} matrix", name,
+                        a.rows(), a.cols()));
+    return static_cast<unsigned long>(a.rows());
 }
 
 }  // namespace
@@ -146,8 +157,8 @@ void bind_fock_space_containers(py::module_& m) {
         .def_property_readonly("n", &FsArray::n)
         .def(
             "norm_coefs",
-            [](FsArray const& a, ComplexRef coefs) {
-                a.norm_coefs(checked_data(coefs, "coefs", a.count()));
+            [](FsArray const& a, CMatrix<ComplexRef> coefs) {
+                a.norm_coefs(checked_data(coefs.ref, "coefs", a.count()));
             },
             norm_coefs_doc, CatchSigint());
     array.attr("__doc__") = array_doc;
@@ -161,17 +172,20 @@ void bind_fock_space_containers(py::module_& m) {
         .def("size", &FsMap::size)
         .def_property_readonly("m", &FsMap::m)
         .def_property_readonly("n", &FsMap::n)
-        .def("compute_slos_layer", [](FsMap const& map, CMatrix<ConstComplexRef> U, int modes,
-                                      unsigned int k, ComplexRef out, CMatrix<ConstComplexRef> in) {
-            const long long entries = static_cast<long long>(modes) * modes;
-            if (U.ref.size() < entries)
-                throw std::invalid_argument(
-                    fmt::format("U holds {} values, {} are needed", U.ref.size(), entries));
-            // The native call checks the row counts against the two layers.
-            map.compute_slos_layer(U.ref.data(), modes, k, out.data(),
-                                   static_cast<unsigned long>(out.rows()), in.ref.data(),
-                                   static_cast<unsigned long>(in.ref.rows()));
-        });
+        .def("compute_slos_layer",
+             [](FsMap const& map, CMatrix<ConstComplexRef> U, int modes, unsigned int k,
+                CMatrix<ComplexRef> out, CMatrix<ConstComplexRef> in) {
+                 // U is read as modes rows of modes values: no other shape holds them so.
+                 if (U.ref.rows() != modes || U.ref.cols() != modes)
+                     throw std::invalid_argument(
+                         fmt::format("U is a {}x{} matrix, a {}x{} matrix is needed", U.ref.rows(),
+                                     U.ref.cols(), modes, modes));
+                 const unsigned long out_size = column_length(out.ref, "out");
+                 const unsigned long in_size = column_length(in.ref, "in");
+                 // The native call checks these lengths against the two layers.
+                 map.compute_slos_layer(U.ref.data(), modes, k, out.ref.data(), out_size,
+                                        in.ref.data(), in_size);
+             });
 }
 
 }  // namespace Python

@@ -97,10 +97,7 @@ void bind_fock_state(py::module_& m) {
         .def("__mul__", &promoted_product<FockState, NoisyFockState>, py::is_operator())
         .def("__mul__", &promoted_product<FockState, AnnotatedFockState>, py::is_operator());
     def_scalar_products<FockState>(fock_state)
-        .def(
-            "__imul__",
-            [](FockState& self, FockState const& other) -> FockState& { return self *= other; },
-            py::is_operator());
+        .def("__imul__", &product_in_place<FockState, FockState>, py::is_operator());
     def_sums<FockState>(fock_state)
         .def("__pow__", &FockState::pow)
         .def(

@@ -220,7 +220,11 @@ void bind_fs_distribution(py::module_& m) {
             "__setitem__",
             [](FSF& f, FockState const& fs, double value) {
                 f.check_m(fs);
-                f.set(fs, value);
+                // f[fs] = 0 must not leave the old value behind; the native set ignores zeros.
+                if (value == 0.0)
+                    f.erase(fs);
+                else
+                    f.set(fs, value);
             },
             py::arg("fs"), py::arg("value"))
         .def(

@@ -126,9 +126,7 @@ void bind_noisy_fock_state(py::module_& m) {
         .def("__mul__", &promoted_product<Noisy, AnnotatedFockState>, py::is_operator());
     def_scalar_products<Noisy>(noisy)
         .def("__imul__", &promoted_product_in_place<Noisy, FockState>, py::is_operator())
-        .def(
-            "__imul__", [](Noisy& self, Noisy const& other) -> Noisy& { return self *= other; },
-            py::is_operator());
+        .def("__imul__", &product_in_place<Noisy, Noisy>, py::is_operator());
     def_sums<Noisy>(noisy)
         .def("__pow__", &Noisy::pow)
         .def(

@@ -19,7 +19,7 @@ using cd = std::complex<double>;
 template <typename T>
 using In = CMatrix<MatrixView<T>>;
 // The integer function asks for a writeable array although it never writes to it.
-using InWriteable = CMatrix<Eigen::Ref<RowMatrix<long long>>>;
+using InWriteable = CMatrix<Eigen::Ref<RowMatrix<long long>>, false>;
 
 constexpr const char* permanent_fl_doc = R"doc(Permanent of a square floating point matrix
 

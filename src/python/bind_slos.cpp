@@ -7,6 +7,7 @@
 #include "fockspace/fs_array.h"
 #include "fockspace/fs_mask.h"
 #include "python/bindings.h"
+#include "python/numpy_casters.h"
 #include "python/prob_backend_binding.h"
 
 namespace Python {
@@ -38,8 +39,8 @@ void bind_predicate_backend(py::module_& m, const char* name) {
 void bind_slos_backends(py::module_& m) {
     m.def(
         "all_prob_normalize_output",
-        [](Eigen::Ref<Eigen::VectorXd> c, FsArray const& fsa) {
-            Backend::allProbabilitiesNormalizeOutput(c, fsa);
+        [](CMatrix<Eigen::Ref<Eigen::VectorXd>> c, FsArray const& fsa) {
+            Backend::allProbabilitiesNormalizeOutput(c.ref, fsa);
         },
         py::arg("c").noconvert(), py::arg("fsa"), all_prob_normalize_output_doc);
 

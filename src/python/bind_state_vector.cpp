@@ -20,6 +20,16 @@ namespace {
 
 using cd = std::complex<double>;
 
+// Python's in-place operators: the native in-place operation runs on a copy, which Python then
+// binds to the name. The object itself never changes: a state vector is hashable, and one used as
+// a dict key or a set member must keep its hash.
+template <typename Operation>
+StateVector on_copy(const StateVector& self, Operation operation) {
+    StateVector result(self);
+    operation(result);
+    return result;
+}
+
 // The iterators read a copy of the components taken when iteration starts (snapshot_iterator.h).
 // Each kind of iteration has its own iterator class; the normalised one is told apart by a tag.
 struct Normalized {};
@@ -146,14 +156,18 @@ void bind_state_vector(py::module_& m) {
             py::is_operator())
         .def(
             "__iadd__",
-            [](StateVector& self, const StateVector& other) { return StateVector(self += other); },
+            [](const StateVector& self, const StateVector& other) {
+                return on_copy(self, [&](StateVector& v) { v += other; });
+            },
             py::is_operator())
         .def(
             "__add__", [](const StateVector& a, const BasicState& s) { return a + s; },
             py::is_operator())
         .def(
             "__iadd__",
-            [](StateVector& self, const BasicState& s) { return StateVector(self += s); },
+            [](const StateVector& self, const BasicState& s) {
+                return on_copy(self, [&](StateVector& v) { v += s; });
+            },
             py::is_operator())
         .def(
             "__radd__", [](const StateVector& a, const BasicState& s) { return s + a; },
@@ -163,7 +177,9 @@ void bind_state_vector(py::module_& m) {
             py::is_operator())
         .def(
             "__isub__",
-            [](StateVector& self, const StateVector& other) { return StateVector(self -= other); },
+            [](const StateVector& self, const StateVector& other) {
+                return on_copy(self, [&](StateVector& v) { v -= other; });
+            },
             py::is_operator())
         .def(
             "__sub__", [](const StateVector& a, const BasicState& s) { return a - s; },
@@ -173,7 +189,9 @@ void bind_state_vector(py::module_& m) {
             py::is_operator())
         .def(
             "__isub__",
-            [](StateVector& self, const BasicState& s) { return StateVector(self -= s); },
+            [](const StateVector& self, const BasicState& s) {
+                return on_copy(self, [&](StateVector& v) { v -= s; });
+            },
             py::is_operator())
         .def(
             "__neg__", [](const StateVector& a) { return -a; }, py::is_operator())
@@ -199,28 +217,27 @@ void bind_state_vector(py::module_& m) {
             py::is_operator())
         .def(
             "__imul__",
-            [](StateVector& self, int k) {
-                self.scale(static_cast<double>(k));
-                return StateVector(self);
+            [](const StateVector& self, int k) {
+                return on_copy(self, [&](StateVector& v) { v.scale(static_cast<double>(k)); });
             },
             py::is_operator())
         .def(
             "__imul__",
-            [](StateVector& self, double x) {
-                self.scale(x);
-                return StateVector(self);
+            [](const StateVector& self, double x) {
+                return on_copy(self, [&](StateVector& v) { v.scale(x); });
             },
             py::is_operator())
         .def(
             "__imul__",
-            [](StateVector& self, cd z) {
-                self.scale(z);
-                return StateVector(self);
+            [](const StateVector& self, cd z) {
+                return on_copy(self, [&](StateVector& v) { v.scale(z); });
             },
             py::is_operator())
         .def(
             "__imul__",
-            [](StateVector& self, const BasicState& s) { return StateVector(self *= s); },
+            [](const StateVector& self, const BasicState& s) {
+                return on_copy(self, [&](StateVector& v) { v *= s; });
+            },
             py::is_operator())
         .def(
             "__mul__", [](const StateVector& a, const StateVector& b) { return a * b; },

@@ -1,6 +1,6 @@
-#include <algorithm>
 #include <exception>
 
+#include <fmt/format.h>
 #include <pybind11/pybind11.h>
 
 #include "python/bindings.h"
@@ -20,17 +20,31 @@ void translate_keyboard_interrupt(std::exception_ptr exception) {
     }
 }
 
-// Pickle protocols 0 and 1 reduce through copyreg, which builds an instance of the bare binding
-// base type and aborts the interpreter. Reducing as protocol 2 does gives the same clean
-// TypeError at every protocol and lets the enumerations pickle through their int value. It is set
-// on the common base, so that it also reaches the iterator types registered on first use.
+// Pickle protocols 0 and 1, and a direct call of `__reduce__`, reduce through copyreg, which
+// builds an instance of the bare binding base type and aborts the interpreter. Both entry points
+// reduce as protocol 2 does, without going through `object.__reduce_ex__` (it would call the
+// overridden `__reduce__` again): classes with their own state (the enumerations) pickle through
+// it, the others raise protocol 2's TypeError. They are set on the common base, so that they also
+// reach the iterator types registered on first use.
+py::object reduce_as_protocol_2(py::handle self) {
+    const py::handle type = py::type::handle_of(self);
+    const py::object object_getstate =
+        py::getattr(reinterpret_cast<PyObject*>(&PyBaseObject_Type), "__getstate__", py::none());
+    const py::object getstate = py::getattr(type, "__getstate__", py::none());
+    if (!getstate.is_none() && !getstate.is(object_getstate))
+        return py::make_tuple(py::module_::import("copyreg").attr("__newobj__"),
+                              py::make_tuple(type), self.attr("__getstate__")(), py::none(),
+                              py::none());
+    throw py::type_error(fmt::format("cannot pickle '{}' object",
+                                     reinterpret_cast<PyTypeObject*>(type.ptr())->tp_name));
+}
+
 void reduce_old_protocols_as_protocol_2(py::handle base) {
-    base.attr("__reduce_ex__") = py::cpp_function(
-        [](py::handle self, int protocol) {
-            return py::handle(reinterpret_cast<PyObject*>(&PyBaseObject_Type))
-                .attr("__reduce_ex__")(self, std::max(protocol, 2));
-        },
-        py::name("__reduce_ex__"), py::is_method(base), py::arg("protocol"));
+    base.attr("__reduce_ex__") =
+        py::cpp_function([](py::handle self, int) { return reduce_as_protocol_2(self); },
+                         py::name("__reduce_ex__"), py::is_method(base), py::arg("protocol"));
+    base.attr("__reduce__") =
+        py::cpp_function(&reduce_as_protocol_2, py::name("__reduce__"), py::is_method(base));
 }
 
 }  // namespace

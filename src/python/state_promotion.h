@@ -18,11 +18,21 @@ AnyFSUtils::richer_t<Self, Other> promoted_product(Self const& self, Other const
     return AnyFSUtils::tensor_product(self, other);
 }
 
-// Only where self is already the richer kind: the result stays in self.
+// Python's s *= t: the native in-place product runs on a copy, which Python then binds to s. The
+// object itself never changes: states are hashable, and one used as a dict key or a set member
+// must keep its hash.
 template <typename Self, typename Other>
-Self& promoted_product_in_place(Self& self, Other const& other) {
+Self product_in_place(Self const& self, Other const& other) {
+    Self result(self);
+    result *= other;
+    return result;
+}
+
+// Only where self is already the richer kind: the result stays of self's kind.
+template <typename Self, typename Other>
+Self promoted_product_in_place(Self const& self, Other const& other) {
     static_assert(std::is_same_v<AnyFSUtils::richer_t<Self, Other>, Self>);
-    return self *= AnyFSUtils::as<Self>(other);
+    return product_in_place(self, AnyFSUtils::as<Self>(other));
 }
 
 template <typename Self, typename Other>

@@ -29,7 +29,9 @@ struct Config__Logging {
 // Until initialize has run, every call is a silent no-op.
 class Logging {
 public:
-    enum Channel { general = 0, resources = 1, user = 2 };
+    // A fixed underlying type: Python builds a channel from any 32-bit unsigned value, and a value
+    // outside the range of an enumeration without one is undefined to hold before any check.
+    enum Channel : unsigned int { general = 0, resources = 1, user = 2 };
 
     Logging() = delete;
 

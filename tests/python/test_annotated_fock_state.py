@@ -135,16 +135,17 @@ def test_products_and_powers_promote_the_operand():
         state * [1]
 
 
-def test_in_place_product_keeps_the_object():
+def test_in_place_product_gives_a_new_object():
     state = AnnotatedFockState("|{a:0}>")
     alias = state
     state *= FockState([1])
-    assert state is alias and str(alias) == "|{a:0},1>"
+    assert state is not alias and str(state) == "|{a:0},1>"
     state *= NoisyFockState("|{2}>")
     state *= AnnotatedFockState("|{b:0}>")
-    assert state is alias and str(alias) == "|{a:0},1,{_:2},{b:0}>"
+    assert str(state) == "|{a:0},1,{_:2},{b:0}>"
     state *= state
-    assert str(alias) == "|{a:0},1,{_:2},{b:0},{a:0},1,{_:2},{b:0}>"
+    assert str(state) == "|{a:0},1,{_:2},{b:0},{a:0},1,{_:2},{b:0}>"
+    assert str(alias) == "|{a:0}>"  # states never change
 
 
 def test_merge():

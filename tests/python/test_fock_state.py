@@ -122,15 +122,15 @@ def test_products_powers_and_merge():
         FockState([1]) * "x"
 
 
-def test_in_place_product_changes_the_object():
+def test_in_place_product_gives_a_new_object():
     a = FockState([1])
     b = a
     a *= FockState([1])
-    assert a is b
-    assert str(a) == str(b) == "|1,1>"
+    assert a is not b  # a state is hashable: it never changes
+    assert str(a) == "|1,1>" and str(b) == "|1>"
     with pytest.raises(RuntimeError):
         a *= FockState(255)
-    assert str(b) == "|1,1>"
+    assert str(a) == "|1,1>"
 
 
 def test_iterator_survives_in_place_product():

@@ -220,8 +220,11 @@ def test_function_items():
     f[S(1, 0)] = 0.0
     assert S(1, 0) not in f
     f[S(1, 0)] = 0.5
-    f[S(1, 0)] = -0.0
-    assert f[S(1, 0)] == 0.5 and f[S(0, 1)] == 0.0
+    f[S(0, 1)] = -0.25
+    f[S(0, 1)] = -0.0  # a zero removes the entry
+    assert f[S(1, 0)] == 0.5 and f[S(0, 1)] == 0.0 and S(0, 1) not in f and len(f) == 1
+    f[S(0, 1)] = 0.0
+    assert S(0, 1) not in f and len(f) == 1
     for access in (lambda: f[S(1)], lambda: S(1) in f, lambda: f.__setitem__(S(1), 1.0),
                    lambda: f.__delitem__(S(1))):
         with pytest.raises(ValueError, match=MODES):

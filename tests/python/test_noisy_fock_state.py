@@ -248,11 +248,13 @@ def test_inject_annotation_keeps_the_perfect_state():
 def test_in_place_products(s):
     t = s
     s *= FockState([1])
-    assert t is s and t.m == 4 and str(t) == "|{0},0,{0}{1},{0}>"
+    assert t is not s and s.m == 4 and str(s) == "|{0},0,{0}{1},{0}>"
+    u = s
     s *= NoisyFockState("|{9}>")
-    assert t is s and str(t) == "|{0},0,{0}{1},{0},{9}>"
+    assert u is not s and str(s) == "|{0},0,{0}{1},{0},{9}>"
     s *= s
-    assert t is s and t.m == 10
+    assert s.m == 10
+    assert str(t) == "|{0},0,{0}{1}>" and str(u) == "|{0},0,{0}{1},{0}>"  # states never change
 
     f = FockState([1])
     g = f

@@ -10,6 +10,7 @@ import numpy as np
 import pytest
 
 import orbandile as ob
+from numpy_layouts import misaligned
 
 M = [[1, 2], [3, 4]]
 
@@ -63,6 +64,17 @@ def read_only(a):
     (ob.estimate_permanent_cx, np.array(M, dtype=float)),
     (ob.sub_permanents_fl, [[1.0], [2.0]]),
     (ob.sub_permanents_fl, np.ones((6, 2))[::2]),
+    # An aligned copy is made of a misaligned array only where it would be used in place.
+    (ob.permanent_in, misaligned(np.array(M, dtype=np.int64), writeable=False)),
+    (ob.permanent_in, misaligned(np.array(M, dtype=np.int32))),
+    (ob.permanent_fl, misaligned(np.array(M, dtype=np.float32))),
+    (ob.permanent_cx, misaligned(np.array(M, dtype=float))),
+    (ob.permanent_fl, misaligned(np.ones((2, 2, 2)))),
+    (ob.permanent_fl, np.array(1.0)),
+    (ob.permanent_in, np.ones((1, 1, 1), dtype=np.int64)),
+    (ob.estimate_permanent_cx, np.array(1j)),
+    (ob.sub_permanents_fl, misaligned(np.float64(1))),
+    (ob.sub_permanents_cx, np.array(1j)),
 ])
 def test_matrices_are_used_in_place_or_refused(function, argument):
     with pytest.raises(TypeError):
@@ -73,6 +85,26 @@ def test_read_only_arrays_are_fine_except_for_integers():
     a = read_only(np.array(M, dtype=float))
     assert ob.permanent_fl(a) == 10.0
     assert ob.sub_permanents_fl(read_only(np.ones((3, 2)))).tolist() == [2.0, 2.0, 2.0]
+
+
+@pytest.mark.parametrize("function, matrix", [
+    (ob.permanent_in, np.array(M, dtype=np.int64)),
+    (ob.permanent_fl, np.array(M, dtype=float)),
+    (ob.permanent_cx, np.array(M) * (1 + 2j)),
+    # The estimate of a diagonal matrix is exact whatever the draws.
+    (ob.estimate_permanent_fl, np.diag([1.0, 2.0, 3.0])),
+    (ob.estimate_permanent_cx, np.diag([1j, 2, 3])),
+    (ob.sub_permanents_fl, np.arange(6.0).reshape(3, 2)),
+    (ob.sub_permanents_cx, np.arange(6.0).reshape(3, 2) * 1j),
+])
+def test_misaligned_matrices_are_read_from_an_aligned_copy(function, matrix):
+    expected = function(matrix)
+    for writeable in ([True] if function is ob.permanent_in else [True, False]):
+        argument = misaligned(matrix, writeable)
+        np.testing.assert_array_equal(function(argument), expected)
+        np.testing.assert_array_equal(argument, matrix)
+    for kind in (["glynn", "ryser"] if function in (ob.permanent_fl, ob.permanent_cx) else []):
+        assert function(misaligned(matrix), kind) == expected
 
 
 def test_one_dimensional_arrays_are_columns():

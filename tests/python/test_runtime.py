@@ -284,6 +284,26 @@ def test_no_instance_pickles_at_any_protocol(run_python, name):
     assert lines == [f"{protocol} {message}" for protocol in range(6)]
 
 
+@pytest.mark.parametrize("name", sorted(pickle_subjects()))
+def test_direct_reduce_calls_refuse_like_pickle(run_python, name):
+    # object.__reduce__ reduces at protocol 0, which used to abort the interpreter as well.
+    result = run_python(f"""
+        import orbandile as ob
+        x = {pickle_subjects()[name]}
+        print(type(x).__name__)
+        for reduce in [x.__reduce__] + [lambda p=p: x.__reduce_ex__(p) for p in range(6)]:
+            try:
+                reduce()
+                print("reduced")
+            except TypeError as e:
+                print(e)
+    """)
+    assert result.returncode == 0, result.stderr
+    type_name, *lines = result.stdout.splitlines()
+    qualified = "iterator" if type_name == "iterator" else f"orbandile.{name}"
+    assert lines == [f"cannot pickle '{qualified}' object"] * 7
+
+
 @pytest.mark.parametrize("name", sorted(PICKLED_ENUMERATIONS))
 def test_enumerations_pickle_at_every_protocol(run_python, name):
     assert name in set(module_classes())

@@ -7,6 +7,7 @@ import pytest
 
 import orbandile as ob
 from orbandile import SLOS, SLOS_V2, SLOS_V3, FockState, FSArray, FSMask
+from numpy_layouts import misaligned
 
 BACKENDS = [SLOS, SLOS_V2, SLOS_V3]
 PREDICATE_BACKENDS = [SLOS_V2, SLOS_V3]
@@ -238,9 +239,23 @@ def read_only(a):
     [1.0, 1.0, 1.0, 1.0],
     np.ones(8)[::2],
     np.ones(4, dtype=complex),
+    np.ones((4, 1), order="F")[::-1],
+    np.ones((2, 2)),
+    np.array(1.0),
+    np.ones((4, 1, 1)),
+    misaligned(np.ones(4), writeable=False),
+    misaligned(np.ones(4, dtype=np.float32)),
 ])
 def test_all_prob_normalize_output_refuses_what_it_cannot_scale_in_place(c):
     before = np.array(c, copy=True)
     with pytest.raises(TypeError):
         ob.all_prob_normalize_output(c, FSArray(2, 3))
     assert np.array_equal(np.asarray(c), before)
+
+
+@pytest.mark.parametrize("shape", [(4,), (4, 1)])
+def test_all_prob_normalize_output_refuses_a_misaligned_vector(shape):
+    c = misaligned(np.ones(shape))
+    with pytest.raises(ValueError, match="^a misaligned float64 array cannot be written in place"):
+        ob.all_prob_normalize_output(c, FSArray(2, 3))
+    assert c.tolist() == np.ones(shape).tolist()

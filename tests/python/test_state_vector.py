@@ -1,5 +1,6 @@
 import copy
 import math
+import operator
 import os
 
 import pytest
@@ -180,8 +181,9 @@ def test_arithmetic_errors(sv):
 def test_in_place_operators_rebind(sv):
     a = sv
     sv += StateVector([0, 1])
-    assert a is not sv and a == sv
-    assert amplitudes(a) == perfect(("|0,1>", 1.1), ("|1,0>", 0.2))
+    assert a is not sv and a != sv
+    assert amplitudes(sv) == perfect(("|0,1>", 1.1), ("|1,0>", 0.2))
+    assert amplitudes(a) == perfect(("|0,1>", 0.1), ("|1,0>", 0.2))  # a state vector never changes
 
     sv.normalize()
     b = sv
@@ -192,7 +194,7 @@ def test_in_place_operators_rebind(sv):
     assert sv.is_normalized
     b = sv
     sv *= 2
-    assert not sv.is_normalized and b == sv and not b.is_normalized
+    assert not sv.is_normalized and b == sv and b.is_normalized
 
     v = StateVector([1, 0])
     v -= FockState([0, 1])
@@ -202,6 +204,35 @@ def test_in_place_operators_rebind(sv):
     w = v
     v *= StateVector([0])  # no in-place tensor product with a vector: __mul__ runs
     assert v.m == 4 and w.m == 3
+
+
+@pytest.mark.parametrize("key, in_place, plain, other", [
+    (FockState([1, 0]), operator.imul, operator.mul, FockState([2])),
+    (NoisyFockState("|{1},0>"), operator.imul, operator.mul, FockState([2])),
+    (NoisyFockState("|{1},0>"), operator.imul, operator.mul, NoisyFockState("|{2}>")),
+    (AnnotatedFockState("|{a:1},0>"), operator.imul, operator.mul, FockState([2])),
+    (AnnotatedFockState("|{a:1},0>"), operator.imul, operator.mul, NoisyFockState("|{2}>")),
+    (AnnotatedFockState("|{a:1},0>"), operator.imul, operator.mul, AnnotatedFockState("|{b:1}>")),
+    (StateVector([1, 0]), operator.iadd, operator.add, StateVector([0, 1])),
+    (StateVector([1, 0]), operator.iadd, operator.add, NoisyFockState("|0,{1}>")),
+    (StateVector([1, 0]), operator.isub, operator.sub, StateVector([0, 1])),
+    (StateVector([1, 0]), operator.isub, operator.sub, FockState([0, 1])),
+    (StateVector([1, 0]), operator.imul, operator.mul, FockState([2])),
+    (StateVector([1, 0]), operator.imul, operator.mul, 3),
+    (StateVector([1, 0]), operator.imul, operator.mul, 0.5),
+    (StateVector([1, 0]), operator.imul, operator.mul, 2j),
+])
+def test_in_place_operators_leave_dict_keys_intact(key, in_place, plain, other):
+    before = copy.deepcopy(key)
+    table, members, h = {key: "kept"}, {key}, hash(key)
+    result = in_place(key, other)
+    expected = plain(before, other)
+    assert result is not key and type(result) is type(expected)
+    assert str(result) == str(expected) and result == expected
+    assert key == before and str(key) == str(before) and hash(key) == h
+    if isinstance(key, StateVector):
+        assert amplitudes(key) == amplitudes(before) and amplitudes(result) == amplitudes(expected)
+    assert table[before] == "kept" and before in members and list(table) == [before]
 
 
 @pytest.mark.parametrize("state", [

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <complex>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -118,6 +119,13 @@ TEST(FsArray, CountsAreBinomials) {
             EXPECT_EQ(FsArray(m, n).count(),
                       pascal[static_cast<std::size_t>(m + n - 1)][static_cast<std::size_t>(n)])
                 << m << " " << n;
+}
+
+TEST(FsArray, CountsOfOneOrTwoModesTakeNoWalkOverThePhotons) {
+    constexpr int n = std::numeric_limits<int>::max();
+    EXPECT_EQ(FsArray(1, n).count(), 1u);
+    EXPECT_EQ(FsArray(2, n).count(), 2147483648u);
+    EXPECT_EQ(FsArray(2, n).size(), 2147483648ull * 2147483647ull);
 }
 
 TEST(FsArray, DegenerateSpaces) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <vector>
 
@@ -101,6 +102,15 @@ TEST(Logging, FailedFileOpenLeavesLoggingUsable) {
     Logging::log(Logging::general, spdlog::level::info, "recovered");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "[info] recovered\n");
     std::filesystem::remove_all(blocker.parent_path());
+}
+
+TEST(Logging, ChannelsOutsideTheEnumerationAreHeldThenRefused) {
+    // The binding layer stores a channel built from any 32-bit unsigned value and loads it back;
+    // under the undefined-behaviour sanitizer that load fails unless the type holds them all.
+    for (const unsigned int bad : {4u, 256u, 4294967295u}) {
+        const auto stored = std::make_unique<Logging::Channel>(static_cast<Logging::Channel>(bad));
+        EXPECT_THROW(Logging::channel_name(*stored), std::invalid_argument) << bad;
+    }
 }
 
 TEST(Logging, RefusesValuesOutsideTheEnumerations) {
