@@ -6,6 +6,8 @@
 
 #include <fmt/format.h>
 
+#include "runtime/interrupt_signal_handler.h"
+
 FsArray::FsArray(int m, int n, std::optional<FsMask> const& mask)
     : _m(m), _n(n), _count(0), _mask(mask) {
     _count = _count_fs();
@@ -34,7 +36,9 @@ unsigned long long FsArray::_count_fs() const {
 
     unsigned long long count = 0;
     FockState state(_m, _n);
+    InterruptSignalHandler::Poll poll;
     do {
+        poll();
         if (_mask->match(state, true)) ++count;
     } while (state.increment());
     return count;
@@ -58,7 +62,9 @@ void FsArray::generate() const {
             const auto n = static_cast<std::size_t>(_n);
             unsigned char* out = buffer.data();
             unsigned long long written = 0;
+            InterruptSignalHandler::Poll poll;
             do {
+                poll();
                 if (!_mask || _mask->match(state, true)) {
                     std::memcpy(out, state.data(), n);
                     out += n;
@@ -143,7 +149,9 @@ FsArray::const_iterator::const_iterator(FsArray const* array, unsigned long long
     if (array->_generated || index >= array->_count) return;
     _current.emplace(array->_m, array->_n);
     _find_next();
+    InterruptSignalHandler::Poll poll;
     for (unsigned long long k = 0; k < index; ++k) {
+        poll();
         _current->increment();
         _find_next();
     }
@@ -151,8 +159,9 @@ FsArray::const_iterator::const_iterator(FsArray const* array, unsigned long long
 
 void FsArray::const_iterator::_find_next() {
     if (!_array->_mask) return;
-    while (!_array->_mask->match(*_current, true) && _current->increment()) {
-    }
+    // Matches can lie far apart: the walk between two of them may be long.
+    InterruptSignalHandler::Poll poll;
+    while (!_array->_mask->match(*_current, true) && _current->increment()) poll();
 }
 
 FsArray::const_iterator& FsArray::const_iterator::operator++() {

@@ -14,7 +14,9 @@ inline constexpr unsigned long long fs_npos = 0xFFFFFFFFFFFFFFFFULL;
 
 // The states of m modes and exactly n photons in natural order (ascending codes), optionally
 // restricted to those a mask accepts. Counted at construction; the flat code buffer (n bytes per
-// state) is built on the first index-based use.
+// state) is built on the first index-based use. The walks over the space (counting a masked
+// array, generating, seeking a masked iterator) poll the interrupt flag
+// (InterruptSignalHandler::Poll).
 class FsArray {
   public:
     class const_iterator {

@@ -16,6 +16,7 @@
 #include "python/bindings.h"
 #include "python/numpy_casters.h"
 #include "python/opaque_types.h"
+#include "runtime/interrupt_signal_handler.h"
 #include "runtime/matrix.h"
 
 namespace Python {
@@ -136,17 +137,21 @@ void bind_fock_space_containers(py::module_& m) {
         .def("match", &FsMask::match, py::arg("fs"), py::arg("allow_missing") = true, match_doc);
     mask.attr("__doc__") = mask_doc;
 
+    // The members that may walk the whole space (a masked one can be vast for a small count)
+    // catch Ctrl-C for the walk to see; a step of the iterator is left out, as the walk that
+    // counted the array at construction was longer.
+    using CatchSigint = py::call_guard<InterruptSignalHandler::ScopedHandler>;
     py::class_<FsArray> array(m, "FSArray");
     array
         .def(py::init<int, int, std::optional<FsMask> const&>(), py::arg("m"), py::arg("n"),
-             py::arg("mask") = py::none())
-        .def("__getitem__", &FsArray::operator[], py::arg("idx"))
+             py::arg("mask") = py::none(), CatchSigint())
+        .def("__getitem__", &FsArray::operator[], py::arg("idx"), CatchSigint())
         .def(
             "__iter__", [](FsArray const& a) { return py::make_iterator(a.begin(), a.end()); },
-            py::keep_alive<0, 1>())
-        .def("find", &FsArray::find_idx, py::arg("fs"), find_doc)
+            py::keep_alive<0, 1>(), CatchSigint())
+        .def("find", &FsArray::find_idx, py::arg("fs"), find_doc, CatchSigint())
         .def("count", &FsArray::count, count_doc)
-        .def("generate", &FsArray::generate, generate_doc)
+        .def("generate", &FsArray::generate, generate_doc, CatchSigint())
         .def("size", &FsArray::size, size_doc)
         .def_property_readonly("m", &FsArray::m)
         .def_property_readonly("n", &FsArray::n)
@@ -155,7 +160,7 @@ void bind_fock_space_containers(py::module_& m) {
             [](FsArray const& a, CMatrix<ComplexRef> coefs) {
                 a.norm_coefs(checked_data(coefs.ref, "coefs", a.count()));
             },
-            norm_coefs_doc);
+            norm_coefs_doc, CatchSigint());
     array.attr("__doc__") = array_doc;
 
     py::class_<FsMap>(m, "FSMap")

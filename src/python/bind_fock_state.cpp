@@ -10,6 +10,7 @@
 #include "python/slice_bounds.h"
 #include "python/state_arithmetic.h"
 #include "python/state_promotion.h"
+#include "runtime/interrupt_signal_handler.h"
 #include "states/annotated_fock_state.h"
 #include "states/fock_state.h"
 #include "states/noisy_fock_state.h"
@@ -182,7 +183,9 @@ void bind_fock_state(py::module_& m) {
             "\n:param annot: The annotation to inject\n:return: A new state where photons are at "
             "the "
             "same position and are all annotated with ``annot``\n")
-        .def("partition", &Utils::partition, py::arg("vector"))
+        // The ways grow factorially: let Ctrl-C reach the enumeration.
+        .def("partition", &Utils::partition, py::arg("vector"),
+             py::call_guard<InterruptSignalHandler::ScopedHandler>())
         .def("threshold_detection",
              [](FockState const& self) { return self.threshold_detection(); })
         .def(

@@ -7,6 +7,8 @@
 
 #include <fmt/format.h>
 
+#include "runtime/interrupt_signal_handler.h"
+
 namespace MathUtils {
 
 std::int64_t comb(unsigned int n, unsigned int k) {
@@ -35,8 +37,11 @@ int partitions(int n, int k) {
 
 namespace Utils {
 
-std::vector<Way> get_combinations(std::vector<int> const& elements, std::span<const int> sizes,
-                                  Way& prefix) {
+namespace {
+
+// The number of ways grows factorially: one poller for the whole recursion lets Ctrl-C stop it.
+std::vector<Way> collect(std::vector<int> const& elements, std::span<const int> sizes, Way& prefix,
+                         InterruptSignalHandler::Poll& poll) {
     if (sizes.empty()) return {prefix};
     const int k = sizes.front();
     if (k < 0) throw std::length_error("cannot create std::vector larger than max_size()");
@@ -50,6 +55,7 @@ std::vector<Way> get_combinations(std::vector<int> const& elements, std::span<co
     std::vector<int> rest;
     rest.reserve(elements.size() - group.size());
     while (true) {
+        poll();
         rest.clear();
         for (int p = 0, g = 0; p < count; ++p) {
             if (g < k && positions[static_cast<std::size_t>(g)] == p)
@@ -58,7 +64,7 @@ std::vector<Way> get_combinations(std::vector<int> const& elements, std::span<co
                 rest.push_back(elements[static_cast<std::size_t>(p)]);
         }
         prefix.push_back(group);
-        std::vector<Way> found = get_combinations(rest, sizes.subspan(1), prefix);
+        std::vector<Way> found = collect(rest, sizes.subspan(1), prefix, poll);
         prefix.pop_back();
         ways.insert(ways.end(), std::make_move_iterator(found.begin()),
                     std::make_move_iterator(found.end()));
@@ -72,6 +78,14 @@ std::vector<Way> get_combinations(std::vector<int> const& elements, std::span<co
             positions[static_cast<std::size_t>(j)] = positions[static_cast<std::size_t>(j - 1)] + 1;
     }
     return ways;
+}
+
+}  // namespace
+
+std::vector<Way> get_combinations(std::vector<int> const& elements, std::span<const int> sizes,
+                                  Way& prefix) {
+    InterruptSignalHandler::Poll poll;
+    return collect(elements, sizes, prefix, poll);
 }
 
 std::vector<Way> get_combinations(std::ranges::iota_view<int, int> elements,

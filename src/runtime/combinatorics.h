@@ -23,7 +23,7 @@ using Way = std::vector<Group>;
 // Every way to pick disjoint groups of the given sizes, in order, from sorted distinct elements;
 // each way starts with the groups of `prefix`, which is used as a stack and left as it was.
 // A negative size throws std::length_error; a size of 0 or one larger than what is left gives no
-// way.
+// way. Polls the interrupt flag (InterruptSignalHandler::Poll).
 std::vector<Way> get_combinations(std::vector<int> const& elements, std::span<const int> sizes,
                                   Way& prefix);
 std::vector<Way> get_combinations(std::ranges::iota_view<int, int> elements,

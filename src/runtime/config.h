@@ -13,7 +13,8 @@ struct Config {
 
 extern Config config;
 
-// Number of tasks a parallel algorithm may start now: the configured count, or the hardware
-// concurrency (Parallel::hardware_threads) when that is 0 or reads as negative (-1 stored from
-// Python).
+// Number of tasks a parallel algorithm may start now: the configured count, never more than the
+// hardware concurrency (Parallel::hardware_threads), which is also the count when the configured
+// one is 0 or reads as negative (-1 stored from Python). The drivers start no more tasks than
+// they have work for.
 std::size_t max_thread_count(Config const& cfg = config);

@@ -9,8 +9,14 @@ namespace InterruptSignalHandler {
 
 std::atomic<bool> interrupted{false};
 
+std::atomic<bool> catching{false};
+
 void throw_if_interrupted() {
     if (interrupted.load()) throw KeyboardInterruptException("Process interrupted by user.");
+}
+
+void Poll::interrupt() {
+    throw KeyboardInterruptException("Process interrupted by user.");
 }
 
 namespace {
@@ -31,11 +37,14 @@ ScopedHandler::ScopedHandler() {
     action.sa_handler = handleInterruptSignal;
     sigemptyset(&action.sa_mask);
     installed = sigaction(SIGINT, &action, &previous) == 0;
+    catching.store(installed);
 }
 
 ScopedHandler::~ScopedHandler() {
     const std::lock_guard lock(scopes_mutex);
-    if (--open_scopes == 0 && installed) sigaction(SIGINT, &previous, nullptr);
+    if (--open_scopes > 0) return;
+    catching.store(false);
+    if (installed) sigaction(SIGINT, &previous, nullptr);
 }
 
 }  // namespace InterruptSignalHandler

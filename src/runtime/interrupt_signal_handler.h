@@ -2,11 +2,16 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdint>
 
 namespace InterruptSignalHandler {
 
 // Set by the SIGINT handler, cleared when a long operation starts.
 extern std::atomic<bool> interrupted;
+
+// True while a ScopedHandler has the SIGINT handler installed. At other times SIGINT goes to its
+// previous owner, so a set flag is a leftover of an earlier call.
+extern std::atomic<bool> catching;
 
 inline bool is_interrupted() { return interrupted.load(); }
 
@@ -24,6 +29,29 @@ public:
     ~ScopedHandler();
     ScopedHandler(const ScopedHandler&) = delete;
     ScopedHandler& operator=(const ScopedHandler&) = delete;
+};
+
+// For long loops whose steps are cheap and that may also run outside any scope (enumerations
+// used by other native code): counts steps and, once every `period`, throws
+// KeyboardInterruptException("Process interrupted by user.") when the flag is set while a scope
+// catches SIGINT. A leftover flag never stops a loop that no scope covers.
+class Poll {
+  public:
+    explicit Poll(std::uint32_t period = 4096)
+        : period_(period == 0 ? 1 : period), left_(period_) {}
+
+    void operator()() {
+        if (--left_ != 0) return;
+        left_ = period_;
+        if (catching.load(std::memory_order_relaxed) && interrupted.load(std::memory_order_relaxed))
+            interrupt();
+    }
+
+  private:
+    [[noreturn]] static void interrupt();
+
+    std::uint32_t period_;
+    std::uint32_t left_;
 };
 
 }  // namespace InterruptSignalHandler

@@ -225,6 +225,16 @@ T ryser_threaded(const MatrixView<T>& matrix, std::size_t threads) {
     return static_cast<T>(sum);
 }
 
+// Ryser counts its 2^n subsets in 64 bits; Glynn's 2^(n-1) sign vectors would fit one more
+// order, but would take centuries there too, so every kind stops where Ryser's counter does.
+void check_order(std::size_t n, const char* kind) {
+    if (n >= 64)
+        throw std::invalid_argument(
+            fmt::format("Cannot compute the permanent of a {0}x{0} matrix with {1}: the order "
+                        "must be below 64",
+                        n, kind));
+}
+
 template <typename T>
 T permanent_driver(const MatrixView<T>& matrix, const std::string& ptype) {
     if (matrix.rows() != matrix.cols()) throw std::runtime_error("Input should have size [N,N]");
@@ -233,9 +243,12 @@ T permanent_driver(const MatrixView<T>& matrix, const std::string& ptype) {
         if (ptype == "glynn") throw std::invalid_argument("Cannot use Glynn for int");
     } else {
         const std::uint32_t configured = settings.compute_max_thread_count;
-        if (ptype == "glynn" || (ptype.empty() && (configured == 1 || configured == 2)))
+        if (ptype == "glynn" || (ptype.empty() && (configured == 1 || configured == 2))) {
+            check_order(static_cast<std::size_t>(matrix.rows()), "Glynn");
             return permanentGlynn<T>(matrix);
+        }
     }
+    check_order(static_cast<std::size_t>(matrix.rows()), "Ryser");
     return ryser_threaded<T>(matrix, max_thread_count(settings));
 }
 

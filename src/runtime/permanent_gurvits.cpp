@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <random>
 #include <stdexcept>
 
 #include "runtime/config.h"
+#include "runtime/interrupt_signal_handler.h"
 #include "runtime/parallel.h"
 #include "runtime/permanent_lanes.h"
 #include "runtime/rng.h"
@@ -71,7 +73,11 @@ template <int Bytes, typename T>
     Permanents::BlockVector<double> x(rows.stride, 0.0);
     T sum(0);
     double squares = 0.0;
+    // A sample costs about n^2 operations: poll every 2^16 of them or so.
+    InterruptSignalHandler::Poll poll(
+        static_cast<std::uint32_t>(std::max<std::size_t>(1, 65536 / (rows.n * rows.n + 1))));
     for (unsigned int s = 0; s < samples; ++s) {
+        poll();
         double sign = 1.0;
         for (std::size_t j = 0; j < rows.n; ++j) {
             x[j] = coin(RNG::rng) == 0 ? -1.0 : 1.0;
@@ -125,6 +131,7 @@ std::pair<T, double> permanentGurvits_task(const PaddedRows<T>& rows, unsigned i
 
 template <typename T>
 std::pair<T, double> estimate(const MatrixView<T>& matrix, unsigned int n_iter) {
+    InterruptSignalHandler::ScopedHandler handler;
     return permanentGurvits<T>(matrix, n_iter, static_cast<unsigned int>(max_thread_count()));
 }
 

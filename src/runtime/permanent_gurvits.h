@@ -11,7 +11,8 @@
 // prod(x) * prod_i (row_i . x) over `n_iter` random sign vectors x, with the half-width of its
 // 99 % confidence interval. The samples are shared among the configured number of threads, each
 // reseeded from the caller's generator, so a seeded call is reproducible for a given thread
-// count. `ptype` is accepted and ignored.
+// count. `ptype` is accepted and ignored. They catch SIGINT for the duration of the call (clearing
+// a leftover interrupt flag), and Ctrl-C ends them with KeyboardInterruptException.
 std::pair<double, double> estimate_permanent_fl(const MatrixView<double>& matrix,
                                                 unsigned int n_iter, const std::string& ptype = "");
 std::pair<std::complex<double>, double> estimate_permanent_cx(
@@ -19,7 +20,7 @@ std::pair<std::complex<double>, double> estimate_permanent_cx(
     const std::string& ptype = "");
 
 // T is double or std::complex<double>; `threads` of 0 counts as 1. n_iter = 0 throws
-// std::invalid_argument.
+// std::invalid_argument. The tasks poll the interrupt flag (InterruptSignalHandler::Poll).
 template <typename T>
 std::pair<T, double> permanentGurvits(const MatrixView<T>& matrix, unsigned int n_iter,
                                       unsigned int threads);

@@ -8,6 +8,7 @@
 
 #include "runtime/combinatorics.h"
 #include "runtime/hash.h"
+#include "runtime/interrupt_signal_handler.h"
 
 namespace Utils {
 
@@ -30,7 +31,9 @@ std::vector<std::vector<FockState>> partition(FockState const& state,
 
     std::unordered_set<std::vector<FockState>, StatesHash> distinct;
     std::vector<int> counts;
+    InterruptSignalHandler::Poll poll;
     for (const Way& way : ways) {
+        poll();
         std::vector<FockState> states;
         states.reserve(way.size());
         for (const Group& group : way) {

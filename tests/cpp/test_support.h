@@ -1,5 +1,6 @@
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <spdlog/spdlog.h>
 
 #include "runtime/config.h"
+#include "runtime/interrupt_signal_handler.h"
 #include "states/fock_state.h"
 
 // Helpers shared by the C++ tests.
@@ -63,6 +65,17 @@ public:
 
 private:
     std::uint32_t saved_;
+};
+
+// A Ctrl-C caught during a long call: for the scope of a test, SIGINT is caught and has set the
+// interrupt flag; the flag is cleared and SIGINT given back at the end.
+class CtrlC {
+  public:
+    CtrlC() { std::raise(SIGINT); }
+    ~CtrlC() { InterruptSignalHandler::interrupted = false; }
+
+  private:
+    InterruptSignalHandler::ScopedHandler scope_;
 };
 
 // Captures what is logged on the "User" channel, then puts the previous logger back.

@@ -932,20 +932,6 @@ try:
 except (TypeError, RuntimeError):
     pass
 """),
-    Known("glynn_64", "permanent_fl with Glynn never returns from n = 64",
-          lambda s: s.key.startswith(("permanent", "estimate_permanent", "sub_permanents"))
-          and any(a.ndim == 2 and max(a.shape) >= 64 for a in arrays_in(s.args)), """
-try:
-    ob.permanent_fl(np.ones((64, 64)), "glynn")
-except ValueError:
-    pass
-"""),
-    Known("thread_count", "compute_max_thread_count launches as many threads as it is set to",
-          lambda s: s.key == "Config.compute_max_thread_count=" and any(
-              as_int(x) is not None and not 0 <= as_int(x) <= 64 for x in s.args), """
-ob.Config.compute_max_thread_count = 100000
-ob.permanent_fl(np.ones((20, 20)) / 4)
-"""),
 ]
 
 

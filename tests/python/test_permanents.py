@@ -1,3 +1,4 @@
+import os
 import signal
 import subprocess
 import sys
@@ -154,11 +155,52 @@ def test_orders_beyond_the_counters_are_value_errors():
         ob.sub_permanents_fl(np.zeros((65, 64)))
 
 
+@pytest.mark.parametrize("function, dtype", [(ob.permanent_fl, float), (ob.permanent_cx, complex)])
+@pytest.mark.parametrize("ptype, count, kind", [
+    ("glynn", 4, "Glynn"), ("", 1, "Glynn"), ("", 2, "Glynn"), ("", 0, "Ryser"), ("ryser", 1, "Ryser")])
+def test_every_kind_refuses_orders_no_counter_holds(run_python, function, dtype, ptype, count, kind):
+    # In a subprocess: Glynn at order 64 used to run for ever.
+    result = run_python(f"""
+        import numpy as np, orbandile as ob
+        ob.Config.compute_max_thread_count = {count}
+        for n in (64, 65, 200):
+            try:
+                ob.{function.__name__}(np.ones((n, n), dtype={dtype.__name__}), {ptype!r})
+            except ValueError as e:
+                print(e)
+    """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [
+        f"Cannot compute the permanent of a {n}x{n} matrix with {kind}: the order must be below 64"
+        for n in (64, 65, 200)]
+
+
 @pytest.mark.parametrize("count", [0, 1, 2, 3, 5, 70, -1])
 def test_integer_results_do_not_depend_on_the_thread_count(threads, count):
     a = np.random.default_rng(1).integers(-5, 6, size=(7, 7))
     threads(count)
     assert ob.permanent_in(a) == ob.permanent_in(a, ptype="ryser") == round(brute_force(a.tolist()))
+
+
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="counts threads through /proc")
+def test_thread_count_setting_is_a_maximum(threads):
+    # 100000 threads once took seconds to start and then failed with "Resource temporarily
+    # unavailable": the calls must run on no more threads than the hardware has.
+    threads(100000)
+    hardware = os.cpu_count()
+    before = len(os.listdir("/proc/self/task"))
+    peak = [before]
+    results = []
+    worker = threading.Thread(target=lambda: results.extend([
+        ob.permanent_fl(np.eye(24), "ryser"),
+        ob.permanent_in(np.eye(24, dtype=np.int64)),
+        ob.estimate_permanent_fl(np.eye(30), 300000)]))
+    worker.start()
+    while worker.is_alive():
+        peak.append(len(os.listdir("/proc/self/task")))
+    worker.join()
+    assert results == [1.0, 1, (1.0, 0.0)]
+    assert max(peak) <= before + 1 + hardware
 
 
 def test_algorithms_agree():

@@ -1,5 +1,9 @@
 import os
+import signal
+import subprocess
 import sys
+import textwrap
+import time
 
 import pytest
 
@@ -344,3 +348,54 @@ def test_sigint_reaches_python_after_overlapping_long_calls(run_python):
     """)
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == ["overlapped True", "interrupted"]
+
+
+# Enumerations and estimates that could run for hours; each must stop at Ctrl-C within a moment.
+LONG_CALLS = {
+    "partition": "ob.FockState([40]).partition([4] * 10)",
+    "FSArray": "ob.FSArray(40, 12, ob.FSMask(40, 12, ['*' * 40]))",
+    "estimate_permanent_cx": "ob.estimate_permanent_cx(np.ones((20, 20), dtype=complex), 2**31)",
+}
+
+
+@pytest.mark.parametrize("name", sorted(LONG_CALLS))
+def test_sigint_interrupts_long_calls(name):
+    code = textwrap.dedent(f"""
+        import os, signal, time
+        import numpy as np, orbandile as ob
+        print("ready", flush=True)
+        try:
+            {LONG_CALLS[name]}
+            print("finished", flush=True)
+        except KeyboardInterrupt as e:
+            print("interrupted:", e, flush=True)
+        # The flag the interruption left set stops neither native code that no scope covers (a
+        # masked SLOS walks 12376 states) nor the next long call, which clears it.
+        slos = ob.SLOS()
+        slos.set_unitary(np.eye(12, dtype=complex))
+        slos.set_input_state(ob.FockState([1] * 6 + [0] * 6))
+        slos.set_mask(ob.FSMask(12, 6, ["*" * 12]))
+        print(len(slos.all_probabilities()), flush=True)
+        print(len(ob.FockState([2, 2]).partition([2, 2])),
+              ob.FSArray(12, 6, ob.FSMask(12, 6, ["*" * 12])).count(),
+              ob.estimate_permanent_fl(np.eye(3), 10000), flush=True)
+        try:
+            os.kill(os.getpid(), signal.SIGINT)
+            time.sleep(5)
+            print("not interrupted")
+        except KeyboardInterrupt:
+            print("python interrupted")
+    """)
+    process = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True)
+    try:
+        assert process.stdout.readline() == "ready\n"
+        time.sleep(0.5)
+        process.send_signal(signal.SIGINT)
+        sent = time.monotonic()
+        output, _ = process.communicate(timeout=30)
+        assert time.monotonic() - sent < 2.0
+    finally:
+        process.kill()
+    assert output.splitlines() == ["interrupted: Process interrupted by user.", "12376",
+                                   "3 12376 (1.0, 0.0)", "python interrupted"]
+    assert process.returncode == 0

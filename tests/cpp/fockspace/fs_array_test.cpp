@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/keyboard_interrupt_exception.h"
 #include "test_support.h"
 
 using test_support::all_counts;
@@ -247,4 +248,32 @@ TEST(FsArray, StatesOfNinePhotonsOutliveTheArray) {
     EXPECT_EQ(indexed.to_str(), "|6,3>");
     EXPECT_EQ(found.to_str(), "|0,9>");
     EXPECT_EQ(from_buffer_iterator.to_str(), "|9,0>");
+}
+
+// A masked space is walked in full to count it, to generate it and to seek an iterator: each walk
+// stops at Ctrl-C and leaves the array as it was.
+TEST(FsArray, CtrlCStopsTheWalksOverTheSpace) {
+    const std::string stars(14, '*');
+    const FsArray all(14, 7, FsMask(14, 7, stars));
+    const FsArray last(14, 7, FsMask(14, 7, std::string(13, '0') + "7"));
+    ASSERT_EQ(all.count(), 77520u);
+    ASSERT_EQ(last.count(), 1u);
+    {
+        test_support::CtrlC ctrl_c;
+        const std::string message = "Process interrupted by user.";
+        expect_throw_message<KeyboardInterruptException>(
+            [] { FsArray(20, 10, FsMask(20, 10, std::string(20, '*'))); }, message);
+        expect_throw_message<KeyboardInterruptException>([&] { all.generate(); }, message);
+        expect_throw_message<KeyboardInterruptException>(
+            [&] { FsArray::const_iterator(&all, 70000ull); }, message);
+        expect_throw_message<KeyboardInterruptException>([&] { last.begin(); }, message);
+    }
+    // Outside any scope a leftover flag stops nothing.
+    InterruptSignalHandler::interrupted = true;
+    EXPECT_EQ(FsArray(14, 7, FsMask(14, 7, stars)).count(), 77520u);
+    Counts seventh(14, 0);
+    seventh[13] = 7;
+    EXPECT_EQ(*last.begin(), FockState(seventh));
+    EXPECT_EQ(all.find_idx(all[77519]), 77519u);
+    InterruptSignalHandler::interrupted = false;
 }

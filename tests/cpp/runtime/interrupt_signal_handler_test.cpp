@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/keyboard_interrupt_exception.h"
+#include "test_support.h"
 
 namespace {
 
@@ -100,5 +101,29 @@ TEST(InterruptSignalHandler, OverlappingScopesInstallOnceAndRestoreAtTheLast) {
     std::raise(SIGINT);
     EXPECT_EQ(previous_handler_calls.load(), 2);
     std::signal(SIGINT, SIG_DFL);
+    InterruptSignalHandler::interrupted = false;
+}
+
+// Enumerations also run outside any scope, for other native code: there a flag left over from an
+// earlier call must not stop them.
+TEST(InterruptSignalHandler, PollChecksOncePerPeriodAndOnlyWhileAScopeCatches) {
+    InterruptSignalHandler::interrupted = true;
+    InterruptSignalHandler::Poll idle(2);
+    for (int i = 0; i < 10; ++i) EXPECT_NO_THROW(idle());
+    {
+        test_support::CtrlC ctrl_c;
+        InterruptSignalHandler::Poll poll(3);
+        for (int round = 0; round < 2; ++round) {
+            EXPECT_NO_THROW(poll());
+            EXPECT_NO_THROW(poll());
+            test_support::expect_throw_message<KeyboardInterruptException>(
+                [&] { poll(); }, "Process interrupted by user.");
+        }
+        InterruptSignalHandler::Poll every_step(0);
+        EXPECT_THROW(every_step(), KeyboardInterruptException);
+    }
+    InterruptSignalHandler::interrupted = true;
+    EXPECT_NO_THROW(idle());
+    EXPECT_NO_THROW(idle());
     InterruptSignalHandler::interrupted = false;
 }

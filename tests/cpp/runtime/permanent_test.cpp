@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "test_support.h"
@@ -191,6 +192,37 @@ TEST(Permanent, RyserRefusesOrdersBeyondItsCounter) {
     EXPECT_THROW(permanent_in(RowMatrix<long long>::Zero(64, 64)), std::invalid_argument);
     EXPECT_THROW(permanent_cx(RowMatrix<cd>::Zero(70, 70)), std::invalid_argument);
 }
+
+// Glynn at order 64 used to run for ever where Ryser refused: every kind now stops at the same
+// order, whatever picks it.
+struct OrderCase {
+    const char* ptype;
+    std::uint32_t threads;
+    const char* kind;
+};
+
+class OrdersBeyondTheCounter : public ::testing::TestWithParam<OrderCase> {};
+
+TEST_P(OrdersBeyondTheCounter, AreRefusedByEveryKind) {
+    const auto& c = GetParam();
+    ThreadCount scope(c.threads);
+    const std::string message = fmt::format(
+        "Cannot compute the permanent of a 64x64 matrix with {}: the order must be below 64",
+        c.kind);
+    test_support::expect_throw_message<std::invalid_argument>(
+        [&] { permanent_fl(RowMatrix<double>::Ones(64, 64), c.ptype); }, message);
+    test_support::expect_throw_message<std::invalid_argument>(
+        [&] { permanent_cx(RowMatrix<cd>::Ones(64, 64), c.ptype); }, message);
+    if (std::string(c.kind) == "Ryser")
+        test_support::expect_throw_message<std::invalid_argument>(
+            [&] { permanent_in(RowMatrix<long long>::Ones(64, 64), c.ptype); }, message);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, OrdersBeyondTheCounter,
+                         ::testing::Values(OrderCase{"glynn", 4, "Glynn"},
+                                           OrderCase{"", 1, "Glynn"}, OrderCase{"", 2, "Glynn"},
+                                           OrderCase{"", 0, "Ryser"}, OrderCase{"", 1000, "Ryser"},
+                                           OrderCase{"ryser", 1, "Ryser"}));
 
 TEST(Permanent, NullDataIsRefusedOnTheRyserPath) {
     const Eigen::Map<const RowMatrix<double>> null(nullptr, 2, 2);

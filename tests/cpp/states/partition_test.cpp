@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/keyboard_interrupt_exception.h"
 #include "states/fock_state.h"
+#include "test_support.h"
 
 namespace {
 
@@ -112,4 +114,20 @@ TEST(Partition, MatchesBruteForceOnLargerStates) {
 
 TEST(Partition, NegativeSizeThrowsLengthError) {
     EXPECT_THROW(Utils::partition(FockState(std::vector<int>{1, 1}), {-1}), std::length_error);
+}
+
+// 369600 ways to split twelve photons into four groups of three, all giving the same states.
+TEST(Partition, CtrlCStopsTheEnumeration) {
+    const FockState state(std::vector<int>{12});
+    {
+        test_support::CtrlC ctrl_c;
+        test_support::expect_throw_message<KeyboardInterruptException>(
+            [&] {
+                Utils::partition(state, {3, 3, 3, 3});
+            },
+            "Process interrupted by user.");
+    }
+    InterruptSignalHandler::interrupted = true;  // left over: no scope catches SIGINT now
+    EXPECT_EQ(Utils::partition(state, {3, 3, 3, 3}).size(), 1u);
+    InterruptSignalHandler::interrupted = false;
 }
