@@ -106,7 +106,7 @@ void SlosMap::build(int m, int n, std::function<bool(FockState const&)> predicat
         else
             built.emplace<SlosMap_t<unsigned long>>(space, std::move(predicate), backward);
     }
-    held = std::move(built);
+    held_ = std::move(built);
 }
 
 }  // namespace Backend

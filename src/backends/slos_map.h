@@ -79,11 +79,11 @@ class SlosMap {
     SlosMap(SlosMap const&) = default;
     SlosMap& operator=(SlosMap const&) = default;
     // The source is left as the map of 0 modes.
-    SlosMap(SlosMap&& other) noexcept : held(std::move(other.held)) { other.held = {}; }
+    SlosMap(SlosMap&& other) noexcept : held_(std::move(other.held_)) { other.held_ = {}; }
     SlosMap& operator=(SlosMap&& other) noexcept {
         if (this != &other) {
-            held = std::move(other.held);
-            other.held = {};
+            held_ = std::move(other.held_);
+            other.held_ = {};
         }
         return *this;
     }
@@ -91,22 +91,22 @@ class SlosMap {
     // The new map is complete before it replaces the held one: a failure keeps the held map.
     void build(int m, int n, std::function<bool(FockState const&)> predicate, bool backward);
 
-    std::size_t index() const { return held.index(); }
+    std::size_t index() const { return held_.index(); }
     int m() const {
-        return std::visit([](auto const& map) { return map.m; }, held);
+        return std::visit([](auto const& map) { return map.m; }, held_);
     }
     int n() const {
-        return std::visit([](auto const& map) { return map.n; }, held);
+        return std::visit([](auto const& map) { return map.n; }, held_);
     }
     std::vector<FockState> const& final_states() const {
         return std::visit([](auto const& map) -> std::vector<FockState> const& {
             return map.final_states;
-        }, held);
+        }, held_);
     }
-    variant_type const& get() const { return held; }
+    variant_type const& get() const { return held_; }
 
   private:
-    variant_type held;
+    variant_type held_;
 };
 
 }  // namespace Backend
