@@ -27,15 +27,23 @@ using Predicate = std::function<bool(FockState const&)>;
 using Transition = std::tuple<int, Counts, Counts, int>;
 using Link = std::tuple<unsigned long, unsigned long, int>;
 
-// The links of every layer as (src, dst, mode), in stored order.
+// The links of every layer as (src, dst, mode), in stored order: the grouping end is the
+// group's position.
 template <typename T>
 std::vector<std::vector<Link>> links_of(SlosMap_t<T> const& map) {
-    std::vector<std::vector<Link>> result(map.link_lists.size());
-    for (std::size_t k = 0; k < map.link_lists.size(); ++k) {
-        EXPECT_EQ(map.link_lists[k].size(), map.link_modes[k].size());
-        for (std::size_t i = 0; i < map.link_lists[k].size(); ++i)
-            result[k].emplace_back(map.link_lists[k][i].src, map.link_lists[k][i].dst,
-                                   map.link_modes[k][i]);
+    std::vector<std::vector<Link>> result(map.layers.size());
+    for (std::size_t k = 0; k < map.layers.size(); ++k) {
+        auto const& layer = map.layers[k];
+        EXPECT_EQ(layer.ends.size(), layer.modes.size());
+        std::size_t i = 0;
+        for (std::size_t g = 0; g < layer.group_sizes.size(); ++g)
+            for (std::size_t c = 0; c <= layer.group_sizes[g]; ++c, ++i) {
+                if (map.backward)
+                    result[k].emplace_back(layer.ends[i], g, layer.modes[i]);
+                else
+                    result[k].emplace_back(g, layer.ends[i], layer.modes[i]);
+            }
+        EXPECT_EQ(i, layer.ends.size());
     }
     return result;
 }
@@ -150,12 +158,33 @@ TEST(SlosMapTest, AFailedBuildKeepsTheHeldMap) {
 }
 
 TEST(SlosMapTest, ReducedIndicesAreRanksOfTheSetFlags) {
-    std::vector<unsigned char> ranks{9, 9};
-    SlosMap_t<unsigned char>::compute_reduced_indices({true, false, false, true, true}, ranks);
-    ASSERT_EQ(ranks.size(), 5u);
-    EXPECT_EQ(ranks[0], 0);
-    EXPECT_EQ(ranks[3], 1);
-    EXPECT_EQ(ranks[4], 2);
+    Backend::RankedBits bits(5);
+    for (unsigned long i : {0ul, 3ul, 4ul}) bits.set(i);
+    EXPECT_EQ(bits.finish(), 3u);
+    EXPECT_EQ(bits.rank(0), 0u);
+    EXPECT_EQ(bits.rank(3), 1u);
+    EXPECT_EQ(bits.rank(4), 2u);
+    EXPECT_FALSE(bits.test(1));
+
+    // Across word boundaries, against a running count.
+    std::mt19937 engine(3);
+    const unsigned long size = 64 * 5 + 17;
+    Backend::RankedBits sparse(size);
+    std::vector<bool> flags(size);
+    for (unsigned long i = 0; i < size; ++i)
+        if (std::bernoulli_distribution(0.4)(engine)) {
+            flags[i] = true;
+            sparse.set(i);
+        }
+    unsigned long before = 0;
+    const unsigned long count = sparse.finish();
+    for (unsigned long i = 0; i < size; ++i) {
+        ASSERT_EQ(sparse.test(i), flags[i]) << i;
+        if (flags[i]) {
+            EXPECT_EQ(sparse.rank(i), before++) << i;
+        }
+    }
+    EXPECT_EQ(count, before);
 }
 
 // Both orders against the transitions found by brute force: every pair of kept states one
