@@ -165,10 +165,20 @@ BENCHMARK(BM_FirstQuery<Backend::SLOS_V2>)->Apply(DirectionArgs);
 BENCHMARK(BM_FirstQuery<Backend::SLOS_V3>)->Apply(DirectionArgs);
 BENCHMARK(BM_NewUnitary<Backend::SLOS_V2>)->Apply(DirectionArgs);
 BENCHMARK(BM_NewUnitary<Backend::SLOS_V3>)->Apply(DirectionArgs);
-BENCHMARK(BM_FirstQuery<Backend::SLOS_V2>)->Name("BM_FirstQueryLarge<Backend::SLOS_V2>")->Apply(LargeArgs)->Iterations(1);
-BENCHMARK(BM_FirstQuery<Backend::SLOS_V3>)->Name("BM_FirstQueryLarge<Backend::SLOS_V3>")->Apply(LargeArgs)->Iterations(1);
-BENCHMARK(BM_NewUnitary<Backend::SLOS_V2>)->Name("BM_NewUnitaryLarge<Backend::SLOS_V2>")->Apply(LargeArgs);
-BENCHMARK(BM_NewUnitary<Backend::SLOS_V3>)->Name("BM_NewUnitaryLarge<Backend::SLOS_V3>")->Apply(LargeArgs);
+BENCHMARK(BM_FirstQuery<Backend::SLOS_V2>)
+    ->Name("BM_FirstQueryLarge<Backend::SLOS_V2>")
+    ->Apply(LargeArgs)
+    ->Iterations(1);
+BENCHMARK(BM_FirstQuery<Backend::SLOS_V3>)
+    ->Name("BM_FirstQueryLarge<Backend::SLOS_V3>")
+    ->Apply(LargeArgs)
+    ->Iterations(1);
+BENCHMARK(BM_NewUnitary<Backend::SLOS_V2>)
+    ->Name("BM_NewUnitaryLarge<Backend::SLOS_V2>")
+    ->Apply(LargeArgs);
+BENCHMARK(BM_NewUnitary<Backend::SLOS_V3>)
+    ->Name("BM_NewUnitaryLarge<Backend::SLOS_V3>")
+    ->Apply(LargeArgs);
 
 // Every output probability from its own permanent, |Perm(U[s,t])|^2 / s!, with Glynn's formula
 // on this thread; `slos_ratio` is this time over a first SLOS query.

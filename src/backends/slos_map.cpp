@@ -75,8 +75,9 @@ void SlosMap_t<T>::fill_forward(FockSpace const& space, int k, RankedBits& keep,
     const unsigned long states = space.get_full_count(k);
     const unsigned long bound = states * static_cast<unsigned long>(m);
     const unsigned long links =
-        pruned ? std::min(bound, static_cast<unsigned long>(kept_counts[static_cast<std::size_t>(k) + 1]) *
-                                     static_cast<unsigned long>(std::min(m, k + 1)))
+        pruned ? std::min(bound,
+                          static_cast<unsigned long>(kept_counts[static_cast<std::size_t>(k) + 1]) *
+                              static_cast<unsigned long>(std::min(m, k + 1)))
                : bound;
     layer.ends.reserve(links);
     layer.modes.reserve(links);

@@ -129,9 +129,9 @@ extern template class SlosMap_t<unsigned long>;
 // A link map of the narrowest index width that holds every index of its Fock space.
 class SlosMap {
   public:
-    using variant_type = std::variant<SlosMap_t<void>, SlosMap_t<unsigned char>,
-                                      SlosMap_t<unsigned short>, SlosMap_t<unsigned int>,
-                                      SlosMap_t<unsigned long>>;
+    using variant_type =
+        std::variant<SlosMap_t<void>, SlosMap_t<unsigned char>, SlosMap_t<unsigned short>,
+                     SlosMap_t<unsigned int>, SlosMap_t<unsigned long>>;
 
     // The vacuum of 0 modes.
     SlosMap() = default;

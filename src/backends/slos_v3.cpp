@@ -92,9 +92,8 @@ ORBANDILE_TARGET_AVX2 bool layer_avx2(typename SlosMap_t<T>::Layer const& layer,
 }
 
 template <typename T>
-ORBANDILE_TARGET_AVX512 bool layer_avx512(typename SlosMap_t<T>::Layer const& layer,
-                                          bool backward, const double* column,
-                                          const double* current, double* next,
+ORBANDILE_TARGET_AVX512 bool layer_avx512(typename SlosMap_t<T>::Layer const& layer, bool backward,
+                                          const double* column, const double* current, double* next,
                                           std::size_t count) {
     return layer_kernel<T>(layer, backward, column, current, next, count);
 }
@@ -197,7 +196,8 @@ void SLOS_V3::run(SlosMap_t<T> const& map, double input_factor) {
     // Scaled before the swap, so an overflow leaves no partly scaled amplitudes.
     for (std::size_t j = 0; j < current_.size(); ++j) {
         const double scale = map.final_scales[j];
-        if (!std::isfinite(scale)) throw std::overflow_error("overflow error in FockState::prodnfact()");
+        if (!std::isfinite(scale))
+            throw std::overflow_error("overflow error in FockState::prodnfact()");
         current_[j] *= scale;
     }
     amplitudes_.swap(current_);

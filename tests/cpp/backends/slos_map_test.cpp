@@ -98,7 +98,8 @@ TEST(SlosMapTest, TwoModesTwoPhotons) {
               (std::vector<std::vector<Link>>{{{0, 0, 0}, {0, 1, 1}},
                                               {{0, 0, 0}, {0, 1, 1}, {1, 1, 0}, {1, 2, 1}}}));
     const SlosMap backward = built(2, 2, {}, true);
-    EXPECT_EQ(links_of(backward)[1], (std::vector<Link>{{0, 0, 0}, {1, 1, 0}, {0, 1, 1}, {1, 2, 1}}));
+    EXPECT_EQ(links_of(backward)[1],
+              (std::vector<Link>{{0, 0, 0}, {1, 1, 0}, {0, 1, 1}, {1, 2, 1}}));
     EXPECT_EQ(kept_counts(forward), (std::vector<std::uint64_t>{1, 2, 3}));
 
     const FockState pair(std::vector<int>{1, 1});
@@ -119,7 +120,8 @@ TEST(SlosMapTest, OneModeHasOneLinkPerLayer) {
 
 TEST(SlosMapTest, ZeroPhotonsGiveTheVacuumWithoutAskingThePredicate) {
     int calls = 0;
-    const SlosMap map = built(5, 0, [&](FockState const&) { return ++calls < 0; }, false);
+    const SlosMap map = built(
+        5, 0, [&](FockState const&) { return ++calls < 0; }, false);
     EXPECT_EQ(map.index(), 0u);
     EXPECT_EQ(map.final_states(), std::vector<FockState>{FockState(5)});
     EXPECT_EQ(map.m(), 5);
@@ -132,7 +134,8 @@ TEST(SlosMapTest, ZeroPhotonsGiveTheVacuumWithoutAskingThePredicate) {
 }
 
 TEST(SlosMapTest, RejectingEveryStateLeavesNoLinks) {
-    const SlosMap map = built(3, 3, [](FockState const&) { return false; }, false);
+    const SlosMap map = built(
+        3, 3, [](FockState const&) { return false; }, false);
     EXPECT_TRUE(map.final_states().empty());
     EXPECT_EQ(links_of(map), std::vector<std::vector<Link>>(3));
     EXPECT_EQ(kept_counts(map), std::vector<std::uint64_t>(4, 0));
@@ -140,10 +143,13 @@ TEST(SlosMapTest, RejectingEveryStateLeavesNoLinks) {
 
 TEST(SlosMapTest, AFailedBuildKeepsTheHeldMap) {
     SlosMap map = built(2, 2, {}, false);
-    EXPECT_THROW(map.build(3, 2, [](FockState const& fs) -> bool {
-                     if (fs[2] == 1) throw std::domain_error("refused");
-                     return true;
-                 }, false),
+    EXPECT_THROW(map.build(
+                     3, 2,
+                     [](FockState const& fs) -> bool {
+                         if (fs[2] == 1) throw std::domain_error("refused");
+                         return true;
+                     },
+                     false),
                  std::domain_error);
     EXPECT_THROW(map.build(0, 1, {}, false), std::invalid_argument);
     EXPECT_THROW(map.build(300, 1, {}, false), std::runtime_error);
@@ -197,7 +203,9 @@ TEST_P(SlosMapAgainstEnumerationTest, LinksJoinExactlyTheKeptNeighbours) {
     std::set<Counts> accepted;
     for (auto const& s : all_counts(m, n))
         if (std::bernoulli_distribution(0.3)(engine)) accepted.insert(s);
-    const Predicate predicate = [&](FockState const& fs) { return accepted.contains(fs.to_vect()); };
+    const Predicate predicate = [&](FockState const& fs) {
+        return accepted.contains(fs.to_vect());
+    };
 
     std::vector<std::vector<Counts>> kept(static_cast<std::size_t>(n) + 1);
     for (auto const& s : all_counts(m, n))
