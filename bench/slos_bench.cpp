@@ -3,6 +3,7 @@
 #include <complex>
 #include <cstdint>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -129,11 +130,20 @@ void BM_NewUnitary(benchmark::State& state) {
     B backend;
     backend.set_backward(state.range(2) != 0);
     backend.setInputState(boson_sampling_input(m, n));
+    // Compiled before timing, so that a single iteration measures no build.
+    backend.setUnitary(unitaries[1]);
+    backend.computeProbabilities();
     std::size_t i = 0;
     for (auto _ : state) {
         backend.setUnitary(unitaries[i++ % 2]);
         benchmark::DoNotOptimize(backend.computeProbabilities().data());
     }
+    // One-photon transitions of the whole pass, m C(m+n-1, n-1): `per_link` is the time of a
+    // query over them.
+    const double links = static_cast<double>(m) * static_cast<double>(space_size(m + 1, n - 1));
+    state.counters["links"] = links;
+    state.counters["per_link"] = benchmark::Counter(
+        links, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void DirectionArgs(benchmark::internal::Benchmark* b) {
@@ -144,10 +154,31 @@ void DirectionArgs(benchmark::internal::Benchmark* b) {
                 for (int backward : {0, 1}) b->Args({m, n, backward});
 }
 
+// The larger spaces the back-ends are compared at: 8 photons in 16 modes, 10 in 20.
+void LargeArgs(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"m", "n", "backward"})->Unit(benchmark::kMillisecond);
+    for (auto [m, n] : {std::pair{16, 8}, std::pair{20, 10}})
+        for (int backward : {0, 1}) b->Args({m, n, backward});
+}
+
 BENCHMARK(BM_FirstQuery<Backend::SLOS_V2>)->Apply(DirectionArgs);
 BENCHMARK(BM_FirstQuery<Backend::SLOS_V3>)->Apply(DirectionArgs);
 BENCHMARK(BM_NewUnitary<Backend::SLOS_V2>)->Apply(DirectionArgs);
 BENCHMARK(BM_NewUnitary<Backend::SLOS_V3>)->Apply(DirectionArgs);
+BENCHMARK(BM_FirstQuery<Backend::SLOS_V2>)
+    ->Name("BM_FirstQueryLarge<Backend::SLOS_V2>")
+    ->Apply(LargeArgs)
+    ->Iterations(1);
+BENCHMARK(BM_FirstQuery<Backend::SLOS_V3>)
+    ->Name("BM_FirstQueryLarge<Backend::SLOS_V3>")
+    ->Apply(LargeArgs)
+    ->Iterations(1);
+BENCHMARK(BM_NewUnitary<Backend::SLOS_V2>)
+    ->Name("BM_NewUnitaryLarge<Backend::SLOS_V2>")
+    ->Apply(LargeArgs);
+BENCHMARK(BM_NewUnitary<Backend::SLOS_V3>)
+    ->Name("BM_NewUnitaryLarge<Backend::SLOS_V3>")
+    ->Apply(LargeArgs);
 
 // Every output probability from its own permanent, |Perm(U[s,t])|^2 / s!, with Glynn's formula
 // on this thread; `slos_ratio` is this time over a first SLOS query.

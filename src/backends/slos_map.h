@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <variant>
 #include <vector>
 
@@ -10,56 +11,114 @@
 
 namespace Backend {
 
+// The kept states of one layer as one bit per state by full index, with the count of set bits
+// before every word: a rank costs one popcount, and the whole structure is about 2 bits a state.
+class RankedBits {
+  public:
+    explicit RankedBits(unsigned long size = 0) : words_((size + 63) / 64) {}
+
+    void set(unsigned long i) { words_[i / 64].bits |= std::uint64_t{1} << (i % 64); }
+    bool test(unsigned long i) const { return (words_[i / 64].bits >> (i % 64)) & 1u; }
+    // Fixes the ranks once every bit is set; returns the number of set bits.
+    unsigned long finish();
+    // The number of set bits before i; valid after finish().
+    unsigned long rank(unsigned long i) const {
+        Word const& w = words_[i / 64];
+        const std::uint64_t below = (std::uint64_t{1} << (i % 64)) - 1;
+        return w.before + static_cast<unsigned long>(__builtin_popcountll(w.bits & below));
+    }
+
+  private:
+    struct Word {
+        std::uint64_t bits = 0;
+        std::uint64_t before = 0;
+    };
+    std::vector<Word> words_;
+};
+
 // The one-photon transitions between consecutive layers of m modes and up to n photons that lie
 // on a path from the vacuum to an accepted state of n photons, each state renumbered by its rank
 // among the kept states of its layer, with indices of type T.
+//
+// The links of a layer are grouped by one end, the kept states of that end's layer in rank order
+// (the source forward, the destination backward), so that end is implicit: a link stores its
+// other end and the mode that gains the photon.
 template <typename T>
 class SlosMap_t {
   public:
-    struct Link {
-        T src;
-        T dst;
+    struct Layer {
+        // The other end of every link, by rank.
+        std::vector<T> ends;
+        std::vector<std::uint8_t> modes;
+        // Group g holds group_sizes[g] + 1 links (a kept state has at least one).
+        std::vector<std::uint8_t> group_sizes;
     };
 
     // The space must have no filling: the map prunes by the predicate itself.
     SlosMap_t(FockSpace const& space, std::function<bool(FockState const&)> predicate,
               bool backward);
 
-    // Appends the links of layer k to layer k+1 (by full index) and sets the keep flags of
-    // layer k from those of layer k+1: links grouped by source state.
-    void fill_links_forward(FockSpace const& space, int k, std::vector<bool>& keep,
-                            std::vector<bool> const& keep_next);
-    // The same links, grouped by destination state.
-    void fill_links_backward(FockSpace const& space, int k, std::vector<bool>& keep,
-                             std::vector<bool> const& keep_next);
-    // ranks[p] = the number of set flags before p, written where the flag at p is set.
-    static void compute_reduced_indices(std::vector<bool> const& keep, std::vector<T>& ranks);
+    // The accepted state of rank j.
+    FockState final_state(std::size_t j) const;
+    // The rank of an accepted state of m modes and n photons.
+    std::optional<unsigned long> final_index(FockState const& state) const;
+    // f(state) for every accepted state, in rank order.
+    template <typename F>
+    void for_each_final_state(F&& f) const;
 
     int m;
     int n;
-    std::vector<std::vector<Link>> link_lists;
-    // link_modes[k][i]: the mode that receives the photon of link_lists[k][i].
-    std::vector<std::vector<std::uint8_t>> link_modes;
-    std::vector<FockState> final_states;
+    bool backward;
+    // layers[k]: the links from layer k to layer k+1.
+    std::vector<Layer> layers;
     std::vector<std::uint64_t> kept_counts;
+    // √(s!) of every accepted state; +inf where s! overflows.
+    std::vector<double> final_scales;
+    // Full indices of the accepted states when a predicate chose them; empty when every state of
+    // n photons is accepted (then rank and full index agree).
+    std::vector<T> final_indices;
+    bool pruned;
+    FSILookups_t<unsigned long> lookups;
+
+  private:
+    void fill_forward(FockSpace const& space, int k, RankedBits& keep, RankedBits const& next);
+    void fill_backward(FockSpace const& space, int k, RankedBits& keep, RankedBits const& next);
+    FockState unrank(unsigned long index) const;
 };
+
+template <typename T>
+template <typename F>
+void SlosMap_t<T>::for_each_final_state(F&& f) const {
+    const auto count = static_cast<std::size_t>(kept_counts.back());
+    if (pruned) {
+        for (std::size_t j = 0; j < count; ++j) f(unrank(final_indices[j]));
+        return;
+    }
+    FockState state(m, n);
+    for (std::size_t j = 0; j < count; ++j) {
+        f(static_cast<FockState const&>(state));
+        state.increment();
+    }
+}
 
 // The map of zero photons: the vacuum alone.
 template <>
 class SlosMap_t<void> {
   public:
-    struct Link {
-        std::uint8_t src;
-        std::uint8_t dst;
-    };
+    explicit SlosMap_t(int m = 0) : m(m), n(0) {}
 
-    explicit SlosMap_t(int m = 0) : m(m), n(0), final_states{FockState(m, 0)} {}
+    FockState final_state(std::size_t) const { return FockState(m, 0); }
+    std::optional<unsigned long> final_index(FockState const& state) const {
+        if (state.m() != m || state.n() != 0) return std::nullopt;
+        return 0;
+    }
+    template <typename F>
+    void for_each_final_state(F&& f) const {
+        f(FockState(m, 0));
+    }
 
     int m;
     int n;
-    std::vector<std::vector<Link>> link_lists;
-    std::vector<std::vector<std::uint8_t>> link_modes;
-    std::vector<FockState> final_states;
 };
 
 extern template class SlosMap_t<unsigned char>;
@@ -70,20 +129,20 @@ extern template class SlosMap_t<unsigned long>;
 // A link map of the narrowest index width that holds every index of its Fock space.
 class SlosMap {
   public:
-    using variant_type = std::variant<SlosMap_t<void>, SlosMap_t<unsigned char>,
-                                      SlosMap_t<unsigned short>, SlosMap_t<unsigned int>,
-                                      SlosMap_t<unsigned long>>;
+    using variant_type =
+        std::variant<SlosMap_t<void>, SlosMap_t<unsigned char>, SlosMap_t<unsigned short>,
+                     SlosMap_t<unsigned int>, SlosMap_t<unsigned long>>;
 
     // The vacuum of 0 modes.
     SlosMap() = default;
     SlosMap(SlosMap const&) = default;
     SlosMap& operator=(SlosMap const&) = default;
     // The source is left as the map of 0 modes.
-    SlosMap(SlosMap&& other) noexcept : held(std::move(other.held)) { other.held = {}; }
+    SlosMap(SlosMap&& other) noexcept : held_(std::move(other.held_)) { other.held_ = {}; }
     SlosMap& operator=(SlosMap&& other) noexcept {
         if (this != &other) {
-            held = std::move(other.held);
-            other.held = {};
+            held_ = std::move(other.held_);
+            other.held_ = {};
         }
         return *this;
     }
@@ -91,22 +150,26 @@ class SlosMap {
     // The new map is complete before it replaces the held one: a failure keeps the held map.
     void build(int m, int n, std::function<bool(FockState const&)> predicate, bool backward);
 
-    std::size_t index() const { return held.index(); }
+    std::size_t index() const { return held_.index(); }
     int m() const {
-        return std::visit([](auto const& map) { return map.m; }, held);
+        return std::visit([](auto const& map) { return map.m; }, held_);
     }
     int n() const {
-        return std::visit([](auto const& map) { return map.n; }, held);
+        return std::visit([](auto const& map) { return map.n; }, held_);
     }
-    std::vector<FockState> const& final_states() const {
-        return std::visit([](auto const& map) -> std::vector<FockState> const& {
-            return map.final_states;
-        }, held);
+    // Built on request: the map keeps the accepted states as full indices only.
+    std::vector<FockState> final_states() const;
+    std::optional<unsigned long> final_index(FockState const& state) const {
+        return std::visit([&](auto const& map) { return map.final_index(state); }, held_);
     }
-    variant_type const& get() const { return held; }
+    template <typename F>
+    void for_each_final_state(F&& f) const {
+        std::visit([&](auto const& map) { map.for_each_final_state(f); }, held_);
+    }
+    variant_type const& get() const { return held_; }
 
   private:
-    variant_type held;
+    variant_type held_;
 };
 
 }  // namespace Backend

@@ -34,10 +34,14 @@ class SLOS_V3 : public ASlosBackend {
     void compile_for(int k) override;
     template <typename T>
     void run(SlosMap_t<T> const& map, double input_factor);
+    template <typename T>
+    void sweep_layer(typename SlosMap_t<T>::Layer const& layer, bool backward);
 
     SlosMap slos_map_;
     std::vector<std::complex<double>> current_;
     std::vector<std::complex<double>> next_;
+    // The unitary's column of the current input photon, by output mode.
+    std::vector<std::complex<double>> column_;
 };
 
 }  // namespace Backend

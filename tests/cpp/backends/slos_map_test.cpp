@@ -27,15 +27,23 @@ using Predicate = std::function<bool(FockState const&)>;
 using Transition = std::tuple<int, Counts, Counts, int>;
 using Link = std::tuple<unsigned long, unsigned long, int>;
 
-// The links of every layer as (src, dst, mode), in stored order.
+// The links of every layer as (src, dst, mode), in stored order: the grouping end is the
+// group's position.
 template <typename T>
 std::vector<std::vector<Link>> links_of(SlosMap_t<T> const& map) {
-    std::vector<std::vector<Link>> result(map.link_lists.size());
-    for (std::size_t k = 0; k < map.link_lists.size(); ++k) {
-        EXPECT_EQ(map.link_lists[k].size(), map.link_modes[k].size());
-        for (std::size_t i = 0; i < map.link_lists[k].size(); ++i)
-            result[k].emplace_back(map.link_lists[k][i].src, map.link_lists[k][i].dst,
-                                   map.link_modes[k][i]);
+    std::vector<std::vector<Link>> result(map.layers.size());
+    for (std::size_t k = 0; k < map.layers.size(); ++k) {
+        auto const& layer = map.layers[k];
+        EXPECT_EQ(layer.ends.size(), layer.modes.size());
+        std::size_t i = 0;
+        for (std::size_t g = 0; g < layer.group_sizes.size(); ++g)
+            for (std::size_t c = 0; c <= layer.group_sizes[g]; ++c, ++i) {
+                if (map.backward)
+                    result[k].emplace_back(layer.ends[i], g, layer.modes[i]);
+                else
+                    result[k].emplace_back(g, layer.ends[i], layer.modes[i]);
+            }
+        EXPECT_EQ(i, layer.ends.size());
     }
     return result;
 }
@@ -90,7 +98,8 @@ TEST(SlosMapTest, TwoModesTwoPhotons) {
               (std::vector<std::vector<Link>>{{{0, 0, 0}, {0, 1, 1}},
                                               {{0, 0, 0}, {0, 1, 1}, {1, 1, 0}, {1, 2, 1}}}));
     const SlosMap backward = built(2, 2, {}, true);
-    EXPECT_EQ(links_of(backward)[1], (std::vector<Link>{{0, 0, 0}, {1, 1, 0}, {0, 1, 1}, {1, 2, 1}}));
+    EXPECT_EQ(links_of(backward)[1],
+              (std::vector<Link>{{0, 0, 0}, {1, 1, 0}, {0, 1, 1}, {1, 2, 1}}));
     EXPECT_EQ(kept_counts(forward), (std::vector<std::uint64_t>{1, 2, 3}));
 
     const FockState pair(std::vector<int>{1, 1});
@@ -111,7 +120,8 @@ TEST(SlosMapTest, OneModeHasOneLinkPerLayer) {
 
 TEST(SlosMapTest, ZeroPhotonsGiveTheVacuumWithoutAskingThePredicate) {
     int calls = 0;
-    const SlosMap map = built(5, 0, [&](FockState const&) { return ++calls < 0; }, false);
+    const SlosMap map = built(
+        5, 0, [&](FockState const&) { return ++calls < 0; }, false);
     EXPECT_EQ(map.index(), 0u);
     EXPECT_EQ(map.final_states(), std::vector<FockState>{FockState(5)});
     EXPECT_EQ(map.m(), 5);
@@ -124,7 +134,8 @@ TEST(SlosMapTest, ZeroPhotonsGiveTheVacuumWithoutAskingThePredicate) {
 }
 
 TEST(SlosMapTest, RejectingEveryStateLeavesNoLinks) {
-    const SlosMap map = built(3, 3, [](FockState const&) { return false; }, false);
+    const SlosMap map = built(
+        3, 3, [](FockState const&) { return false; }, false);
     EXPECT_TRUE(map.final_states().empty());
     EXPECT_EQ(links_of(map), std::vector<std::vector<Link>>(3));
     EXPECT_EQ(kept_counts(map), std::vector<std::uint64_t>(4, 0));
@@ -132,10 +143,13 @@ TEST(SlosMapTest, RejectingEveryStateLeavesNoLinks) {
 
 TEST(SlosMapTest, AFailedBuildKeepsTheHeldMap) {
     SlosMap map = built(2, 2, {}, false);
-    EXPECT_THROW(map.build(3, 2, [](FockState const& fs) -> bool {
-                     if (fs[2] == 1) throw std::domain_error("refused");
-                     return true;
-                 }, false),
+    EXPECT_THROW(map.build(
+                     3, 2,
+                     [](FockState const& fs) -> bool {
+                         if (fs[2] == 1) throw std::domain_error("refused");
+                         return true;
+                     },
+                     false),
                  std::domain_error);
     EXPECT_THROW(map.build(0, 1, {}, false), std::invalid_argument);
     EXPECT_THROW(map.build(300, 1, {}, false), std::runtime_error);
@@ -150,12 +164,33 @@ TEST(SlosMapTest, AFailedBuildKeepsTheHeldMap) {
 }
 
 TEST(SlosMapTest, ReducedIndicesAreRanksOfTheSetFlags) {
-    std::vector<unsigned char> ranks{9, 9};
-    SlosMap_t<unsigned char>::compute_reduced_indices({true, false, false, true, true}, ranks);
-    ASSERT_EQ(ranks.size(), 5u);
-    EXPECT_EQ(ranks[0], 0);
-    EXPECT_EQ(ranks[3], 1);
-    EXPECT_EQ(ranks[4], 2);
+    Backend::RankedBits bits(5);
+    for (unsigned long i : {0ul, 3ul, 4ul}) bits.set(i);
+    EXPECT_EQ(bits.finish(), 3u);
+    EXPECT_EQ(bits.rank(0), 0u);
+    EXPECT_EQ(bits.rank(3), 1u);
+    EXPECT_EQ(bits.rank(4), 2u);
+    EXPECT_FALSE(bits.test(1));
+
+    // Across word boundaries, against a running count.
+    std::mt19937 engine(3);
+    const unsigned long size = 64 * 5 + 17;
+    Backend::RankedBits sparse(size);
+    std::vector<bool> flags(size);
+    for (unsigned long i = 0; i < size; ++i)
+        if (std::bernoulli_distribution(0.4)(engine)) {
+            flags[i] = true;
+            sparse.set(i);
+        }
+    unsigned long before = 0;
+    const unsigned long count = sparse.finish();
+    for (unsigned long i = 0; i < size; ++i) {
+        ASSERT_EQ(sparse.test(i), flags[i]) << i;
+        if (flags[i]) {
+            EXPECT_EQ(sparse.rank(i), before++) << i;
+        }
+    }
+    EXPECT_EQ(count, before);
 }
 
 // Both orders against the transitions found by brute force: every pair of kept states one
@@ -168,7 +203,9 @@ TEST_P(SlosMapAgainstEnumerationTest, LinksJoinExactlyTheKeptNeighbours) {
     std::set<Counts> accepted;
     for (auto const& s : all_counts(m, n))
         if (std::bernoulli_distribution(0.3)(engine)) accepted.insert(s);
-    const Predicate predicate = [&](FockState const& fs) { return accepted.contains(fs.to_vect()); };
+    const Predicate predicate = [&](FockState const& fs) {
+        return accepted.contains(fs.to_vect());
+    };
 
     std::vector<std::vector<Counts>> kept(static_cast<std::size_t>(n) + 1);
     for (auto const& s : all_counts(m, n))
