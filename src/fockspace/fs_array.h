@@ -33,26 +33,26 @@ class FsArray {
         const_iterator& operator++();
         FockState operator*() const;
         bool operator==(const_iterator const& other) const {
-            return _array == other._array && _index == other._index;
+            return array_ == other.array_ && index_ == other.index_;
         }
         bool operator!=(const_iterator const& other) const { return !(*this == other); }
 
       private:
         void _find_next();
 
-        FsArray const* _array;
+        FsArray const* array_;
         // Present only while enumerating an array that was not generated yet.
-        std::optional<FockState> _current;
-        unsigned long long _index;
+        std::optional<FockState> current_;
+        unsigned long long index_;
     };
 
     FsArray(int m, int n, std::optional<FsMask> const& mask = std::nullopt);
     FsArray(FsArray const& other);
     FsArray& operator=(FsArray const&) = delete;
 
-    int m() const { return _m; }
-    int n() const { return _n; }
-    unsigned long long count() const { return _count; }
+    int m() const { return m_; }
+    int n() const { return n_; }
+    unsigned long long count() const { return count_; }
     // Bytes of the generated buffer, count × n.
     unsigned long long size() const;
 
@@ -74,10 +74,10 @@ class FsArray {
     unsigned long long _count_fs() const;
     FockState state_at(unsigned long long index) const;
 
-    mutable std::vector<unsigned char> _buffer;
-    mutable bool _generated = false;
-    int _m;
-    int _n;
-    unsigned long long _count;
-    std::optional<FsMask> _mask;
+    mutable std::vector<unsigned char> buffer_;
+    mutable bool generated_ = false;
+    int m_;
+    int n_;
+    unsigned long long count_;
+    std::optional<FsMask> mask_;
 };

@@ -147,12 +147,12 @@ void link_rows(unsigned char* table, PartialCounts const& counts, std::size_t m,
 }  // namespace
 
 FsMap::FsMap(FsArray const& larger, FsArray const& smaller, bool generate_now)
-    : _width(link_width(larger.count())),
-      _rows(smaller.count()),
-      _m(larger.m()),
-      _n(smaller.n()),
-      _larger(&larger),
-      _smaller(&smaller) {
+    : width_(link_width(larger.count())),
+      rows_(smaller.count()),
+      m_(larger.m()),
+      n_(smaller.n()),
+      larger_(&larger),
+      smaller_(&smaller) {
     if (larger.m() < 0 || larger.m() != smaller.m() || smaller.n() < 0 ||
         smaller.n() != larger.n() - 1)
         throw std::invalid_argument(
@@ -164,28 +164,28 @@ FsMap::FsMap(FsArray const& larger, FsArray const& smaller, bool generate_now)
 }
 
 unsigned long long FsMap::size() const {
-    return static_cast<unsigned long long>(_width) * _rows * static_cast<unsigned long long>(_m);
+    return static_cast<unsigned long long>(width_) * rows_ * static_cast<unsigned long long>(m_);
 }
 
 void FsMap::generate() const {
-    if (_generated) return;
-    _larger->generate();
-    _smaller->generate();
+    if (generated_) return;
+    larger_->generate();
+    smaller_->generate();
     std::vector<unsigned char> table(size(), 0xFF);
 
-    const unsigned long long larger_count = _larger->count();
-    if (_rows > 0 && larger_count > 0) {
+    const unsigned long long larger_count = larger_->count();
+    if (rows_ > 0 && larger_count > 0) {
         // States are ranked in their unmasked layer; an array holding every state of its layer
         // indexes them by that rank, a masked one holds an ascending subset.
-        const auto m = static_cast<std::size_t>(_m);
-        const auto larger_n = static_cast<std::size_t>(_n) + 1;
-        const PartialCounts counts(_m, _n + 1);
-        const bool smaller_masked = _rows != counts(0, larger_n - 1);
+        const auto m = static_cast<std::size_t>(m_);
+        const auto larger_n = static_cast<std::size_t>(n_) + 1;
+        const PartialCounts counts(m_, n_ + 1);
+        const bool smaller_masked = rows_ != counts(0, larger_n - 1);
         std::vector<unsigned long long> larger_ranks;
         if (larger_count != counts(0, larger_n)) {
             larger_ranks.resize(larger_count);
             std::vector<std::size_t> photons(m, 0);
-            unsigned char const* codes = _larger->get_buffer(0);
+            unsigned char const* codes = larger_->get_buffer(0);
             for (unsigned long long i = 0; i < larger_count; ++i) {
                 unsigned char const* code = codes + i * larger_n;
                 for (std::size_t p = 0; p < larger_n; ++p) ++photons[code[p]];
@@ -194,40 +194,40 @@ void FsMap::generate() const {
             }
         }
         unsigned char* out = table.data();
-        switch (_width) {
+        switch (width_) {
             case 1:
-                link_rows<1>(out, counts, m, *_smaller, smaller_masked, larger_ranks);
+                link_rows<1>(out, counts, m, *smaller_, smaller_masked, larger_ranks);
                 break;
             case 2:
-                link_rows<2>(out, counts, m, *_smaller, smaller_masked, larger_ranks);
+                link_rows<2>(out, counts, m, *smaller_, smaller_masked, larger_ranks);
                 break;
             case 3:
-                link_rows<3>(out, counts, m, *_smaller, smaller_masked, larger_ranks);
+                link_rows<3>(out, counts, m, *smaller_, smaller_masked, larger_ranks);
                 break;
             case 4:
-                link_rows<4>(out, counts, m, *_smaller, smaller_masked, larger_ranks);
+                link_rows<4>(out, counts, m, *smaller_, smaller_masked, larger_ranks);
                 break;
             case 5:
-                link_rows<5>(out, counts, m, *_smaller, smaller_masked, larger_ranks);
+                link_rows<5>(out, counts, m, *smaller_, smaller_masked, larger_ranks);
                 break;
             case 6:
-                link_rows<6>(out, counts, m, *_smaller, smaller_masked, larger_ranks);
+                link_rows<6>(out, counts, m, *smaller_, smaller_masked, larger_ranks);
                 break;
             case 7:
-                link_rows<7>(out, counts, m, *_smaller, smaller_masked, larger_ranks);
+                link_rows<7>(out, counts, m, *smaller_, smaller_masked, larger_ranks);
                 break;
             default:
-                link_rows<8>(out, counts, m, *_smaller, smaller_masked, larger_ranks);
+                link_rows<8>(out, counts, m, *smaller_, smaller_masked, larger_ranks);
                 break;
         }
     }
-    _table = std::move(table);
-    _generated = true;
+    table_ = std::move(table);
+    generated_ = true;
 }
 
 unsigned long long FsMap::read(std::size_t entry) const {
-    unsigned char const* p = _table.data() + entry * static_cast<std::size_t>(_width);
-    switch (_width) {
+    unsigned char const* p = table_.data() + entry * static_cast<std::size_t>(width_);
+    switch (width_) {
         case 1:
             return read_le<1>(p) == no_link<1> ? fs_npos : read_le<1>(p);
         case 2:
@@ -248,55 +248,55 @@ unsigned long long FsMap::read(std::size_t entry) const {
 }
 
 unsigned long long FsMap::get(unsigned long long idx, int mode) const {
-    if (mode < 0 || mode >= _m) throw std::out_of_range("mode id too large");
-    if (idx >= _rows) throw std::out_of_range("idx too large");
+    if (mode < 0 || mode >= m_) throw std::out_of_range("mode id too large");
+    if (idx >= rows_) throw std::out_of_range("idx too large");
     generate();
-    return read(idx * static_cast<std::size_t>(_m) + static_cast<std::size_t>(mode));
+    return read(idx * static_cast<std::size_t>(m_) + static_cast<std::size_t>(mode));
 }
 
 void FsMap::compute_slos_layer(std::complex<double> const* U, int m, unsigned int k,
                                std::complex<double>* out, unsigned long out_size,
                                std::complex<double> const* in, unsigned long in_size) const {
     // Links index into out and rows into the table: sizes that do not fit would reach past them.
-    if (m != _m)
+    if (m != m_)
         throw std::invalid_argument(
-            fmt::format("compute_slos_layer: m={} differs from the map's m={}", m, _m));
-    if (k >= static_cast<unsigned int>(_m))
+            fmt::format("compute_slos_layer: m={} differs from the map's m={}", m, m_));
+    if (k >= static_cast<unsigned int>(m_))
         throw std::invalid_argument(
-            fmt::format("compute_slos_layer: k={} is not one of {} modes", k, _m));
-    if (out_size < _larger->count())
+            fmt::format("compute_slos_layer: k={} is not one of {} modes", k, m_));
+    if (out_size < larger_->count())
         throw std::invalid_argument(
             fmt::format("compute_slos_layer: out holds {} amplitudes for {} states", out_size,
-                        _larger->count()));
-    if (in_size > _rows)
+                        larger_->count()));
+    if (in_size > rows_)
         throw std::invalid_argument(fmt::format(
-            "compute_slos_layer: in holds {} amplitudes for {} states", in_size, _rows));
+            "compute_slos_layer: in holds {} amplitudes for {} states", in_size, rows_));
     generate();
     for (unsigned long t = 0; t < out_size; ++t) out[t] = 0;
-    switch (_width) {
+    switch (width_) {
         case 1:
-            slos_layer<1>(_table.data(), U, m, k, out, in, in_size);
+            slos_layer<1>(table_.data(), U, m, k, out, in, in_size);
             break;
         case 2:
-            slos_layer<2>(_table.data(), U, m, k, out, in, in_size);
+            slos_layer<2>(table_.data(), U, m, k, out, in, in_size);
             break;
         case 3:
-            slos_layer<3>(_table.data(), U, m, k, out, in, in_size);
+            slos_layer<3>(table_.data(), U, m, k, out, in, in_size);
             break;
         case 4:
-            slos_layer<4>(_table.data(), U, m, k, out, in, in_size);
+            slos_layer<4>(table_.data(), U, m, k, out, in, in_size);
             break;
         case 5:
-            slos_layer<5>(_table.data(), U, m, k, out, in, in_size);
+            slos_layer<5>(table_.data(), U, m, k, out, in, in_size);
             break;
         case 6:
-            slos_layer<6>(_table.data(), U, m, k, out, in, in_size);
+            slos_layer<6>(table_.data(), U, m, k, out, in, in_size);
             break;
         case 7:
-            slos_layer<7>(_table.data(), U, m, k, out, in, in_size);
+            slos_layer<7>(table_.data(), U, m, k, out, in, in_size);
             break;
         default:
-            slos_layer<8>(_table.data(), U, m, k, out, in, in_size);
+            slos_layer<8>(table_.data(), U, m, k, out, in, in_size);
             break;
     }
 }

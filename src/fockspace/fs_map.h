@@ -41,11 +41,11 @@ class FsMap {
 
     FsMap(FsArray const& larger, FsArray const& smaller, bool generate_now);
 
-    int m() const { return _m; }
-    int n() const { return _n; }
-    int width() const { return _width; }
+    int m() const { return m_; }
+    int n() const { return n_; }
+    int width() const { return width_; }
     // States of the smaller array.
-    unsigned long long count() const { return _rows; }
+    unsigned long long count() const { return rows_; }
     // Bytes of the table, whether generated or not.
     unsigned long long size() const;
 
@@ -61,12 +61,12 @@ class FsMap {
   private:
     unsigned long long read(std::size_t entry) const;
 
-    int _width;
-    unsigned long long _rows;
-    int _m;
-    int _n;
-    mutable std::vector<unsigned char> _table;
-    mutable bool _generated = false;
-    FsArray const* _larger;
-    FsArray const* _smaller;
+    int width_;
+    unsigned long long rows_;
+    int m_;
+    int n_;
+    mutable std::vector<unsigned char> table_;
+    mutable bool generated_ = false;
+    FsArray const* larger_;
+    FsArray const* smaller_;
 };

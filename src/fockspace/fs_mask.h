@@ -38,8 +38,8 @@ class FsMask {
     template <bool AllowMissing, bool Unbounded>
     bool match_counts(int const* counts, int photons) const;
 
-    int _m;
-    int _n;
-    std::list<std::string> _conditions;
-    std::vector<bool> _unbounded;
+    int m_;
+    int n_;
+    std::list<std::string> conditions_;
+    std::vector<bool> unbounded_;
 };
