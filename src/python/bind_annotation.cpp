@@ -8,6 +8,7 @@
 #include <pybind11/stl.h>
 
 #include "python/bindings.h"
+#include "python/uninitialised.h"
 #include "states/annotation.h"
 #include "states/parsed_basic_state.h"
 
@@ -51,7 +52,8 @@ void bind_annotation(py::module_& m) {
         .def(
             "__iter__",
             [](const Annotation& annotation) {
-                return py::make_iterator(annotation.begin(), annotation.end());
+                return refusing_uninitialised(
+                    py::make_iterator(annotation.begin(), annotation.end()));
             },
             py::keep_alive<0, 1>())
         .def("__str__", &Annotation::to_str)

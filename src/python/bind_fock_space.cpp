@@ -16,6 +16,7 @@
 #include "python/bindings.h"
 #include "python/numpy_casters.h"
 #include "python/opaque_types.h"
+#include "python/uninitialised.h"
 #include "runtime/interrupt_signal_handler.h"
 #include "runtime/matrix.h"
 
@@ -147,7 +148,7 @@ void bind_fock_space_containers(py::module_& m) {
              py::arg("mask") = py::none(), CatchSigint())
         .def("__getitem__", &FsArray::operator[], py::arg("idx"), CatchSigint())
         .def(
-            "__iter__", [](FsArray const& a) { return py::make_iterator(a.begin(), a.end()); },
+            "__iter__", [](FsArray const& a) { return refusing_uninitialised(py::make_iterator(a.begin(), a.end())); },
             py::keep_alive<0, 1>(), CatchSigint())
         .def("find", &FsArray::find_idx, py::arg("fs"), find_doc, CatchSigint())
         .def("count", &FsArray::count, count_doc)

@@ -11,6 +11,7 @@
 #include "python/bindings.h"
 #include "python/opaque_types.h"
 #include "python/snapshot_iterator.h"
+#include "python/uninitialised.h"
 #include "states/fock_state.h"
 
 namespace Python {
@@ -188,7 +189,7 @@ void bind_bs_samples(py::module_& m) {
     });
     py::delattr(cl, "__iter__");
     cl.def(
-        "__iter__", [](BSSamples const& v) { return py::make_iterator(ListCursor(&v), End{}); },
+        "__iter__", [](BSSamples const& v) { return refusing_uninitialised(py::make_iterator(ListCursor(&v), End{})); },
         py::keep_alive<0, 1>());
     py::delattr(cl, "extend");
     cl.def(

@@ -4,6 +4,7 @@
 #include <pybind11/pybind11.h>
 
 #include "python/bindings.h"
+#include "python/uninitialised.h"
 #include "runtime/interrupt_signal_handler.h"
 #include "runtime/keyboard_interrupt_exception.h"
 
@@ -87,4 +88,5 @@ PYBIND11_MODULE(orbandile, m, py::multiple_interpreters::not_supported()) {
     bind_strong_simulator(m);
 
     reduce_old_protocols_as_protocol_2(py::detail::get_internals().instance_base);
+    refuse_uninitialised_instances();
 }

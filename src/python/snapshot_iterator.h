@@ -10,6 +10,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include "python/uninitialised.h"
+
 namespace Python {
 
 namespace py = pybind11;
@@ -41,7 +43,8 @@ class SnapshotCursor {
 template <typename Tag = void, typename T>
 py::iterator iterate_snapshot(std::vector<T> items) {
     using Cursor = SnapshotCursor<T, Tag>;
-    return py::make_iterator(Cursor(std::move(items)), typename Cursor::End{});
+    return refusing_uninitialised(
+        py::make_iterator(Cursor(std::move(items)), typename Cursor::End{}));
 }
 
 // The keys, the values and the (key, value) pairs of a range of pairs, such as a map.

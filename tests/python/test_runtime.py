@@ -399,3 +399,28 @@ def test_sigint_interrupts_long_calls(name):
     assert output.splitlines() == ["interrupted: Process interrupted by user.", "12376",
                                    "3 12376 (1.0, 0.0)", "python interrupted"]
     assert process.returncode == 0
+
+
+def test_instances_made_by_new_alone_refuse_use(run_python):
+    # cls.__new__(cls) skips __init__: the instance has no value to read, for the classes and for
+    # the iterator types the module makes on first use.
+    result = run_python("""
+        import orbandile as ob
+        made = [ob.FSDistribution({ob.FockState([1]): 1.0}), ob.StateVector([1]), ob.FockState([1]),
+                ob.BSCount(), ob.BSSamples(), ob.Annotation("a:1"), ob.FSArray(2, 1)]
+        types = [type(iter(x)) for x in made]
+        types += [t for t in vars(ob).values() if isinstance(t, type) and hasattr(t, "__copy__")]
+        for t in types:
+            x = t.__new__(t)
+            for use in ("__copy__", "__next__", "__len__", "__str__", "__hash__"):
+                if callable(vars(t).get(use)):
+                    try:
+                        getattr(x, use)()
+                    except TypeError as e:
+                        assert "never initialised" in str(e), (t, use, e)
+                    else:
+                        raise AssertionError(f"{t.__name__}.{use} used an uninitialised value")
+        print("ok")
+    """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["ok"]
