@@ -19,94 +19,143 @@ using Permanents::RowSums;
 namespace {
 
 using Permanents::Isa;
+using Permanents::RegisterSums;
 
+// RowSums seen by a walk through the interface of RegisterSums, for matrices too large for it.
 template <int Bytes, typename T>
-[[gnu::always_inline]] inline T glynn_walk(RowSums<T>& r, std::size_t n) {
-    T accumulator = r.template product<Bytes>();
-    // Focus pointers give the next column of the reflected Gray code over columns 0 ... n-2 in
-    // constant time; column n-1 keeps its + sign.
-    std::vector<unsigned char> plus(n, 1);
-    std::vector<std::size_t> focus(n);
-    std::iota(focus.begin(), focus.end(), std::size_t{0});
-    std::size_t s = 0;
-    for (;;) {
-        if (plus[s]) {
-            plus[s] = 0;
-            r.template subtract<Bytes>(s);
-        } else {
-            plus[s] = 1;
-            r.template add<Bytes>(s);
-        }
-        const T p = r.template product<Bytes>();
-        if (s == 0) {
-            accumulator -= p;
-            s = focus[1];
-            focus[1] = 1;
-            if (s >= n - 1) break;
-        } else {
-            accumulator += p;
-            focus[s] = focus[s + 1];
-            focus[s + 1] = s + 1;
-            s = 0;
-        }
+class MemorySums {
+public:
+    [[gnu::always_inline]] inline explicit MemorySums(RowSums<T>& sums) : sums_(sums) {}
+    [[gnu::always_inline]] inline void add(std::size_t col) { sums_.template add<Bytes>(col); }
+    [[gnu::always_inline]] inline void subtract(std::size_t col) {
+        sums_.template subtract<Bytes>(col);
     }
-    return accumulator;
+    [[gnu::always_inline]] inline T product() const { return sums_.template product<Bytes>(); }
+
+private:
+    RowSums<T>& sums_;
+};
+
+// Runs `walk` with the row sums `r` in registers up to 4 blocks (32 rows of doubles), which covers
+// every order a Gray-code walk finishes in reasonable time, and in memory beyond.
+template <int Bytes, typename T, typename Walk>
+[[gnu::always_inline]] inline T with_sums(RowSums<T>& r, const Walk& walk) {
+    using Real = typename RowSums<T>::Real;
+    switch (r.size() / Permanents::lanes<Real>) {
+        case 1:
+            return walk.template run<RegisterSums<Bytes, 1, T>>(r);
+        case 2:
+            return walk.template run<RegisterSums<Bytes, 2, T>>(r);
+        case 3:
+            return walk.template run<RegisterSums<Bytes, 3, T>>(r);
+        case 4:
+            return walk.template run<RegisterSums<Bytes, 4, T>>(r);
+        default:
+            return walk.template run<MemorySums<Bytes, T>>(r);
+    }
 }
+
+// The walks take their row sums over only once their own buffers exist: vector registers do not
+// survive a call, and sums that live across one are kept in memory for the whole walk.
+template <typename T>
+struct GlynnWalk {
+    std::size_t n;
+
+    template <typename Sums>
+    [[gnu::always_inline]] inline T run(RowSums<T>& row_sums) const {
+        // Focus pointers give the next column of the reflected Gray code over columns 0 ... n-2
+        // in constant time; column n-1 keeps its + sign.
+        std::vector<unsigned char> plus(n, 1);
+        std::vector<std::size_t> focus(n);
+        std::iota(focus.begin(), focus.end(), std::size_t{0});
+        Sums r(row_sums);
+        T accumulator = r.product();
+        std::size_t s = 0;
+        for (;;) {
+            if (plus[s]) {
+                plus[s] = 0;
+                r.subtract(s);
+            } else {
+                plus[s] = 1;
+                r.add(s);
+            }
+            const T p = r.product();
+            if (s == 0) {
+                accumulator -= p;
+                s = focus[1];
+                focus[1] = 1;
+                if (s >= n - 1) break;
+            } else {
+                accumulator += p;
+                focus[s] = focus[s + 1];
+                focus[s + 1] = s + 1;
+                s = 0;
+            }
+        }
+        return accumulator;
+    }
+};
 
 template <typename T>
 T glynn_baseline(RowSums<T>& r, std::size_t n) {
-    return glynn_walk<16>(r, n);
+    return with_sums<16>(r, GlynnWalk<T>{n});
 }
 template <typename T>
 ORBANDILE_TARGET_AVX2 T glynn_avx2(RowSums<T>& r, std::size_t n) {
-    return glynn_walk<32>(r, n);
+    return with_sums<32>(r, GlynnWalk<T>{n});
 }
 template <typename T>
 ORBANDILE_TARGET_AVX512 T glynn_avx512(RowSums<T>& r, std::size_t n) {
-    return glynn_walk<64>(r, n);
+    return with_sums<64>(r, GlynnWalk<T>{n});
 }
 
 // Ryser's terms of the subsets with Gray-code index in [from, to), starting from the row sums of
 // the subset `from`.
-template <int Bytes, typename T>
-[[gnu::always_inline]] inline T ryser_walk(RowSums<T>& r, unsigned long from, unsigned long to,
-                                           unsigned int n) {
-    unsigned long code = from ^ (from >> 1);
-    // Ryser's sign (-1)^(n-|S|) flips at every step, as |S| changes by one.
-    bool minus = (n - static_cast<unsigned>(std::popcount(code))) & 1u;
-    using Acc = std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T>;
-    Acc accumulator{0};
-    for (unsigned long k = from;;) {
-        const Acc p = static_cast<Acc>(r.template product<Bytes>());
-        if (minus)
-            accumulator -= p;
-        else
-            accumulator += p;
-        if (++k == to) break;
-        const int column = std::countr_zero(k);
-        code ^= 1ul << column;
-        if (code >> column & 1ul)
-            r.template add<Bytes>(static_cast<std::size_t>(column));
-        else
-            r.template subtract<Bytes>(static_cast<std::size_t>(column));
-        minus = !minus;
+template <typename T>
+struct RyserWalk {
+    unsigned long from, to;
+    unsigned int n;
+
+    template <typename Sums>
+    [[gnu::always_inline]] inline T run(RowSums<T>& row_sums) const {
+        Sums r(row_sums);
+        unsigned long code = from ^ (from >> 1);
+        // Ryser's sign (-1)^(n-|S|) flips at every step, as |S| changes by one.
+        bool minus = (n - static_cast<unsigned>(std::popcount(code))) & 1u;
+        using Acc = std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T>;
+        Acc accumulator{0};
+        for (unsigned long k = from;;) {
+            const Acc p = static_cast<Acc>(r.product());
+            if (minus)
+                accumulator -= p;
+            else
+                accumulator += p;
+            if (++k == to) break;
+            const int column = std::countr_zero(k);
+            code ^= 1ul << column;
+            if (code >> column & 1ul)
+                r.add(static_cast<std::size_t>(column));
+            else
+                r.subtract(static_cast<std::size_t>(column));
+            minus = !minus;
+        }
+        return static_cast<T>(accumulator);
     }
-    return static_cast<T>(accumulator);
-}
+};
 
 template <typename T>
 T ryser_baseline(RowSums<T>& r, unsigned long from, unsigned long to, unsigned int n) {
-    return ryser_walk<16>(r, from, to, n);
+    return with_sums<16>(r, RyserWalk<T>{from, to, n});
 }
 template <typename T>
 ORBANDILE_TARGET_AVX2 T ryser_avx2(RowSums<T>& r, unsigned long from, unsigned long to,
                                    unsigned int n) {
-    return ryser_walk<32>(r, from, to, n);
+    return with_sums<32>(r, RyserWalk<T>{from, to, n});
 }
 template <typename T>
 ORBANDILE_TARGET_AVX512 T ryser_avx512(RowSums<T>& r, unsigned long from, unsigned long to,
                                        unsigned int n) {
-    return ryser_walk<64>(r, from, to, n);
+    return with_sums<64>(r, RyserWalk<T>{from, to, n});
 }
 
 }  // namespace

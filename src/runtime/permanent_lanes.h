@@ -289,6 +289,9 @@ public:
     std::size_t size() const { return size_; }
     Real* re() { return re_.data(); }
     Real* im() { return im_.data(); }
+    const Real* re() const { return re_.data(); }
+    const Real* im() const { return im_.data(); }
+    const ColumnTable<T>& table() const { return table_; }
 
     template <int Bytes = 16>
     [[gnu::always_inline]] inline void add(std::size_t col) {
@@ -323,6 +326,100 @@ private:
     std::size_t size_;
     BlockVector<Real> re_;
     BlockVector<Real> im_;
+};
+
+// A copy of RowSums of `Blocks` whole blocks kept in vector variables. Fully unrolled, they live
+// in registers as far as the register file holds them, so a step loads only the column it adds
+// and stores nothing. Products are formed in the same order as RowSums::product, so both give the
+// same values.
+template <int Bytes, int Blocks, typename T>
+class RegisterSums {
+public:
+    using Real = typename Scalar<T>::Real;
+    static constexpr bool complex = Scalar<T>::complex;
+    static constexpr std::size_t rows = Blocks * lanes<Real>;
+
+    [[gnu::always_inline]] inline explicit RegisterSums(const RowSums<T>& sums)
+        : column_re_(sums.table().re(0)),
+          column_im_(sums.table().im(0)),
+          stride_(sums.table().stride()) {
+#pragma GCC unroll 32
+        for (int m = 0; m < M; ++m) {
+            load(re_[m], sums.re() + m * N);
+            if constexpr (complex) load(im_[m], sums.im() + m * N);
+        }
+    }
+
+    [[gnu::always_inline]] inline void add(std::size_t col) { update<false>(col); }
+    [[gnu::always_inline]] inline void subtract(std::size_t col) { update<true>(col); }
+
+    [[gnu::always_inline]] inline T product() const {
+        V pr[K];
+        [[maybe_unused]] V pi[K];
+#pragma GCC unroll 8
+        for (int k = 0; k < K; ++k) {
+            pr[k] = re_[k];
+            if constexpr (complex) pi[k] = im_[k];
+        }
+#pragma GCC unroll 8
+        for (int b = 1; b < Blocks; ++b)
+#pragma GCC unroll 8
+            for (int k = 0; k < K; ++k) {
+                if constexpr (complex)
+                    complex_multiply(pr[k], pi[k], re_[b * K + k], im_[b * K + k]);
+                else
+                    pr[k] *= re_[b * K + k];
+            }
+#pragma GCC unroll 8
+        for (int half = K / 2; half > 0; half /= 2)
+#pragma GCC unroll 8
+            for (int k = 0; k < half; ++k) {
+                if constexpr (complex)
+                    complex_multiply(pr[k], pi[k], pr[k + half], pi[k + half]);
+                else
+                    pr[k] *= pr[k + half];
+            }
+        if constexpr (complex) {
+            Real out_re, out_im;
+            reduce_complex<Real, N>(pr[0], pi[0], out_re, out_im);
+            return {out_re, out_im};
+        } else {
+            return static_cast<T>(reduce_real<Real, N>(pr[0]));
+        }
+    }
+
+private:
+    using V = typename Native<Real, Bytes>::V;
+    static constexpr int N = Native<Real, Bytes>::width;
+    static constexpr int K = static_cast<int>(lanes<Real>) / N;
+    static constexpr int M = Blocks * K;
+
+    template <bool minus>
+    [[gnu::always_inline]] inline void update(std::size_t col) {
+        const std::size_t offset = col * stride_;
+        V c;
+#pragma GCC unroll 32
+        for (int m = 0; m < M; ++m) {
+            load(c, column_re_ + offset + m * N);
+            if constexpr (minus)
+                re_[m] -= c;
+            else
+                re_[m] += c;
+            if constexpr (complex) {
+                load(c, column_im_ + offset + m * N);
+                if constexpr (minus)
+                    im_[m] -= c;
+                else
+                    im_[m] += c;
+            }
+        }
+    }
+
+    const Real* column_re_;
+    const Real* column_im_;
+    std::size_t stride_;
+    V re_[M];
+    V im_[complex ? M : 1];
 };
 
 }  // namespace Permanents
