@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <numeric>
 #include <stdexcept>
@@ -188,17 +189,44 @@ T permanentRyserRange(const T* data, unsigned long from, unsigned long to, unsig
     if (n == 0) return from == 0 ? T(1) : T(0);
 
     const ColumnTable<T> table(data, n, n, n);
-    RowSums<T> r(table, n);
-    for (unsigned long rest = from ^ (from >> 1); rest != 0; rest &= rest - 1)
-        r.add(static_cast<std::size_t>(std::countr_zero(rest)));
-    switch (Permanents::selected_isa()) {
-        case Isa::avx512:
-            return ryser_avx512(r, from, to, n);
-        case Isa::avx2:
-            return ryser_avx2(r, from, to, n);
-        default:
-            return ryser_baseline(r, from, to, n);
+    // The range is walked in blocks of an eighth of all subsets, each from row sums formed
+    // afresh: the rounding drift of the Gray-code updates stays within a block, and one task adds
+    // the same terms in the same order as eight tasks of one block each, so the value does not
+    // change when fewer tasks share the work.
+    const unsigned long block = n > 3 ? 1ul << (n - 3) : 1ul;
+    using Acc = std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T>;
+    Acc sum{0};
+    for (unsigned long start = from; start < to;) {
+        const unsigned long end = std::min(to, (start / block + 1) * block);
+        RowSums<T> r(table, n);
+        for (unsigned long rest = start ^ (start >> 1); rest != 0; rest &= rest - 1)
+            r.add(static_cast<std::size_t>(std::countr_zero(rest)));
+        T part;
+        switch (Permanents::selected_isa()) {
+            case Isa::avx512:
+                part = ryser_avx512(r, start, end, n);
+                break;
+            case Isa::avx2:
+                part = ryser_avx2(r, start, end, n);
+                break;
+            default:
+                part = ryser_baseline(r, start, end, n);
+        }
+        sum += static_cast<Acc>(part);
+        start = end;
     }
+    return static_cast<T>(sum);
+}
+
+std::size_t ryser_task_count(unsigned int n, std::size_t threads) {
+    // Every subset costs n row updates. Starting a thread costs about as much as 2^16 of them;
+    // tasks of at least 2^19 keep that a small part of their run even when the scheduler is slow
+    // to start them, so small matrices run as one task.
+    constexpr double min_task_updates = 1 << 19;
+    const double updates = std::ldexp(static_cast<double>(n), static_cast<int>(n));
+    const double fill = std::floor(updates / min_task_updates);
+    return static_cast<std::size_t>(
+        std::clamp(fill, 1.0, static_cast<double>(std::max<std::size_t>(threads, 1))));
 }
 
 int dec2idxarr(std::vector<int>& list, int& change, unsigned long code, int count) {
@@ -259,7 +287,7 @@ T ryser_threaded(const MatrixView<T>& matrix, std::size_t threads) {
     }
 
     const unsigned long total = 1ul << n;
-    const unsigned long tasks = std::min<unsigned long>(threads, total);
+    const unsigned long tasks = ryser_task_count(static_cast<unsigned>(n), threads);
     const unsigned long chunk = total / tasks;
     // Task i takes [i * chunk, (i + 1) * chunk), task 0 from 1 and the last up to total.
     const auto terms = Parallel::run(tasks, [&](std::size_t i) {
