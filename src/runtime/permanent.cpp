@@ -20,16 +20,23 @@ using Permanents::RowSums;
 namespace {
 
 using Permanents::Isa;
+using Permanents::LaneGroup;
 using Permanents::RegisterSums;
 
 // RowSums seen by a walk through the interface of RegisterSums, for matrices too large for it.
 template <int Bytes, typename T>
 class MemorySums {
 public:
+    static constexpr int bytes = Bytes;
+    using V = typename Permanents::Native<typename RowSums<T>::Real, Bytes>::V;
+
     [[gnu::always_inline]] inline explicit MemorySums(RowSums<T>& sums) : sums_(sums) {}
     [[gnu::always_inline]] inline void add(std::size_t col) { sums_.template add<Bytes>(col); }
     [[gnu::always_inline]] inline void subtract(std::size_t col) {
         sums_.template subtract<Bytes>(col);
+    }
+    [[gnu::always_inline]] inline void fold(V& re, V& im) const {
+        sums_.template fold<Bytes>(re, im);
     }
     [[gnu::always_inline]] inline T product() const { return sums_.template product<Bytes>(); }
 
@@ -56,14 +63,84 @@ template <int Bytes, typename T, typename Walk>
     }
 }
 
+// The terms J ... Group::size-1 of a group: before term J > 0 the walk flips column
+// countr_zero(J), the same in every group; `flip` knows whether that adds or subtracts it.
+template <int J, typename Sums, typename Group, typename Flip>
+[[gnu::always_inline]] inline void group_terms(Sums& r, Group& group, Flip& flip) {
+    if constexpr (J > 0) flip.template apply<std::countr_zero(static_cast<unsigned>(J))>(r);
+    typename Sums::V re, im;
+    r.fold(re, im);
+    group.template push<J>(re, im);
+    if constexpr (J + 1 < Group::size) group_terms<J + 1>(r, group, flip);
+}
+
+// Signs of the terms of a group that starts with a + term, then alternates.
+template <typename Group>
+[[gnu::always_inline]] inline void alternating_signs(typename Group::V& signs) {
+    for (int j = 0; j < Group::size; ++j)
+        signs[j] = j % 2 == 0 ? typename Group::Real(1) : -typename Group::Real(1);
+}
+
 // The walks take their row sums over only once their own buffers exist: vector registers do not
 // survive a call, and sums that live across one are kept in memory for the whole walk.
 template <typename T>
 struct GlynnWalk {
     std::size_t n;
 
+    // Flips of the columns below log2 of the group size, which repeat in every group.
+    template <int Low>
+    struct LowFlips {
+        bool plus[Low];
+        template <int Column, typename Sums>
+        [[gnu::always_inline]] inline void apply(Sums& r) {
+            if (plus[Column])
+                r.subtract(Column);
+            else
+                r.add(Column);
+            plus[Column] = !plus[Column];
+        }
+    };
+
     template <typename Sums>
     [[gnu::always_inline]] inline T run(RowSums<T>& row_sums) const {
+        using Group = LaneGroup<Sums::bytes, T>;
+        constexpr int low = std::countr_zero(static_cast<unsigned>(Group::size));
+        if (n - 1 < static_cast<std::size_t>(low)) return run_by_term<Sums>(row_sums);
+        // The sign vectors run in groups of Group::size, which flip the columns below `low` in
+        // a fixed pattern; a group's first term flips the next column of the reflected Gray code
+        // over columns low ... n-2, which focus pointers give in constant time. Column n-1 keeps
+        // its + sign.
+        const std::size_t high = n - 1 - static_cast<std::size_t>(low);
+        std::vector<unsigned char> plus(n, 1);
+        std::vector<std::size_t> focus(high + 1);
+        std::iota(focus.begin(), focus.end(), std::size_t{0});
+        Sums r(row_sums);
+        Group group;
+        LowFlips<low> flips;
+        std::fill(std::begin(flips.plus), std::end(flips.plus), true);
+        typename Group::V signs;
+        alternating_signs<Group>(signs);
+        for (;;) {
+            group_terms<0>(r, group, flips);
+            group.accumulate(signs);
+            const std::size_t j = focus[0];
+            focus[0] = 0;
+            if (j == high) break;
+            focus[j] = focus[j + 1];
+            focus[j + 1] = j + 1;
+            const std::size_t s = j + static_cast<std::size_t>(low);
+            if (plus[s])
+                r.subtract(s);
+            else
+                r.add(s);
+            plus[s] = !plus[s];
+        }
+        return group.total();
+    }
+
+    // One term at a time, for matrices with fewer columns than a group needs.
+    template <typename Sums>
+    [[gnu::always_inline]] inline T run_by_term(RowSums<T>& row_sums) const {
         // Focus pointers give the next column of the reflected Gray code over columns 0 ... n-2
         // in constant time; column n-1 keeps its + sign.
         std::vector<unsigned char> plus(n, 1);
@@ -117,30 +194,75 @@ struct RyserWalk {
     unsigned long from, to;
     unsigned int n;
 
-    template <typename Sums>
-    [[gnu::always_inline]] inline T run(RowSums<T>& row_sums) const {
-        Sums r(row_sums);
-        unsigned long code = from ^ (from >> 1);
-        // Ryser's sign (-1)^(n-|S|) flips at every step, as |S| changes by one.
-        bool minus = (n - static_cast<unsigned>(std::popcount(code))) & 1u;
-        using Acc = std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T>;
-        Acc accumulator{0};
-        for (unsigned long k = from;;) {
-            const Acc p = static_cast<Acc>(r.product());
-            if (minus)
-                accumulator -= p;
-            else
-                accumulator += p;
-            if (++k == to) break;
-            const int column = std::countr_zero(k);
+    using Acc = std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T>;
+
+    // Moves from subset k-1 to subset k.
+    struct Flips {
+        unsigned long code;
+        template <typename Sums>
+        [[gnu::always_inline]] inline void step(Sums& r, unsigned long k) {
+            flip(r, std::countr_zero(k));
+        }
+        template <int Column, typename Sums>
+        [[gnu::always_inline]] inline void apply(Sums& r) {
+            flip(r, Column);
+        }
+        template <typename Sums>
+        [[gnu::always_inline]] inline void flip(Sums& r, int column) {
             code ^= 1ul << column;
             if (code >> column & 1ul)
                 r.add(static_cast<std::size_t>(column));
             else
                 r.subtract(static_cast<std::size_t>(column));
-            minus = !minus;
         }
+    };
+
+    template <typename Sums>
+    [[gnu::always_inline]] inline T run(RowSums<T>& row_sums) const {
+        using Group = LaneGroup<Sums::bytes, T>;
+        constexpr unsigned long size = Group::size;
+        Sums r(row_sums);
+        Flips flips{from ^ (from >> 1)};
+        // Ryser's sign (-1)^(n-|S|) flips at every step, as |S| changes by one.
+        bool minus = (n - static_cast<unsigned>(std::popcount(flips.code))) & 1u;
+        Acc accumulator{0};
+        unsigned long k = from;
+        // Single terms up to the first whole group, whose subset index is a multiple of the
+        // group size, so that the flips inside every group follow the same pattern.
+        single_terms(r, flips, minus, accumulator, k, std::min(to, (from + size - 1) / size * size));
+        if (to - k >= size) {
+            Group group;
+            typename Group::V signs;
+            alternating_signs<Group>(signs);
+            if (minus) signs = -signs;
+            for (;;) {
+                group_terms<0>(r, group, flips);
+                group.accumulate(signs);
+                k += size;
+                if (to - k < size) break;
+                flips.step(r, k);
+            }
+            accumulator += static_cast<Acc>(group.total());
+            if (k < to) flips.step(r, k);
+        }
+        single_terms(r, flips, minus, accumulator, k, to);
         return static_cast<T>(accumulator);
+    }
+
+    // Terms k ... last-1, one at a time; leaves the sums at subset `last` unless it is `to`.
+    template <typename Sums>
+    [[gnu::always_inline]] inline void single_terms(Sums& r, Flips& flips, bool& minus,
+                                                    Acc& accumulator, unsigned long& k,
+                                                    unsigned long last) const {
+        for (; k < last; ++k) {
+            const Acc p = static_cast<Acc>(r.product());
+            if (minus)
+                accumulator -= p;
+            else
+                accumulator += p;
+            minus = !minus;
+            if (k + 1 < to) flips.step(r, k + 1);
+        }
     }
 };
 

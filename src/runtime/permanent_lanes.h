@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -176,13 +178,12 @@ template <typename R, int N, typename V>
     }
 }
 
-// Product of `size` (a multiple of lanes<R>) complex values, one partial product per lane of a
-// block; the block's vectors are then combined like lanes j and j + lanes/2 of a single one.
-template <int Bytes, typename R>
-[[gnu::always_inline]] inline std::complex<R> complex_product(const R* __restrict re,
-                                                              const R* __restrict im,
-                                                              std::size_t size) {
-    using V = typename Native<R, Bytes>::V;
+// Partial products of `size` (a multiple of lanes<R>) complex values, one per lane of a native
+// vector: one per lane of a block first, then the block's vectors combined like lanes j and
+// j + lanes/2 of a single one.
+template <int Bytes, typename R, typename V = typename Native<R, Bytes>::V>
+[[gnu::always_inline]] inline void complex_fold(const R* __restrict re, const R* __restrict im,
+                                                std::size_t size, V& out_re, V& out_im) {
     constexpr int N = Native<R, Bytes>::width;
     constexpr int K = static_cast<int>(lanes<R>) / N;
     V pr[K], pi[K], c, d;
@@ -198,14 +199,12 @@ template <int Bytes, typename R>
         }
     for (int half = K / 2; half > 0; half /= 2)
         for (int k = 0; k < half; ++k) complex_multiply(pr[k], pi[k], pr[k + half], pi[k + half]);
-    R out_re, out_im;
-    reduce_complex<R, N>(pr[0], pi[0], out_re, out_im);
-    return {out_re, out_im};
+    out_re = pr[0];
+    out_im = pi[0];
 }
 
-template <int Bytes, typename R>
-[[gnu::always_inline]] inline R real_product(const R* __restrict r, std::size_t size) {
-    using V = typename Native<R, Bytes>::V;
+template <int Bytes, typename R, typename V = typename Native<R, Bytes>::V>
+[[gnu::always_inline]] inline void real_fold(const R* __restrict r, std::size_t size, V& out) {
     constexpr int N = Native<R, Bytes>::width;
     constexpr int K = static_cast<int>(lanes<R>) / N;
     V p[K], c;
@@ -217,7 +216,7 @@ template <int Bytes, typename R>
         }
     for (int half = K / 2; half > 0; half /= 2)
         for (int k = 0; k < half; ++k) p[k] *= p[k + half];
-    return reduce_real<R, N>(p[0]);
+    out = p[0];
 }
 
 // sums ± column over `size` values, a multiple of lanes<R>.
@@ -313,12 +312,26 @@ public:
         }
     }
 
+    // The product's partial products, one per lane of a native vector (`im` only when complex).
+    template <int Bytes, typename V>
+    [[gnu::always_inline]] inline void fold(V& re, V& im) const {
+        if constexpr (complex)
+            complex_fold<Bytes>(re_.data(), im_.data(), size_, re, im);
+        else
+            real_fold<Bytes>(re_.data(), size_, re);
+    }
+
     template <int Bytes>
     [[gnu::always_inline]] inline T product() const {
-        if constexpr (complex)
-            return complex_product<Bytes>(re_.data(), im_.data(), size_);
-        else
-            return static_cast<T>(real_product<Bytes>(re_.data(), size_));
+        typename Native<Real, Bytes>::V re, im;
+        fold<Bytes>(re, im);
+        if constexpr (complex) {
+            Real out_re, out_im;
+            reduce_complex<Real, Native<Real, Bytes>::width>(re, im, out_re, out_im);
+            return {out_re, out_im};
+        } else {
+            return static_cast<T>(reduce_real<Real, Native<Real, Bytes>::width>(re));
+        }
     }
 
 private:
@@ -337,7 +350,8 @@ class RegisterSums {
 public:
     using Real = typename Scalar<T>::Real;
     static constexpr bool complex = Scalar<T>::complex;
-    static constexpr std::size_t rows = Blocks * lanes<Real>;
+    static constexpr int bytes = Bytes;
+    using V = typename Native<Real, Bytes>::V;
 
     [[gnu::always_inline]] inline explicit RegisterSums(const RowSums<T>& sums)
         : column_re_(sums.table().re(0)),
@@ -353,7 +367,9 @@ public:
     [[gnu::always_inline]] inline void add(std::size_t col) { update<false>(col); }
     [[gnu::always_inline]] inline void subtract(std::size_t col) { update<true>(col); }
 
-    [[gnu::always_inline]] inline T product() const {
+    // The product's partial products, one per lane of a native vector, in the order of
+    // RowSums::fold.
+    [[gnu::always_inline]] inline void fold(V& out_re, V& out_im) const {
         V pr[K];
         [[maybe_unused]] V pi[K];
 #pragma GCC unroll 8
@@ -379,17 +395,23 @@ public:
                 else
                     pr[k] *= pr[k + half];
             }
+        out_re = pr[0];
+        if constexpr (complex) out_im = pi[0];
+    }
+
+    [[gnu::always_inline]] inline T product() const {
+        V re, im;
+        fold(re, im);
         if constexpr (complex) {
             Real out_re, out_im;
-            reduce_complex<Real, N>(pr[0], pi[0], out_re, out_im);
+            reduce_complex<Real, N>(re, im, out_re, out_im);
             return {out_re, out_im};
         } else {
-            return static_cast<T>(reduce_real<Real, N>(pr[0]));
+            return static_cast<T>(reduce_real<Real, N>(re));
         }
     }
 
 private:
-    using V = typename Native<Real, Bytes>::V;
     static constexpr int N = Native<Real, Bytes>::width;
     static constexpr int K = static_cast<int>(lanes<Real>) / N;
     static constexpr int M = Blocks * K;
@@ -420,6 +442,95 @@ private:
     std::size_t stride_;
     V re_[M];
     V im_[complex ? M : 1];
+};
+
+// Products over the lanes of one native vector for as many consecutive terms as it has lanes, at
+// once: two terms' vectors give one vector of half their lanes each, lanes j and j + half of a
+// term multiplied as in reduce_complex, so that each shuffle and multiply serves several terms
+// instead of ever fewer lanes of one. The signed products are summed lane by lane.
+template <int Bytes, typename T>
+class LaneGroup {
+public:
+    using Real = typename Scalar<T>::Real;
+    static constexpr bool complex = Scalar<T>::complex;
+    using V = typename Native<Real, Bytes>::V;
+    // Terms per group.
+    static constexpr int size = Native<Real, Bytes>::width;
+    // Sum type: integers add up modulo 2^64.
+    using Sum = std::conditional_t<complex, T, Real>;
+
+    // Term J (0 <= J < size) of the group, as folded partial products.
+    template <int J>
+    [[gnu::always_inline]] inline void push(const V& re, const V& im) {
+        carry<0, J>(re, im);
+    }
+
+    // Adds the products of the group's terms, the term J times signs[J] (1 or -1).
+    [[gnu::always_inline]] inline void accumulate(const V& signs) {
+        sum_re_ += signs * out_re_;
+        if constexpr (complex) sum_im_ += signs * out_im_;
+    }
+
+    Sum total() const {
+        Real re(0), im(0);
+        for (int j = 0; j < size; ++j) {
+            re += sum_re_[j];
+            im += sum_im_[j];
+        }
+        if constexpr (complex)
+            return {re, im};
+        else
+            return re;
+    }
+
+private:
+    static constexpr int levels = std::countr_zero(static_cast<unsigned>(size));
+    using Index = std::conditional_t<sizeof(Real) == 8, long long, int>;
+    typedef Index Mask __attribute__((vector_size(Bytes)));
+
+    // Lane k of the vector pairing two vectors of S terms each (a's terms, then b's), each term
+    // on N/S lanes: the low (or high) half of every term's lanes.
+    static constexpr Index paired_lane(int k, int terms, bool high) {
+        const int width = size / terms, half = width / 2, term = k / half, offset = k % half;
+        return (term < terms ? 0 : size) + (term % terms) * width + offset + (high ? half : 0);
+    }
+    template <int Terms, bool High, typename Lanes = std::make_index_sequence<size>>
+    struct Pairing;
+    template <int Terms, bool High, std::size_t... K>
+    struct Pairing<Terms, High, std::index_sequence<K...>> {
+        static constexpr Mask mask{paired_lane(static_cast<int>(K), Terms, High)...};
+    };
+
+    // Binary carry: a term waits at the first level where its index has a zero bit.
+    template <int Level, int J>
+    [[gnu::always_inline]] inline void carry(const V& re, const V& im) {
+        if constexpr (Level == levels) {
+            out_re_ = re;
+            if constexpr (complex) out_im_ = im;
+        } else if constexpr ((J >> Level & 1) == 0) {
+            pending_re_[Level] = re;
+            if constexpr (complex) pending_im_[Level] = im;
+        } else {
+            constexpr int terms = 1 << Level;
+            constexpr Mask low = Pairing<terms, false>::mask;
+            constexpr Mask high = Pairing<terms, true>::mask;
+            V xr = __builtin_shuffle(pending_re_[Level], re, low);
+            const V yr = __builtin_shuffle(pending_re_[Level], re, high);
+            if constexpr (complex) {
+                V xi = __builtin_shuffle(pending_im_[Level], im, low);
+                const V yi = __builtin_shuffle(pending_im_[Level], im, high);
+                complex_multiply(xr, xi, yr, yi);
+                carry<Level + 1, J>(xr, xi);
+            } else {
+                xr *= yr;
+                carry<Level + 1, J>(xr, xr);
+            }
+        }
+    }
+
+    V pending_re_[levels], pending_im_[levels];
+    V out_re_, out_im_;
+    V sum_re_{}, sum_im_{};
 };
 
 }  // namespace Permanents
