@@ -341,10 +341,10 @@ T permanentRyserRange(const T* data, unsigned long from, unsigned long to, unsig
 }
 
 std::size_t ryser_task_count(unsigned int n, std::size_t threads) {
-    // Every subset costs n row updates. Starting a thread costs about as much as 2^16 of them;
-    // tasks of at least 2^19 keep that a small part of their run even when the scheduler is slow
-    // to start them, so small matrices run as one task.
-    constexpr double min_task_updates = 1 << 19;
+    // Every subset costs n row updates, 0.1-0.3 ns each; starting a thread costs 10-20 us, some
+    // 2^17 of them. Tasks of at least 2^20 row updates keep that a small part of their run, so
+    // small matrices run as one task.
+    constexpr double min_task_updates = 1 << 20;
     const double updates = std::ldexp(static_cast<double>(n), static_cast<int>(n));
     const double fill = std::floor(updates / min_task_updates);
     return static_cast<std::size_t>(
