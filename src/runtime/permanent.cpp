@@ -68,7 +68,7 @@ template <int Bytes, typename T, typename Walk>
 template <int J, typename Sums, typename Group, typename Flip>
 [[gnu::always_inline]] inline void group_terms(Sums& r, Group& group, Flip& flip) {
     if constexpr (J > 0) flip.template apply<std::countr_zero(static_cast<unsigned>(J))>(r);
-    typename Sums::V re, im;
+    alignas(Sums::bytes) typename Sums::V re, im;
     r.fold(re, im);
     group.template push<J>(re, im);
     if constexpr (J + 1 < Group::size) group_terms<J + 1>(r, group, flip);
@@ -118,7 +118,7 @@ struct GlynnWalk {
         Group group;
         LowFlips<low> flips;
         std::fill(std::begin(flips.plus), std::end(flips.plus), true);
-        typename Group::V signs;
+        alignas(Sums::bytes) typename Group::V signs;
         alternating_signs<Group>(signs);
         for (;;) {
             group_terms<0>(r, group, flips);
@@ -232,7 +232,7 @@ struct RyserWalk {
         single_terms(r, flips, minus, accumulator, k, std::min(to, (from + size - 1) / size * size));
         if (to - k >= size) {
             Group group;
-            typename Group::V signs;
+            alignas(Sums::bytes) typename Group::V signs;
             alternating_signs<Group>(signs);
             if (minus) signs = -signs;
             for (;;) {

@@ -144,7 +144,7 @@ template <typename R, int N, typename V>
         out_im = re[0] * im[1] + im[0] * re[1];
     } else {
         using H = typename Half<R, N>::V;
-        H lr, li, hr, hi;
+        alignas(sizeof(H)) H lr, li, hr, hi;
         split<N>(re, lr, hr, std::make_index_sequence<N / 2>{});
         split<N>(im, li, hi, std::make_index_sequence<N / 2>{});
         complex_multiply(lr, li, hr, hi);
@@ -158,7 +158,7 @@ template <typename R, int N, typename V>
         return v[0] * v[1];
     } else {
         using H = typename Half<R, N>::V;
-        H low, high;
+        alignas(sizeof(H)) H low, high;
         split<N>(v, low, high, std::make_index_sequence<N / 2>{});
         low *= high;
         return reduce_real<R, N / 2>(low);
@@ -171,7 +171,7 @@ template <typename R, int N, typename V>
         return v[0] + v[1];
     } else {
         using H = typename Half<R, N>::V;
-        H low, high;
+        alignas(sizeof(H)) H low, high;
         split<N>(v, low, high, std::make_index_sequence<N / 2>{});
         low += high;
         return reduce_sum<R, N / 2>(low);
@@ -186,7 +186,7 @@ template <int Bytes, typename R, typename V = typename Native<R, Bytes>::V>
                                                 std::size_t size, V& out_re, V& out_im) {
     constexpr int N = Native<R, Bytes>::width;
     constexpr int K = static_cast<int>(lanes<R>) / N;
-    V pr[K], pi[K], c, d;
+    alignas(Bytes) V pr[K], pi[K], c, d;
     for (int k = 0; k < K; ++k) {
         load(pr[k], re + k * N);
         load(pi[k], im + k * N);
@@ -207,7 +207,7 @@ template <int Bytes, typename R, typename V = typename Native<R, Bytes>::V>
 [[gnu::always_inline]] inline void real_fold(const R* __restrict r, std::size_t size, V& out) {
     constexpr int N = Native<R, Bytes>::width;
     constexpr int K = static_cast<int>(lanes<R>) / N;
-    V p[K], c;
+    alignas(Bytes) V p[K], c;
     for (int k = 0; k < K; ++k) load(p[k], r + k * N);
     for (std::size_t i = lanes<R>; i < size; i += lanes<R>)
         for (int k = 0; k < K; ++k) {
@@ -225,7 +225,7 @@ template <int Bytes, bool minus, typename R>
                                           std::size_t size) {
     using V = typename Native<R, Bytes>::V;
     constexpr std::size_t N = Native<R, Bytes>::width;
-    V s, c;
+    alignas(Bytes) V s, c;
     for (std::size_t i = 0; i < size; i += N) {
         load(s, sums + i);
         load(c, column + i);
@@ -323,7 +323,7 @@ public:
 
     template <int Bytes>
     [[gnu::always_inline]] inline T product() const {
-        typename Native<Real, Bytes>::V re, im;
+        alignas(Bytes) typename Native<Real, Bytes>::V re, im;
         fold<Bytes>(re, im);
         if constexpr (complex) {
             Real out_re, out_im;
@@ -370,8 +370,8 @@ public:
     // The product's partial products, one per lane of a native vector, in the order of
     // RowSums::fold.
     [[gnu::always_inline]] inline void fold(V& out_re, V& out_im) const {
-        V pr[K];
-        [[maybe_unused]] V pi[K];
+        alignas(Bytes) V pr[K];
+        [[maybe_unused]] alignas(Bytes) V pi[K];
 #pragma GCC unroll 8
         for (int k = 0; k < K; ++k) {
             pr[k] = re_[k];
@@ -400,7 +400,7 @@ public:
     }
 
     [[gnu::always_inline]] inline T product() const {
-        V re, im;
+        alignas(Bytes) V re, im;
         fold(re, im);
         if constexpr (complex) {
             Real out_re, out_im;
@@ -419,7 +419,7 @@ private:
     template <bool minus>
     [[gnu::always_inline]] inline void update(std::size_t col) {
         const std::size_t offset = col * stride_;
-        V c;
+        alignas(Bytes) V c;
 #pragma GCC unroll 32
         for (int m = 0; m < M; ++m) {
             load(c, column_re_ + offset + m * N);
@@ -440,8 +440,9 @@ private:
     const Real* column_re_;
     const Real* column_im_;
     std::size_t stride_;
-    V re_[M];
-    V im_[complex ? M : 1];
+    // Vector types bind to references at their natural alignment.
+    alignas(Bytes) V re_[M];
+    alignas(Bytes) V im_[complex ? M : 1];
 };
 
 // Products over the lanes of one native vector for as many consecutive terms as it has lanes, at
@@ -514,11 +515,11 @@ private:
             constexpr int terms = 1 << Level;
             constexpr Mask low = Pairing<terms, false>::mask;
             constexpr Mask high = Pairing<terms, true>::mask;
-            V xr = __builtin_shuffle(pending_re_[Level], re, low);
-            const V yr = __builtin_shuffle(pending_re_[Level], re, high);
+            alignas(Bytes) V xr = __builtin_shuffle(pending_re_[Level], re, low);
+            alignas(Bytes) const V yr = __builtin_shuffle(pending_re_[Level], re, high);
             if constexpr (complex) {
-                V xi = __builtin_shuffle(pending_im_[Level], im, low);
-                const V yi = __builtin_shuffle(pending_im_[Level], im, high);
+                alignas(Bytes) V xi = __builtin_shuffle(pending_im_[Level], im, low);
+                alignas(Bytes) const V yi = __builtin_shuffle(pending_im_[Level], im, high);
                 complex_multiply(xr, xi, yr, yi);
                 carry<Level + 1, J>(xr, xi);
             } else {
@@ -528,9 +529,11 @@ private:
         }
     }
 
-    V pending_re_[levels], pending_im_[levels];
-    V out_re_, out_im_;
-    V sum_re_{}, sum_im_{};
+    // Vector types bind to references at their natural alignment.
+    alignas(Bytes) V pending_re_[levels];
+    alignas(Bytes) V pending_im_[levels];
+    alignas(Bytes) V out_re_, out_im_;
+    alignas(Bytes) V sum_re_{}, sum_im_{};
 };
 
 }  // namespace Permanents
