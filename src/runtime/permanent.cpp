@@ -26,7 +26,7 @@ using Permanents::RegisterSums;
 // RowSums seen by a walk through the interface of RegisterSums, for matrices too large for it.
 template <int Bytes, typename T>
 class MemorySums {
-public:
+  public:
     static constexpr int bytes = Bytes;
     using V = typename Permanents::Native<typename RowSums<T>::Real, Bytes>::V;
 
@@ -40,7 +40,7 @@ public:
     }
     [[gnu::always_inline]] inline T product() const { return sums_.template product<Bytes>(); }
 
-private:
+  private:
     RowSums<T>& sums_;
 };
 
@@ -229,7 +229,8 @@ struct RyserWalk {
         unsigned long k = from;
         // Single terms up to the first whole group, whose subset index is a multiple of the
         // group size, so that the flips inside every group follow the same pattern.
-        single_terms(r, flips, minus, accumulator, k, std::min(to, (from + size - 1) / size * size));
+        single_terms(r, flips, minus, accumulator, k,
+                     std::min(to, (from + size - 1) / size * size));
         if (to - k >= size) {
             Group group;
             alignas(Sums::bytes) typename Group::V signs;

@@ -240,7 +240,7 @@ template <int Bytes, bool minus, typename R>
 // The matrix stored column after column, each column padded with zeros to `stride()` rows.
 template <typename T>
 class ColumnTable {
-public:
+  public:
     using Real = typename Scalar<T>::Real;
     static constexpr bool complex = Scalar<T>::complex;
 
@@ -264,7 +264,7 @@ public:
     const Real* re(std::size_t col) const { return re_.data() + col * stride_; }
     const Real* im(std::size_t col) const { return im_.data() + col * stride_; }
 
-private:
+  private:
     std::size_t stride_;
     BlockVector<Real> re_;
     BlockVector<Real> im_;
@@ -273,7 +273,7 @@ private:
 // Row sums of a Gray-code walk over the columns of a ColumnTable, starting at zero.
 template <typename T>
 class RowSums {
-public:
+  public:
     using Real = typename Scalar<T>::Real;
     static constexpr bool complex = Scalar<T>::complex;
 
@@ -334,7 +334,7 @@ public:
         }
     }
 
-private:
+  private:
     const ColumnTable<T>& table_;
     std::size_t size_;
     BlockVector<Real> re_;
@@ -347,7 +347,7 @@ private:
 // same values.
 template <int Bytes, int Blocks, typename T>
 class RegisterSums {
-public:
+  public:
     using Real = typename Scalar<T>::Real;
     static constexpr bool complex = Scalar<T>::complex;
     static constexpr int bytes = Bytes;
@@ -364,8 +364,12 @@ public:
         }
     }
 
-    [[gnu::always_inline]] inline void add(std::size_t col) { update<false>(col); }
-    [[gnu::always_inline]] inline void subtract(std::size_t col) { update<true>(col); }
+    [[gnu::always_inline]] inline void add(std::size_t col) {
+        update<false>(col);
+    }
+    [[gnu::always_inline]] inline void subtract(std::size_t col) {
+        update<true>(col);
+    }
 
     // The product's partial products, one per lane of a native vector, in the order of
     // RowSums::fold.
@@ -411,7 +415,7 @@ public:
         }
     }
 
-private:
+  private:
     static constexpr int N = Native<Real, Bytes>::width;
     static constexpr int K = static_cast<int>(lanes<Real>) / N;
     static constexpr int M = Blocks * K;
@@ -451,7 +455,7 @@ private:
 // instead of ever fewer lanes of one. The signed products are summed lane by lane.
 template <int Bytes, typename T>
 class LaneGroup {
-public:
+  public:
     using Real = typename Scalar<T>::Real;
     static constexpr bool complex = Scalar<T>::complex;
     using V = typename Native<Real, Bytes>::V;
@@ -484,7 +488,7 @@ public:
             return re;
     }
 
-private:
+  private:
     static constexpr int levels = std::countr_zero(static_cast<unsigned>(size));
     using Index = std::conditional_t<sizeof(Real) == 8, long long, int>;
     typedef Index Mask __attribute__((vector_size(Bytes)));
