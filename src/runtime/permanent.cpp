@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <numeric>
 #include <stdexcept>
@@ -19,94 +20,266 @@ using Permanents::RowSums;
 namespace {
 
 using Permanents::Isa;
+using Permanents::LaneGroup;
+using Permanents::RegisterSums;
 
+// RowSums seen by a walk through the interface of RegisterSums, for matrices too large for it.
 template <int Bytes, typename T>
-[[gnu::always_inline]] inline T glynn_walk(RowSums<T>& r, std::size_t n) {
-    T accumulator = r.template product<Bytes>();
-    // Focus pointers give the next column of the reflected Gray code over columns 0 ... n-2 in
-    // constant time; column n-1 keeps its + sign.
-    std::vector<unsigned char> plus(n, 1);
-    std::vector<std::size_t> focus(n);
-    std::iota(focus.begin(), focus.end(), std::size_t{0});
-    std::size_t s = 0;
-    for (;;) {
-        if (plus[s]) {
-            plus[s] = 0;
-            r.template subtract<Bytes>(s);
-        } else {
-            plus[s] = 1;
-            r.template add<Bytes>(s);
-        }
-        const T p = r.template product<Bytes>();
-        if (s == 0) {
-            accumulator -= p;
-            s = focus[1];
-            focus[1] = 1;
-            if (s >= n - 1) break;
-        } else {
-            accumulator += p;
-            focus[s] = focus[s + 1];
-            focus[s + 1] = s + 1;
-            s = 0;
-        }
+class MemorySums {
+  public:
+    static constexpr int bytes = Bytes;
+    using V = typename Permanents::Native<typename RowSums<T>::Real, Bytes>::V;
+
+    [[gnu::always_inline]] inline explicit MemorySums(RowSums<T>& sums) : sums_(sums) {}
+    [[gnu::always_inline]] inline void add(std::size_t col) { sums_.template add<Bytes>(col); }
+    [[gnu::always_inline]] inline void subtract(std::size_t col) {
+        sums_.template subtract<Bytes>(col);
     }
-    return accumulator;
+    [[gnu::always_inline]] inline void fold(V& re, V& im) const {
+        sums_.template fold<Bytes>(re, im);
+    }
+    [[gnu::always_inline]] inline T product() const { return sums_.template product<Bytes>(); }
+
+  private:
+    RowSums<T>& sums_;
+};
+
+// Runs `walk` with the row sums `r` in registers up to 4 blocks (32 rows of doubles), which covers
+// every order a Gray-code walk finishes in reasonable time, and in memory beyond.
+template <int Bytes, typename T, typename Walk>
+[[gnu::always_inline]] inline T with_sums(RowSums<T>& r, const Walk& walk) {
+    using Real = typename RowSums<T>::Real;
+    switch (r.size() / Permanents::lanes<Real>) {
+        case 1:
+            return walk.template run<RegisterSums<Bytes, 1, T>>(r);
+        case 2:
+            return walk.template run<RegisterSums<Bytes, 2, T>>(r);
+        case 3:
+            return walk.template run<RegisterSums<Bytes, 3, T>>(r);
+        case 4:
+            return walk.template run<RegisterSums<Bytes, 4, T>>(r);
+        default:
+            return walk.template run<MemorySums<Bytes, T>>(r);
+    }
 }
+
+// The terms J ... Group::size-1 of a group: before term J > 0 the walk flips column
+// countr_zero(J), the same in every group; `flip` knows whether that adds or subtracts it.
+template <int J, typename Sums, typename Group, typename Flip>
+[[gnu::always_inline]] inline void group_terms(Sums& r, Group& group, Flip& flip) {
+    if constexpr (J > 0) flip.template apply<std::countr_zero(static_cast<unsigned>(J))>(r);
+    alignas(Sums::bytes) typename Sums::V re, im;
+    r.fold(re, im);
+    group.template push<J>(re, im);
+    if constexpr (J + 1 < Group::size) group_terms<J + 1>(r, group, flip);
+}
+
+// Signs of the terms of a group that starts with a + term, then alternates.
+template <typename Group>
+[[gnu::always_inline]] inline void alternating_signs(typename Group::V& signs) {
+    for (int j = 0; j < Group::size; ++j)
+        signs[j] = j % 2 == 0 ? typename Group::Real(1) : -typename Group::Real(1);
+}
+
+// The walks take their row sums over only once their own buffers exist: vector registers do not
+// survive a call, and sums that live across one are kept in memory for the whole walk.
+template <typename T>
+struct GlynnWalk {
+    std::size_t n;
+
+    // Flips of the columns below log2 of the group size, which repeat in every group.
+    template <int Low>
+    struct LowFlips {
+        bool plus[Low];
+        template <int Column, typename Sums>
+        [[gnu::always_inline]] inline void apply(Sums& r) {
+            if (plus[Column])
+                r.subtract(Column);
+            else
+                r.add(Column);
+            plus[Column] = !plus[Column];
+        }
+    };
+
+    template <typename Sums>
+    [[gnu::always_inline]] inline T run(RowSums<T>& row_sums) const {
+        using Group = LaneGroup<Sums::bytes, T>;
+        constexpr int low = std::countr_zero(static_cast<unsigned>(Group::size));
+        if (n - 1 < static_cast<std::size_t>(low)) return run_by_term<Sums>(row_sums);
+        // The sign vectors run in groups of Group::size, which flip the columns below `low` in
+        // a fixed pattern; a group's first term flips the next column of the reflected Gray code
+        // over columns low ... n-2, which focus pointers give in constant time. Column n-1 keeps
+        // its + sign.
+        const std::size_t high = n - 1 - static_cast<std::size_t>(low);
+        std::vector<unsigned char> plus(n, 1);
+        std::vector<std::size_t> focus(high + 1);
+        std::iota(focus.begin(), focus.end(), std::size_t{0});
+        Sums r(row_sums);
+        Group group;
+        LowFlips<low> flips;
+        std::fill(std::begin(flips.plus), std::end(flips.plus), true);
+        alignas(Sums::bytes) typename Group::V signs;
+        alternating_signs<Group>(signs);
+        for (;;) {
+            group_terms<0>(r, group, flips);
+            group.accumulate(signs);
+            const std::size_t j = focus[0];
+            focus[0] = 0;
+            if (j == high) break;
+            focus[j] = focus[j + 1];
+            focus[j + 1] = j + 1;
+            const std::size_t s = j + static_cast<std::size_t>(low);
+            if (plus[s])
+                r.subtract(s);
+            else
+                r.add(s);
+            plus[s] = !plus[s];
+        }
+        return group.total();
+    }
+
+    // One term at a time, for matrices with fewer columns than a group needs.
+    template <typename Sums>
+    [[gnu::always_inline]] inline T run_by_term(RowSums<T>& row_sums) const {
+        // Focus pointers give the next column of the reflected Gray code over columns 0 ... n-2
+        // in constant time; column n-1 keeps its + sign.
+        std::vector<unsigned char> plus(n, 1);
+        std::vector<std::size_t> focus(n);
+        std::iota(focus.begin(), focus.end(), std::size_t{0});
+        Sums r(row_sums);
+        T accumulator = r.product();
+        std::size_t s = 0;
+        for (;;) {
+            if (plus[s]) {
+                plus[s] = 0;
+                r.subtract(s);
+            } else {
+                plus[s] = 1;
+                r.add(s);
+            }
+            const T p = r.product();
+            if (s == 0) {
+                accumulator -= p;
+                s = focus[1];
+                focus[1] = 1;
+                if (s >= n - 1) break;
+            } else {
+                accumulator += p;
+                focus[s] = focus[s + 1];
+                focus[s + 1] = s + 1;
+                s = 0;
+            }
+        }
+        return accumulator;
+    }
+};
 
 template <typename T>
 T glynn_baseline(RowSums<T>& r, std::size_t n) {
-    return glynn_walk<16>(r, n);
+    return with_sums<16>(r, GlynnWalk<T>{n});
 }
 template <typename T>
 ORBANDILE_TARGET_AVX2 T glynn_avx2(RowSums<T>& r, std::size_t n) {
-    return glynn_walk<32>(r, n);
+    return with_sums<32>(r, GlynnWalk<T>{n});
 }
 template <typename T>
 ORBANDILE_TARGET_AVX512 T glynn_avx512(RowSums<T>& r, std::size_t n) {
-    return glynn_walk<64>(r, n);
+    return with_sums<64>(r, GlynnWalk<T>{n});
 }
 
 // Ryser's terms of the subsets with Gray-code index in [from, to), starting from the row sums of
 // the subset `from`.
-template <int Bytes, typename T>
-[[gnu::always_inline]] inline T ryser_walk(RowSums<T>& r, unsigned long from, unsigned long to,
-                                           unsigned int n) {
-    unsigned long code = from ^ (from >> 1);
-    // Ryser's sign (-1)^(n-|S|) flips at every step, as |S| changes by one.
-    bool minus = (n - static_cast<unsigned>(std::popcount(code))) & 1u;
+template <typename T>
+struct RyserWalk {
+    unsigned long from, to;
+    unsigned int n;
+
     using Acc = std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T>;
-    Acc accumulator{0};
-    for (unsigned long k = from;;) {
-        const Acc p = static_cast<Acc>(r.template product<Bytes>());
-        if (minus)
-            accumulator -= p;
-        else
-            accumulator += p;
-        if (++k == to) break;
-        const int column = std::countr_zero(k);
-        code ^= 1ul << column;
-        if (code >> column & 1ul)
-            r.template add<Bytes>(static_cast<std::size_t>(column));
-        else
-            r.template subtract<Bytes>(static_cast<std::size_t>(column));
-        minus = !minus;
+
+    // Moves from subset k-1 to subset k.
+    struct Flips {
+        unsigned long code;
+        template <typename Sums>
+        [[gnu::always_inline]] inline void step(Sums& r, unsigned long k) {
+            flip(r, std::countr_zero(k));
+        }
+        template <int Column, typename Sums>
+        [[gnu::always_inline]] inline void apply(Sums& r) {
+            flip(r, Column);
+        }
+        template <typename Sums>
+        [[gnu::always_inline]] inline void flip(Sums& r, int column) {
+            code ^= 1ul << column;
+            if (code >> column & 1ul)
+                r.add(static_cast<std::size_t>(column));
+            else
+                r.subtract(static_cast<std::size_t>(column));
+        }
+    };
+
+    template <typename Sums>
+    [[gnu::always_inline]] inline T run(RowSums<T>& row_sums) const {
+        using Group = LaneGroup<Sums::bytes, T>;
+        constexpr unsigned long size = Group::size;
+        Sums r(row_sums);
+        Flips flips{from ^ (from >> 1)};
+        // Ryser's sign (-1)^(n-|S|) flips at every step, as |S| changes by one.
+        bool minus = (n - static_cast<unsigned>(std::popcount(flips.code))) & 1u;
+        Acc accumulator{0};
+        unsigned long k = from;
+        // Single terms up to the first whole group, whose subset index is a multiple of the
+        // group size, so that the flips inside every group follow the same pattern.
+        single_terms(r, flips, minus, accumulator, k,
+                     std::min(to, (from + size - 1) / size * size));
+        if (to - k >= size) {
+            Group group;
+            alignas(Sums::bytes) typename Group::V signs;
+            alternating_signs<Group>(signs);
+            if (minus) signs = -signs;
+            for (;;) {
+                group_terms<0>(r, group, flips);
+                group.accumulate(signs);
+                k += size;
+                if (to - k < size) break;
+                flips.step(r, k);
+            }
+            accumulator += static_cast<Acc>(group.total());
+            if (k < to) flips.step(r, k);
+        }
+        single_terms(r, flips, minus, accumulator, k, to);
+        return static_cast<T>(accumulator);
     }
-    return static_cast<T>(accumulator);
-}
+
+    // Terms k ... last-1, one at a time; leaves the sums at subset `last` unless it is `to`.
+    template <typename Sums>
+    [[gnu::always_inline]] inline void single_terms(Sums& r, Flips& flips, bool& minus,
+                                                    Acc& accumulator, unsigned long& k,
+                                                    unsigned long last) const {
+        for (; k < last; ++k) {
+            const Acc p = static_cast<Acc>(r.product());
+            if (minus)
+                accumulator -= p;
+            else
+                accumulator += p;
+            minus = !minus;
+            if (k + 1 < to) flips.step(r, k + 1);
+        }
+    }
+};
 
 template <typename T>
 T ryser_baseline(RowSums<T>& r, unsigned long from, unsigned long to, unsigned int n) {
-    return ryser_walk<16>(r, from, to, n);
+    return with_sums<16>(r, RyserWalk<T>{from, to, n});
 }
 template <typename T>
 ORBANDILE_TARGET_AVX2 T ryser_avx2(RowSums<T>& r, unsigned long from, unsigned long to,
                                    unsigned int n) {
-    return ryser_walk<32>(r, from, to, n);
+    return with_sums<32>(r, RyserWalk<T>{from, to, n});
 }
 template <typename T>
 ORBANDILE_TARGET_AVX512 T ryser_avx512(RowSums<T>& r, unsigned long from, unsigned long to,
                                        unsigned int n) {
-    return ryser_walk<64>(r, from, to, n);
+    return with_sums<64>(r, RyserWalk<T>{from, to, n});
 }
 
 }  // namespace
@@ -139,17 +312,44 @@ T permanentRyserRange(const T* data, unsigned long from, unsigned long to, unsig
     if (n == 0) return from == 0 ? T(1) : T(0);
 
     const ColumnTable<T> table(data, n, n, n);
-    RowSums<T> r(table, n);
-    for (unsigned long rest = from ^ (from >> 1); rest != 0; rest &= rest - 1)
-        r.add(static_cast<std::size_t>(std::countr_zero(rest)));
-    switch (Permanents::selected_isa()) {
-        case Isa::avx512:
-            return ryser_avx512(r, from, to, n);
-        case Isa::avx2:
-            return ryser_avx2(r, from, to, n);
-        default:
-            return ryser_baseline(r, from, to, n);
+    // The range is walked in blocks of an eighth of all subsets, each from row sums formed
+    // afresh: the rounding drift of the Gray-code updates stays within a block, and one task adds
+    // the same terms in the same order as eight tasks of one block each, so the value does not
+    // change when fewer tasks share the work.
+    const unsigned long block = n > 3 ? 1ul << (n - 3) : 1ul;
+    using Acc = std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T>;
+    Acc sum{0};
+    for (unsigned long start = from; start < to;) {
+        const unsigned long end = std::min(to, (start / block + 1) * block);
+        RowSums<T> r(table, n);
+        for (unsigned long rest = start ^ (start >> 1); rest != 0; rest &= rest - 1)
+            r.add(static_cast<std::size_t>(std::countr_zero(rest)));
+        T part;
+        switch (Permanents::selected_isa()) {
+            case Isa::avx512:
+                part = ryser_avx512(r, start, end, n);
+                break;
+            case Isa::avx2:
+                part = ryser_avx2(r, start, end, n);
+                break;
+            default:
+                part = ryser_baseline(r, start, end, n);
+        }
+        sum += static_cast<Acc>(part);
+        start = end;
     }
+    return static_cast<T>(sum);
+}
+
+std::size_t ryser_task_count(unsigned int n, std::size_t threads) {
+    // Every subset costs n row updates, 0.1-0.3 ns each; starting a thread costs 10-20 us, some
+    // 2^17 of them. Tasks of at least 2^20 row updates keep that a small part of their run, so
+    // small matrices run as one task.
+    constexpr double min_task_updates = 1 << 20;
+    const double updates = std::ldexp(static_cast<double>(n), static_cast<int>(n));
+    const double fill = std::floor(updates / min_task_updates);
+    return static_cast<std::size_t>(
+        std::clamp(fill, 1.0, static_cast<double>(std::max<std::size_t>(threads, 1))));
 }
 
 int dec2idxarr(std::vector<int>& list, int& change, unsigned long code, int count) {
@@ -210,7 +410,7 @@ T ryser_threaded(const MatrixView<T>& matrix, std::size_t threads) {
     }
 
     const unsigned long total = 1ul << n;
-    const unsigned long tasks = std::min<unsigned long>(threads, total);
+    const unsigned long tasks = ryser_task_count(static_cast<unsigned>(n), threads);
     const unsigned long chunk = total / tasks;
     // Task i takes [i * chunk, (i + 1) * chunk), task 0 from 1 and the last up to total.
     const auto terms = Parallel::run(tasks, [&](std::size_t i) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <complex>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,10 @@ T permanentGlynn(const MatrixView<T>& matrix);
 // T is long long, double or std::complex<double>.
 template <typename T>
 T permanentRyserRange(const T* data, unsigned long from, unsigned long to, unsigned int n);
+
+// Number of Ryser tasks for an n x n matrix on at most `threads` threads: as many as carry
+// enough work to pay for starting their thread, at least one.
+std::size_t ryser_task_count(unsigned int n, std::size_t threads);
 
 // Moves the ascending list of set bits of the previous code (its first `count` entries) to those
 // of `code`; returns the new count and sets `change` to j+1 when bit j was added, to -(j+1) when

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -142,7 +144,7 @@ template <typename R, int N, typename V>
         out_im = re[0] * im[1] + im[0] * re[1];
     } else {
         using H = typename Half<R, N>::V;
-        H lr, li, hr, hi;
+        alignas(sizeof(H)) H lr, li, hr, hi;
         split<N>(re, lr, hr, std::make_index_sequence<N / 2>{});
         split<N>(im, li, hi, std::make_index_sequence<N / 2>{});
         complex_multiply(lr, li, hr, hi);
@@ -156,7 +158,7 @@ template <typename R, int N, typename V>
         return v[0] * v[1];
     } else {
         using H = typename Half<R, N>::V;
-        H low, high;
+        alignas(sizeof(H)) H low, high;
         split<N>(v, low, high, std::make_index_sequence<N / 2>{});
         low *= high;
         return reduce_real<R, N / 2>(low);
@@ -169,23 +171,22 @@ template <typename R, int N, typename V>
         return v[0] + v[1];
     } else {
         using H = typename Half<R, N>::V;
-        H low, high;
+        alignas(sizeof(H)) H low, high;
         split<N>(v, low, high, std::make_index_sequence<N / 2>{});
         low += high;
         return reduce_sum<R, N / 2>(low);
     }
 }
 
-// Product of `size` (a multiple of lanes<R>) complex values, one partial product per lane of a
-// block; the block's vectors are then combined like lanes j and j + lanes/2 of a single one.
-template <int Bytes, typename R>
-[[gnu::always_inline]] inline std::complex<R> complex_product(const R* __restrict re,
-                                                              const R* __restrict im,
-                                                              std::size_t size) {
-    using V = typename Native<R, Bytes>::V;
+// Partial products of `size` (a multiple of lanes<R>) complex values, one per lane of a native
+// vector: one per lane of a block first, then the block's vectors combined like lanes j and
+// j + lanes/2 of a single one.
+template <int Bytes, typename R, typename V = typename Native<R, Bytes>::V>
+[[gnu::always_inline]] inline void complex_fold(const R* __restrict re, const R* __restrict im,
+                                                std::size_t size, V& out_re, V& out_im) {
     constexpr int N = Native<R, Bytes>::width;
     constexpr int K = static_cast<int>(lanes<R>) / N;
-    V pr[K], pi[K], c, d;
+    alignas(Bytes) V pr[K], pi[K], c, d;
     for (int k = 0; k < K; ++k) {
         load(pr[k], re + k * N);
         load(pi[k], im + k * N);
@@ -198,17 +199,15 @@ template <int Bytes, typename R>
         }
     for (int half = K / 2; half > 0; half /= 2)
         for (int k = 0; k < half; ++k) complex_multiply(pr[k], pi[k], pr[k + half], pi[k + half]);
-    R out_re, out_im;
-    reduce_complex<R, N>(pr[0], pi[0], out_re, out_im);
-    return {out_re, out_im};
+    out_re = pr[0];
+    out_im = pi[0];
 }
 
-template <int Bytes, typename R>
-[[gnu::always_inline]] inline R real_product(const R* __restrict r, std::size_t size) {
-    using V = typename Native<R, Bytes>::V;
+template <int Bytes, typename R, typename V = typename Native<R, Bytes>::V>
+[[gnu::always_inline]] inline void real_fold(const R* __restrict r, std::size_t size, V& out) {
     constexpr int N = Native<R, Bytes>::width;
     constexpr int K = static_cast<int>(lanes<R>) / N;
-    V p[K], c;
+    alignas(Bytes) V p[K], c;
     for (int k = 0; k < K; ++k) load(p[k], r + k * N);
     for (std::size_t i = lanes<R>; i < size; i += lanes<R>)
         for (int k = 0; k < K; ++k) {
@@ -217,7 +216,7 @@ template <int Bytes, typename R>
         }
     for (int half = K / 2; half > 0; half /= 2)
         for (int k = 0; k < half; ++k) p[k] *= p[k + half];
-    return reduce_real<R, N>(p[0]);
+    out = p[0];
 }
 
 // sums ± column over `size` values, a multiple of lanes<R>.
@@ -226,7 +225,7 @@ template <int Bytes, bool minus, typename R>
                                           std::size_t size) {
     using V = typename Native<R, Bytes>::V;
     constexpr std::size_t N = Native<R, Bytes>::width;
-    V s, c;
+    alignas(Bytes) V s, c;
     for (std::size_t i = 0; i < size; i += N) {
         load(s, sums + i);
         load(c, column + i);
@@ -241,7 +240,7 @@ template <int Bytes, bool minus, typename R>
 // The matrix stored column after column, each column padded with zeros to `stride()` rows.
 template <typename T>
 class ColumnTable {
-public:
+  public:
     using Real = typename Scalar<T>::Real;
     static constexpr bool complex = Scalar<T>::complex;
 
@@ -265,7 +264,7 @@ public:
     const Real* re(std::size_t col) const { return re_.data() + col * stride_; }
     const Real* im(std::size_t col) const { return im_.data() + col * stride_; }
 
-private:
+  private:
     std::size_t stride_;
     BlockVector<Real> re_;
     BlockVector<Real> im_;
@@ -274,7 +273,7 @@ private:
 // Row sums of a Gray-code walk over the columns of a ColumnTable, starting at zero.
 template <typename T>
 class RowSums {
-public:
+  public:
     using Real = typename Scalar<T>::Real;
     static constexpr bool complex = Scalar<T>::complex;
 
@@ -289,6 +288,9 @@ public:
     std::size_t size() const { return size_; }
     Real* re() { return re_.data(); }
     Real* im() { return im_.data(); }
+    const Real* re() const { return re_.data(); }
+    const Real* im() const { return im_.data(); }
+    const ColumnTable<T>& table() const { return table_; }
 
     template <int Bytes = 16>
     [[gnu::always_inline]] inline void add(std::size_t col) {
@@ -310,19 +312,232 @@ public:
         }
     }
 
-    template <int Bytes>
-    [[gnu::always_inline]] inline T product() const {
+    // The product's partial products, one per lane of a native vector (`im` only when complex).
+    template <int Bytes, typename V>
+    [[gnu::always_inline]] inline void fold(V& re, V& im) const {
         if constexpr (complex)
-            return complex_product<Bytes>(re_.data(), im_.data(), size_);
+            complex_fold<Bytes>(re_.data(), im_.data(), size_, re, im);
         else
-            return static_cast<T>(real_product<Bytes>(re_.data(), size_));
+            real_fold<Bytes>(re_.data(), size_, re);
     }
 
-private:
+    template <int Bytes>
+    [[gnu::always_inline]] inline T product() const {
+        alignas(Bytes) typename Native<Real, Bytes>::V re, im;
+        fold<Bytes>(re, im);
+        if constexpr (complex) {
+            Real out_re, out_im;
+            reduce_complex<Real, Native<Real, Bytes>::width>(re, im, out_re, out_im);
+            return {out_re, out_im};
+        } else {
+            return static_cast<T>(reduce_real<Real, Native<Real, Bytes>::width>(re));
+        }
+    }
+
+  private:
     const ColumnTable<T>& table_;
     std::size_t size_;
     BlockVector<Real> re_;
     BlockVector<Real> im_;
+};
+
+// A copy of RowSums of `Blocks` whole blocks kept in vector variables. Fully unrolled, they live
+// in registers as far as the register file holds them, so a step loads only the column it adds
+// and stores nothing. Products are formed in the same order as RowSums::product, so both give the
+// same values.
+template <int Bytes, int Blocks, typename T>
+class RegisterSums {
+  public:
+    using Real = typename Scalar<T>::Real;
+    static constexpr bool complex = Scalar<T>::complex;
+    static constexpr int bytes = Bytes;
+    using V = typename Native<Real, Bytes>::V;
+
+    [[gnu::always_inline]] inline explicit RegisterSums(const RowSums<T>& sums)
+        : column_re_(sums.table().re(0)),
+          column_im_(sums.table().im(0)),
+          stride_(sums.table().stride()) {
+#pragma GCC unroll 32
+        for (int m = 0; m < M; ++m) {
+            load(re_[m], sums.re() + m * N);
+            if constexpr (complex) load(im_[m], sums.im() + m * N);
+        }
+    }
+
+    [[gnu::always_inline]] inline void add(std::size_t col) {
+        update<false>(col);
+    }
+    [[gnu::always_inline]] inline void subtract(std::size_t col) {
+        update<true>(col);
+    }
+
+    // The product's partial products, one per lane of a native vector, in the order of
+    // RowSums::fold.
+    [[gnu::always_inline]] inline void fold(V& out_re, V& out_im) const {
+        alignas(Bytes) V pr[K];
+        [[maybe_unused]] alignas(Bytes) V pi[K];
+#pragma GCC unroll 8
+        for (int k = 0; k < K; ++k) {
+            pr[k] = re_[k];
+            if constexpr (complex) pi[k] = im_[k];
+        }
+#pragma GCC unroll 8
+        for (int b = 1; b < Blocks; ++b)
+#pragma GCC unroll 8
+            for (int k = 0; k < K; ++k) {
+                if constexpr (complex)
+                    complex_multiply(pr[k], pi[k], re_[b * K + k], im_[b * K + k]);
+                else
+                    pr[k] *= re_[b * K + k];
+            }
+#pragma GCC unroll 8
+        for (int half = K / 2; half > 0; half /= 2)
+#pragma GCC unroll 8
+            for (int k = 0; k < half; ++k) {
+                if constexpr (complex)
+                    complex_multiply(pr[k], pi[k], pr[k + half], pi[k + half]);
+                else
+                    pr[k] *= pr[k + half];
+            }
+        out_re = pr[0];
+        if constexpr (complex) out_im = pi[0];
+    }
+
+    [[gnu::always_inline]] inline T product() const {
+        alignas(Bytes) V re, im;
+        fold(re, im);
+        if constexpr (complex) {
+            Real out_re, out_im;
+            reduce_complex<Real, N>(re, im, out_re, out_im);
+            return {out_re, out_im};
+        } else {
+            return static_cast<T>(reduce_real<Real, N>(re));
+        }
+    }
+
+  private:
+    static constexpr int N = Native<Real, Bytes>::width;
+    static constexpr int K = static_cast<int>(lanes<Real>) / N;
+    static constexpr int M = Blocks * K;
+
+    template <bool minus>
+    [[gnu::always_inline]] inline void update(std::size_t col) {
+        const std::size_t offset = col * stride_;
+        alignas(Bytes) V c;
+#pragma GCC unroll 32
+        for (int m = 0; m < M; ++m) {
+            load(c, column_re_ + offset + m * N);
+            if constexpr (minus)
+                re_[m] -= c;
+            else
+                re_[m] += c;
+            if constexpr (complex) {
+                load(c, column_im_ + offset + m * N);
+                if constexpr (minus)
+                    im_[m] -= c;
+                else
+                    im_[m] += c;
+            }
+        }
+    }
+
+    const Real* column_re_;
+    const Real* column_im_;
+    std::size_t stride_;
+    // Vector types bind to references at their natural alignment.
+    alignas(Bytes) V re_[M];
+    alignas(Bytes) V im_[complex ? M : 1];
+};
+
+// Products over the lanes of one native vector for as many consecutive terms as it has lanes, at
+// once: two terms' vectors give one vector of half their lanes each, lanes j and j + half of a
+// term multiplied as in reduce_complex, so that each shuffle and multiply serves several terms
+// instead of ever fewer lanes of one. The signed products are summed lane by lane.
+template <int Bytes, typename T>
+class LaneGroup {
+  public:
+    using Real = typename Scalar<T>::Real;
+    static constexpr bool complex = Scalar<T>::complex;
+    using V = typename Native<Real, Bytes>::V;
+    // Terms per group.
+    static constexpr int size = Native<Real, Bytes>::width;
+    // Sum type: integers add up modulo 2^64.
+    using Sum = std::conditional_t<complex, T, Real>;
+
+    // Term J (0 <= J < size) of the group, as folded partial products.
+    template <int J>
+    [[gnu::always_inline]] inline void push(const V& re, const V& im) {
+        carry<0, J>(re, im);
+    }
+
+    // Adds the products of the group's terms, the term J times signs[J] (1 or -1).
+    [[gnu::always_inline]] inline void accumulate(const V& signs) {
+        sum_re_ += signs * out_re_;
+        if constexpr (complex) sum_im_ += signs * out_im_;
+    }
+
+    Sum total() const {
+        Real re(0), im(0);
+        for (int j = 0; j < size; ++j) {
+            re += sum_re_[j];
+            im += sum_im_[j];
+        }
+        if constexpr (complex)
+            return {re, im};
+        else
+            return re;
+    }
+
+  private:
+    static constexpr int levels = std::countr_zero(static_cast<unsigned>(size));
+    using Index = std::conditional_t<sizeof(Real) == 8, long long, int>;
+    typedef Index Mask __attribute__((vector_size(Bytes)));
+
+    // Lane k of the vector pairing two vectors of S terms each (a's terms, then b's), each term
+    // on N/S lanes: the low (or high) half of every term's lanes.
+    static constexpr Index paired_lane(int k, int terms, bool high) {
+        const int width = size / terms, half = width / 2, term = k / half, offset = k % half;
+        return (term < terms ? 0 : size) + (term % terms) * width + offset + (high ? half : 0);
+    }
+    template <int Terms, bool High, typename Lanes = std::make_index_sequence<size>>
+    struct Pairing;
+    template <int Terms, bool High, std::size_t... K>
+    struct Pairing<Terms, High, std::index_sequence<K...>> {
+        static constexpr Mask mask{paired_lane(static_cast<int>(K), Terms, High)...};
+    };
+
+    // Binary carry: a term waits at the first level where its index has a zero bit.
+    template <int Level, int J>
+    [[gnu::always_inline]] inline void carry(const V& re, const V& im) {
+        if constexpr (Level == levels) {
+            out_re_ = re;
+            if constexpr (complex) out_im_ = im;
+        } else if constexpr ((J >> Level & 1) == 0) {
+            pending_re_[Level] = re;
+            if constexpr (complex) pending_im_[Level] = im;
+        } else {
+            constexpr int terms = 1 << Level;
+            constexpr Mask low = Pairing<terms, false>::mask;
+            constexpr Mask high = Pairing<terms, true>::mask;
+            alignas(Bytes) V xr = __builtin_shuffle(pending_re_[Level], re, low);
+            alignas(Bytes) const V yr = __builtin_shuffle(pending_re_[Level], re, high);
+            if constexpr (complex) {
+                alignas(Bytes) V xi = __builtin_shuffle(pending_im_[Level], im, low);
+                alignas(Bytes) const V yi = __builtin_shuffle(pending_im_[Level], im, high);
+                complex_multiply(xr, xi, yr, yi);
+                carry<Level + 1, J>(xr, xi);
+            } else {
+                xr *= yr;
+                carry<Level + 1, J>(xr, xr);
+            }
+        }
+    }
+
+    // Vector types bind to references at their natural alignment.
+    alignas(Bytes) V pending_re_[levels];
+    alignas(Bytes) V pending_im_[levels];
+    alignas(Bytes) V out_re_, out_im_;
+    alignas(Bytes) V sum_re_{}, sum_im_{};
 };
 
 }  // namespace Permanents

@@ -256,6 +256,49 @@ TEST(Permanent, ComplexOfRealMatrixMatchesReal) {
     }
 }
 
+// Small matrices run as one task whatever the thread count; large ones use every thread.
+TEST(Permanent, RyserTaskCountFollowsTheWork) {
+    for (std::size_t threads : {1u, 2u, 8u, 300u}) {
+        std::size_t previous = 1;
+        for (unsigned n = 0; n < 64; ++n) {
+            const std::size_t tasks = ryser_task_count(n, threads);
+            EXPECT_GE(tasks, previous) << "n = " << n;
+            EXPECT_LE(tasks, threads) << "n = " << n;
+            previous = tasks;
+        }
+        EXPECT_EQ(ryser_task_count(12, threads), 1u);
+        EXPECT_EQ(ryser_task_count(63, threads), threads);
+    }
+    EXPECT_EQ(ryser_task_count(20, 0), 1u);
+}
+
+// Several tasks against one, where the split matters: permanents of all-ones matrices are
+// exact in integers, and one task walks the same blocks as eight, so doubles agree bit for bit.
+TEST(Permanent, RyserGivesTheSameValueOnOneTaskAsOnEight) {
+    ASSERT_EQ(ryser_task_count(20, 8), 8u);
+    const RowMatrix<long long> ones = RowMatrix<long long>::Ones(20, 20);
+    std::mt19937 engine(1100);
+    const auto reals = random_matrix<double>(20, 20, engine);
+    const auto complexes = random_matrix<cd>(20, 20, engine);
+    long long single = 0;
+    double single_real = 0;
+    cd single_complex;
+    {
+        ThreadCount scope(1);
+        single = permanent_in(ones);
+        single_real = permanent_fl(reals, "ryser");
+        single_complex = permanent_cx(complexes, "ryser");
+    }
+    EXPECT_EQ(single, 2432902008176640000ll);  // 20!
+    for (std::uint32_t threads : {3u, 8u}) {
+        ThreadCount scope(threads);
+        EXPECT_EQ(permanent_in(ones), single) << threads << " threads";
+    }
+    ThreadCount scope(8);
+    EXPECT_EQ(permanent_fl(reals, "ryser"), single_real);
+    EXPECT_EQ(permanent_cx(complexes, "ryser"), single_complex);
+}
+
 // dec2idxarr along a Gray-code walk keeps the sorted list of set bits and names the one column
 // that changed.
 class Dec2IdxArr : public ::testing::TestWithParam<unsigned long> {};
