@@ -229,13 +229,11 @@ FockSpaceDistribution merge_product(
 }
 
 FockSpaceFunction FockSpaceFunction::pow(std::size_t k) const {
-    return MathUtils::tensor_power(*this, k, get_m(), [](auto const& list) {
-        return tensor_product(list, 0.0);
-    });
+    return MathUtils::tensor_power(*this, k, get_m(),
+                                   [](auto const& list) { return tensor_product(list, 0.0); });
 }
 
 FockSpaceDistribution FockSpaceDistribution::pow(std::size_t k) const {
-    return MathUtils::tensor_power(*this, k, get_m(), [](auto const& list) {
-        return tensor_product(list, 0.0);
-    });
+    return MathUtils::tensor_power(*this, k, get_m(),
+                                   [](auto const& list) { return tensor_product(list, 0.0); });
 }

@@ -20,7 +20,8 @@ N_Filling::N_Filling(int m, int n, std::function<bool(FockState const&)> predica
 unsigned long N_Filling::rank(unsigned long i) const {
     unsigned long kept = 0;
     const unsigned long whole = i / 64;
-    for (unsigned long w = 0; w < whole; ++w) kept += static_cast<unsigned long>(std::popcount(words[w]));
+    for (unsigned long w = 0; w < whole; ++w)
+        kept += static_cast<unsigned long>(std::popcount(words[w]));
     if (i % 64) {
         const std::uint64_t below = (std::uint64_t{1} << (i % 64)) - 1;
         kept += static_cast<unsigned long>(std::popcount(words[whole] & below));
@@ -31,7 +32,8 @@ unsigned long N_Filling::rank(unsigned long i) const {
 FockSpaceFilling::FockSpaceFilling(int m, int n, std::function<bool(FockState const&)> predicate,
                                    FSILookups_t<unsigned long> const& lookups)
     : m(m), n(n), layers(static_cast<std::size_t>(n) + 1) {
-    for (int k = 0; k < n; ++k) layers[static_cast<std::size_t>(k)].reserve(lookups.get_full_count(k));
+    for (int k = 0; k < n; ++k)
+        layers[static_cast<std::size_t>(k)].reserve(lookups.get_full_count(k));
     layers[static_cast<std::size_t>(n)] =
         N_Filling(m, n, std::move(predicate), lookups.get_full_count(n));
     for (int k = n - 1; k >= 0; --k) {

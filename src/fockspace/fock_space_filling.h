@@ -12,8 +12,7 @@ class N_Filling {
   public:
     N_Filling() = default;
     // The predicate's verdict on every state of m modes and n photons, in natural order.
-    N_Filling(int m, int n, std::function<bool(FockState const&)> predicate,
-              unsigned long reserve);
+    N_Filling(int m, int n, std::function<bool(FockState const&)> predicate, unsigned long reserve);
     N_Filling(int m, int n, std::function<bool(FockState const&)> predicate);
 
     void reserve(unsigned long bits) { words.reserve((bits + 63) / 64); }

@@ -230,11 +230,13 @@ void inner_merge(List const& list, Out& out, Key const& key, double value, doubl
 template <typename T, typename ListProduct>
 T tensor_power(T const& x, std::size_t k, std::optional<int> m, ListProduct const& list_product) {
     constexpr std::size_t max_factors = FockState::max_modes;
-    if (k <= max_factors) return list_product(std::vector<std::reference_wrapper<T const>>(k, std::cref(x)));
+    if (k <= max_factors)
+        return list_product(std::vector<std::reference_wrapper<T const>>(k, std::cref(x)));
     if (m && *m > 0) throw std::runtime_error("Fock state size is capped from 0 to 256 modes");
     const T half = tensor_power(x, k / 2, m, list_product);
     const T rest = k % 2 ? tensor_power(x, k - k / 2, m, list_product) : half;
-    return list_product(std::vector<std::reference_wrapper<T const>>{std::cref(half), std::cref(rest)});
+    return list_product(
+        std::vector<std::reference_wrapper<T const>>{std::cref(half), std::cref(rest)});
 }
 
 }  // namespace MathUtils

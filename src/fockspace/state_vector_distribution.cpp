@@ -197,9 +197,8 @@ void StateVectorDistribution::normalize() {
 StateVectorDistribution StateVectorDistribution::pow(std::size_t k) const {
     std::optional<int> m;
     if (!map_.empty()) m = map_.begin()->first.modeCount();
-    return MathUtils::tensor_power(*this, k, m, [](auto const& list) {
-        return tensor_product(list, 0.0);
-    });
+    return MathUtils::tensor_power(*this, k, m,
+                                   [](auto const& list) { return tensor_product(list, 0.0); });
 }
 
 StateVectorDistribution operator*(const StateVectorDistribution& d, const StateVector& sv) {

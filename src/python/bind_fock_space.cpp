@@ -148,7 +148,10 @@ void bind_fock_space_containers(py::module_& m) {
              py::arg("mask") = py::none(), CatchSigint())
         .def("__getitem__", &FsArray::operator[], py::arg("idx"), CatchSigint())
         .def(
-            "__iter__", [](FsArray const& a) { return refusing_uninitialised(py::make_iterator(a.begin(), a.end())); },
+            "__iter__",
+            [](FsArray const& a) {
+                return refusing_uninitialised(py::make_iterator(a.begin(), a.end()));
+            },
             py::keep_alive<0, 1>(), CatchSigint())
         .def("find", &FsArray::find_idx, py::arg("fs"), find_doc, CatchSigint())
         .def("count", &FsArray::count, count_doc)

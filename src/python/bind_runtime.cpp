@@ -28,7 +28,8 @@ All members are static: no instance is needed, read and write them on the class 
 
 constexpr const char* set_seed_doc =
     "Fix a seed in the random number generator through the whole library.\n"
-    "This call is thread safe and parallel computations are deterministic once a seed has been set.\n"
+    "This call is thread safe and parallel computations are deterministic once a seed has been "
+    "set.\n"
     "\n"
     ":param seed: The seed value\n";
 
@@ -57,8 +58,11 @@ void bind_logging(py::module_& m) {
     logging
         .def_static(
             "initialize",
-            [](const std::string& path, spdlog::level::level_enum level) { Logging::initialize(path, level); },
-            "This method must be called prior to any use of the class", py::arg("log_filepath") = "",
+            [](const std::string& path, spdlog::level::level_enum level) {
+                Logging::initialize(path, level);
+            },
+            "This method must be called prior to any use of the class",
+            py::arg("log_filepath") = "",
             py::arg_v("initial_level", spdlog::level::info, "logging.level.info"))
         .def_static("enable_file", &Logging::enableFile)
         .def_static("disable_file", &Logging::disableFile)
@@ -66,7 +70,9 @@ void bind_logging(py::module_& m) {
         .def_static("disable_console", &Logging::disableConsole)
         .def_static(
             "set_level",
-            [](spdlog::level::level_enum level, Logging::Channel channel) { Logging::setLevel(channel, level); },
+            [](spdlog::level::level_enum level, Logging::Channel channel) {
+                Logging::setLevel(channel, level);
+            },
             py::arg("level"), general)
         .def_static("debug", &log_at<spdlog::level::debug>, py::arg("message"), general)
         .def_static("info", &log_at<spdlog::level::info>, py::arg("message"), general)
@@ -80,7 +86,9 @@ void bind_config(py::module_& m) {
         .def_property_static(
             "compute_max_thread_count", [](py::object) { return config.compute_max_thread_count; },
             // Python's -1 is kept as its 32-bit pattern, read back as 4294967295.
-            [](py::object, std::int32_t value) { config.compute_max_thread_count = static_cast<std::uint32_t>(value); })
+            [](py::object, std::int32_t value) {
+                config.compute_max_thread_count = static_cast<std::uint32_t>(value);
+            })
         .def_property_static(
             "use_single_precision", [](py::object) { return config.use_single_precision; },
             [](py::object, bool value) { config.use_single_precision = value; })
@@ -90,7 +98,8 @@ void bind_config(py::module_& m) {
 }
 
 void bind_set_seed(py::module_& m) {
-    m.def("set_seed", [](std::uint32_t seed) { RNG::rng.seed(seed); }, set_seed_doc, py::arg("seed"));
+    m.def(
+        "set_seed", [](std::uint32_t seed) { RNG::rng.seed(seed); }, set_seed_doc, py::arg("seed"));
 }
 
 }  // namespace Python

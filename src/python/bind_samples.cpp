@@ -189,7 +189,10 @@ void bind_bs_samples(py::module_& m) {
     });
     py::delattr(cl, "__iter__");
     cl.def(
-        "__iter__", [](BSSamples const& v) { return refusing_uninitialised(py::make_iterator(ListCursor(&v), End{})); },
+        "__iter__",
+        [](BSSamples const& v) {
+            return refusing_uninitialised(py::make_iterator(ListCursor(&v), End{}));
+        },
         py::keep_alive<0, 1>());
     py::delattr(cl, "extend");
     cl.def(

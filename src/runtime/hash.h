@@ -60,8 +60,8 @@ inline std::uint64_t hash_bytes(const unsigned char* p, std::size_t n, std::uint
     } else if (n >= 1) {
         const std::size_t x1 = (n - 1) & 2;
         const std::size_t x2 = n >> 1;
-        v = static_cast<std::uint64_t>(p[x1]) << (x1 * 8) | static_cast<std::uint64_t>(p[x2]) << (x2 * 8) |
-            static_cast<std::uint64_t>(p[0]);
+        v = static_cast<std::uint64_t>(p[x1]) << (x1 * 8) |
+            static_cast<std::uint64_t>(p[x2]) << (x2 * 8) | static_cast<std::uint64_t>(p[0]);
     }
     w += q;
     h ^= mulx(v + w, k);

@@ -33,7 +33,7 @@ ScopedHandler::ScopedHandler() {
     const std::lock_guard lock(scopes_mutex);
     if (open_scopes++ > 0) return;
     interrupted.exchange(false);
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = handleInterruptSignal;
     sigemptyset(&action.sa_mask);
     installed = sigaction(SIGINT, &action, &previous) == 0;

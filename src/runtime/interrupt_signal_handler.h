@@ -13,7 +13,9 @@ extern std::atomic<bool> interrupted;
 // previous owner, so a set flag is a leftover of an earlier call.
 extern std::atomic<bool> catching;
 
-inline bool is_interrupted() { return interrupted.load(); }
+inline bool is_interrupted() {
+    return interrupted.load();
+}
 
 // Throws KeyboardInterruptException("Process interrupted by user.") when the flag is set.
 void throw_if_interrupted();
@@ -24,7 +26,7 @@ void throw_if_interrupted();
 // installation: the first to open installs and clears the flag, the last to close restores.
 // Later scopes leave the flag alone, so that a Ctrl-C meant for a running call is not lost.
 class ScopedHandler {
-public:
+  public:
     ScopedHandler();
     ~ScopedHandler();
     ScopedHandler(const ScopedHandler&) = delete;

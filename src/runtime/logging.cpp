@@ -21,7 +21,7 @@ constexpr std::array<const char*, 3> channel_names{"General", "Resources", "User
 
 // %N: a blank for the General channel, otherwise the channel's initial.
 class formatter_short_name : public spdlog::custom_flag_formatter {
-public:
+  public:
     void format(const spdlog::details::log_msg& msg, const std::tm&,
                 spdlog::memory_buf_t& dest) override {
         const std::string_view name(msg.logger_name.data(), msg.logger_name.size());
@@ -70,7 +70,8 @@ void Logging::initialize_(Config__Logging cfg) {
 
     // Everything is built in locals first: a file that cannot be opened must leave the library
     // uninitialised, so that a later call can still succeed.
-    auto console = std::make_shared<spdlog::sinks::ansicolor_stdout_sink_mt>(spdlog::color_mode::automatic);
+    auto console =
+        std::make_shared<spdlog::sinks::ansicolor_stdout_sink_mt>(spdlog::color_mode::automatic);
     console->set_pattern(cfg.console_pattern);
 
     std::shared_ptr<spdlog::sinks::rotating_file_sink_mt> file;
@@ -110,7 +111,9 @@ void Logging::initialize_(Config__Logging cfg) {
     if (!cfg.env_variable.empty()) configureFromEnvironmentVariable(cfg.env_variable);
 }
 
-void Logging::configure(const std::string& spec) { spdlog::cfg::helpers::load_levels(spec); }
+void Logging::configure(const std::string& spec) {
+    spdlog::cfg::helpers::load_levels(spec);
+}
 
 void Logging::configureFromEnvironmentVariable(const std::string& name) {
     const std::string value = spdlog::details::os::getenv(name.c_str());

@@ -28,7 +28,7 @@ struct Config__Logging {
 // Three named channels over spdlog, sharing one console sink and an optional rotating file.
 // Until initialize has run, every call is a silent no-op.
 class Logging {
-public:
+  public:
     // A fixed underlying type: Python builds a channel from any 32-bit unsigned value, and a value
     // outside the range of an enumeration without one is undefined to hold before any check.
     enum Channel : unsigned int { general = 0, resources = 1, user = 2 };

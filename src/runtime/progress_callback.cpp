@@ -3,7 +3,8 @@
 #include "runtime/interrupt_signal_handler.h"
 #include "runtime/keyboard_interrupt_exception.h"
 
-ProgressCallback::SubTaskScopeGuard::SubTaskScopeGuard(ProgressCallback* owner, double start, double end)
+ProgressCallback::SubTaskScopeGuard::SubTaskScopeGuard(ProgressCallback* owner, double start,
+                                                       double end)
     : owner_(owner) {
     owner_->starts.push_back(start);
     owner_->ends.push_back(end);
@@ -22,9 +23,11 @@ ProgressCallback::SubTaskScopeGuard ProgressCallback::sub_task(double start, dou
 }
 
 void ProgressCallback::operator()(double progress, const std::string& text) {
-    if (InterruptSignalHandler::interrupted.load()) throw KeyboardInterruptException("Cancel requested.");
+    if (InterruptSignalHandler::interrupted.load())
+        throw KeyboardInterruptException("Cancel requested.");
     if (!callback) return;
-    if (std::chrono::system_clock::now() - last_call < std::chrono::nanoseconds(interval * 1000000)) return;
+    if (std::chrono::system_clock::now() - last_call < std::chrono::nanoseconds(interval * 1000000))
+        return;
     last_call = std::chrono::system_clock::now();
     for (std::size_t i = starts.size(); i-- > 0;)
         progress = progress * ends[i] + (1 - progress) * starts[i];

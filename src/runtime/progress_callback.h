@@ -10,18 +10,18 @@
 // milliseconds, mapping the fraction of nested sub-tasks onto the whole; a callable answering
 // true, or a pending Ctrl-C, cancels the computation with KeyboardInterruptException.
 class ProgressCallback {
-public:
+  public:
     using Function = std::function<bool(double, const std::string&)>;
 
     // Closes the sub-task range it opened when it goes out of scope.
     class SubTaskScopeGuard {
-    public:
+      public:
         SubTaskScopeGuard(ProgressCallback* owner, double start, double end);
         ~SubTaskScopeGuard();
         SubTaskScopeGuard(const SubTaskScopeGuard&) = delete;
         SubTaskScopeGuard& operator=(const SubTaskScopeGuard&) = delete;
 
-    private:
+      private:
         ProgressCallback* owner_;
     };
 

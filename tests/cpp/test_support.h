@@ -57,13 +57,13 @@ void expect_throw_message(const std::function<void()>& f, const std::string& mes
 
 // Sets the configured thread count for the scope of a test.
 class ThreadCount {
-public:
+  public:
     explicit ThreadCount(std::uint32_t count) : saved_(config.compute_max_thread_count) {
         config.compute_max_thread_count = count;
     }
     ~ThreadCount() { config.compute_max_thread_count = saved_; }
 
-private:
+  private:
     std::uint32_t saved_;
 };
 

@@ -92,10 +92,11 @@ TEST(FockSpaceFillingTest, AMaskSelectsExactlyItsStatesOnTop) {
 
 TEST(FockSpaceFillingTest, FailuresPropagateFromTheConstruction) {
     EXPECT_THROW(FockSpaceFilling(2, 2, {}), std::bad_function_call);
-    EXPECT_THROW(FockSpace(3, 2, [](FockState const& fs) -> bool {
-                     if (fs[2] == 2) throw std::domain_error("refused");
-                     return true;
-                 }),
+    EXPECT_THROW(FockSpace(3, 2,
+                           [](FockState const& fs) -> bool {
+                               if (fs[2] == 2) throw std::domain_error("refused");
+                               return true;
+                           }),
                  std::domain_error);
     expect_throw_message<std::runtime_error>(
         [] { FockSpace(300, 1, [](FockState const&) { return true; }); },

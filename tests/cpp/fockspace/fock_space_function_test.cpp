@@ -11,10 +11,10 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "test_support.h"
 #include "fockspace/fock_space_distribution.h"
 #include "fockspace/fs_array.h"
 #include "fockspace/fs_mask.h"
+#include "test_support.h"
 
 namespace {
 

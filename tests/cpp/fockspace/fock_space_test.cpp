@@ -145,9 +145,10 @@ TEST(FockSpaceTest, ThreeModesTwoPhotons) {
 
     std::vector<DecreasingValues> walk;
     for (auto const& s : space.FockStates(2)) walk.push_back(s.d);
-    EXPECT_EQ(walk, (std::vector<DecreasingValues>{
-                        {2, 0, 0, 0}, {2, 1, 0, 0}, {2, 1, 1, 0}, {2, 2, 0, 0}, {2, 2, 1, 0},
-                        {2, 2, 2, 0}}));
+    EXPECT_EQ(
+        walk,
+        (std::vector<DecreasingValues>{
+            {2, 0, 0, 0}, {2, 1, 0, 0}, {2, 1, 1, 0}, {2, 2, 0, 0}, {2, 2, 1, 0}, {2, 2, 2, 0}}));
 
     auto layer = space.FockStates(1).begin();
     EXPECT_EQ(layer->getFS(), FockState(std::vector<int>{1, 0, 0}));
@@ -185,9 +186,8 @@ TEST(FockSpaceTest, DegenerateSizes) {
 TEST(FockSpaceTest, InvalidParametersAreRefusedWithTheirValues) {
     for (auto [m, max_n] : {std::pair{0, 1}, {-1, 2}, {2, -1}})
         expect_throw_message<std::invalid_argument>(
-            [&] { FockSpace(m, max_n); },
-            "Invalid FockSpace parameters (m=" + std::to_string(m) +
-                " max_n=" + std::to_string(max_n) + ")");
+            [&] { FockSpace(m, max_n); }, "Invalid FockSpace parameters (m=" + std::to_string(m) +
+                                              " max_n=" + std::to_string(max_n) + ")");
 }
 
 TEST(FockSpaceTest, CountsBeyondSixtyFourBitsOverflow) {
@@ -211,10 +211,14 @@ TEST(FockSpaceTest, CountsBeyondSixtyFourBitsOverflow) {
 TEST(FockSpaceTest, IndexQueriesCheckTheStateSize) {
     const FockSpace space(3, 1);
     expect_throw_message<std::invalid_argument>(
-        [&] { space.get_index(FockState(std::vector<int>{1, 1})); },
+        [&] {
+            space.get_index(FockState(std::vector<int>{1, 1}));
+        },
         "Invalid FockSpace mode count (m=3 2)");
     expect_throw_message<std::invalid_argument>(
-        [&] { space.get_index(FockState(std::vector<int>{0, 1, 1})); },
+        [&] {
+            space.get_index(FockState(std::vector<int>{0, 1, 1}));
+        },
         "Invalid FockSpace photon count (max_n=1 2)");
     EXPECT_THROW(space.FockStates(2), std::out_of_range);
 }

@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "test_support.h"
 #include "states/fock_state.h"
+#include "test_support.h"
 
 using test_support::all_counts;
 using test_support::Counts;

@@ -8,7 +8,8 @@ namespace {
 
 // The perfect-state hash: mode count, photon count, then the photons' modes as bytes.
 std::uint64_t state_hash(std::int32_t modes, const std::vector<unsigned char>& code) {
-    std::uint64_t seed = Utils::hash_combine(0, static_cast<std::uint64_t>(static_cast<std::int64_t>(modes)));
+    std::uint64_t seed =
+        Utils::hash_combine(0, static_cast<std::uint64_t>(static_cast<std::int64_t>(modes)));
     seed = Utils::hash_combine(seed, code.size());
     return Utils::hash_combine(seed, Utils::hash_bytes(code.data(), code.size()));
 }
@@ -24,7 +25,8 @@ TEST(Hash, ReproducesKnownStateHashes) {
 TEST(Hash, SeededByteRangeFoldsNoiseTags) {
     // |{0},0,{0}{1}>: the perfect part's hash seeds the hash of the tag bytes.
     const std::vector<unsigned char> tags{0, 0, 1};
-    EXPECT_EQ(Utils::hash_bytes(tags.data(), tags.size(), state_hash(3, {0, 2, 2})), 0x6b9ea42d22021903ULL);
+    EXPECT_EQ(Utils::hash_bytes(tags.data(), tags.size(), state_hash(3, {0, 2, 2})),
+              0x6b9ea42d22021903ULL);
 }
 
 TEST(Hash, EveryTailLengthReadsOnlyItsBytes) {

@@ -11,7 +11,9 @@
 namespace {
 
 std::atomic<int> previous_handler_calls{0};
-extern "C" void count_signal(int) { previous_handler_calls.fetch_add(1); }
+extern "C" void count_signal(int) {
+    previous_handler_calls.fetch_add(1);
+}
 
 }  // namespace
 
@@ -66,7 +68,7 @@ TEST(InterruptSignalHandler, ScopeRestoresHandlerWhenUnwinding) {
 namespace {
 
 bool ours_handles_sigint() {
-    struct sigaction current{};
+    struct sigaction current {};
     sigaction(SIGINT, nullptr, &current);
     return current.sa_handler == handleInterruptSignal;
 }

@@ -22,7 +22,8 @@ std::string read_file(const std::filesystem::path& path) {
 }
 
 std::filesystem::path temp_log(const char* name) {
-    auto dir = std::filesystem::temp_directory_path() / ("orbandile_log_" + std::to_string(::getpid()));
+    auto dir =
+        std::filesystem::temp_directory_path() / ("orbandile_log_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     return dir / name;
 }

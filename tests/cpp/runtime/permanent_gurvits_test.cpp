@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "test_support.h"
 #include <Eigen/QR>
+#include "test_support.h"
 
 #include "permanent_reference.h"
 #include "runtime/config.h"

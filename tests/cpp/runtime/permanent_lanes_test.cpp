@@ -24,7 +24,7 @@ using Permanents::Isa;
 // Every instruction-set variant of the kernels against the definition, whichever variant this
 // processor would pick by itself (variants it lacks fall back to the widest it has).
 class KernelVariants : public ::testing::TestWithParam<Isa> {
-protected:
+  protected:
     void SetUp() override { Permanents::isa_limit() = GetParam(); }
     void TearDown() override { Permanents::isa_limit() = Isa::avx512; }
 };
@@ -82,7 +82,8 @@ TEST_P(KernelVariants, GurvitsEstimate) {
     RNG::rng.seed(1);
     const auto [estimate, width] = permanentGurvits<cd>(a, 20000, 3);
     EXPECT_LE(std::abs(estimate - exact), width);
-    const auto [identity, zero] = permanentGurvits<double>(RowMatrix<double>::Identity(9, 9), 100, 2);
+    const auto [identity, zero] =
+        permanentGurvits<double>(RowMatrix<double>::Identity(9, 9), 100, 2);
     EXPECT_EQ(identity, 1.0);
     EXPECT_EQ(zero, 0.0);
 }

@@ -322,8 +322,7 @@ INSTANTIATE_TEST_SUITE_P(
                                      return AnnotatedFockState(Counts{1, 0});
                                  },
                                  true},
-                    EqualityCase{"ZeroTimesAnnotationInText",
-                                 [] { return text("|0{a:1},{b:1}>"); },
+                    EqualityCase{"ZeroTimesAnnotationInText", [] { return text("|0{a:1},{b:1}>"); },
                                  [] { return text("|0,{b:1}>"); }, true},
                     EqualityCase{"ZeroTimesAnnotationOnOccupiedMode",
                                  [] { return text("|0{a:1}1,{b:1}>"); },

@@ -16,9 +16,9 @@
 
 #include <gtest/gtest.h>
 
-#include "test_support.h"
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
+#include "test_support.h"
 
 #include "runtime/rng.h"
 
