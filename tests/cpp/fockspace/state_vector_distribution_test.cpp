@@ -22,6 +22,7 @@
 #include "fockspace/product_kernels.h"
 #include "runtime/rng.h"
 #include "states/any_fs_utils.h"
+#include "states/state_vector_terms.h"
 #include "test_support.h"
 
 namespace {
@@ -482,19 +483,9 @@ TEST(StateVectorDistribution, SamplingRefusesWeightsThatDefineNoDraw) {
 // test keeps the helpers of the state-vector tests.
 namespace split {
 
-using cd = std::complex<double>;
-using Terms = std::vector<std::pair<std::string, cd>>;
-
-BasicState bs(const std::string& text) {
-    return AnyFSUtils::parse(text);
-}
-
-// Terms added one after the other with +=, so that zero amplitudes are skipped as the sum does.
-StateVector sv(const Terms& terms) {
-    StateVector v;
-    for (const auto& [text, a] : terms) v += bs(text) * a;
-    return v;
-}
+using state_vector_terms::bs;
+using state_vector_terms::cd;
+using state_vector_terms::sv;
 
 StateVector normalized(StateVector v) {
     v.normalize();

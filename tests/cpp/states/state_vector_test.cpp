@@ -18,25 +18,14 @@
 
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
+#include "states/state_vector_terms.h"
 #include "test_support.h"
 
 #include "runtime/rng.h"
 
 namespace {
 
-using cd = std::complex<double>;
-using Terms = std::vector<std::pair<std::string, cd>>;
-
-BasicState bs(const std::string& text) {
-    return AnyFSUtils::parse(text);
-}
-
-// Terms added one after the other with +=, so that zero amplitudes are skipped as the sum does.
-StateVector sv(const Terms& terms) {
-    StateVector v;
-    for (const auto& [text, a] : terms) v += bs(text) * a;
-    return v;
-}
+using namespace state_vector_terms;
 
 // Exactly these components with exactly these amplitudes, in any order.
 void expect_components(const StateVector& v, const Terms& terms) {
