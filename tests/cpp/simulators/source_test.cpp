@@ -209,12 +209,16 @@ TEST(SourceTest, InsertStateKeepsOnlyProbabilitiesAboveTheThreshold) {
     Source::insert_state(d, std::vector<unsigned char>{3, 1}, 0.5, 0.0);  // order kept
     EXPECT_EQ(d.size(), 2u);
     EXPECT_EQ(d.get(sv("|2>")), 0.75);
+    int tagged = 0;
     for (const auto& [key, p] : d) {
         const auto* noisy = std::get_if<NoisyFockState>(&key.begin_unnormalized()->first);
         if (!noisy) continue;
+        ++tagged;
         EXPECT_EQ(noisy->tags()[0], 3);
         EXPECT_EQ(noisy->tags()[1], 1);
+        EXPECT_EQ(p, 0.5);
     }
+    EXPECT_EQ(tagged, 1);
     EXPECT_EQ(d.n_max(), 2);
     EXPECT_THROW(Source::insert_state(d, std::vector<unsigned char>(8192, 0), 1.0, 0.0),
                  std::runtime_error);
