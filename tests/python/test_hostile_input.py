@@ -393,6 +393,21 @@ class Gen:
                     steps.append(f"set_mask({self.describe(mask)})")
         return self.note(backend, f"{cls.__name__}()" + "".join("." + s for s in steps))
 
+    def source(self):
+        params = self.choice([(), (0.9, 0.03, 0.8), (1, 0, 0.5, 0, False), (0.7, 0.2, 0.9, 0.3, True),
+                              (1, 0.5, 0, 0), (0.5, 0, 1, 0.1)])
+        return self.note(ob.Source(*params), f"Source{params}" if params else "Source()")
+
+    def source_input(self):
+        """An expected input small enough to enumerate or to mix exactly."""
+        return self.fock_state() if self.chance(0.2) else self.note(
+            ob.FockState(counts := self.counts(self.rng.randint(0, 3), 2)), f"FockState({counts})")
+
+    def source_user(self, kind):
+        source, expected, low = self.source(), self.source_input(), self.choice([0, 1, 2, 5])
+        made = getattr(source, kind)(expected, low)
+        return self.note(made, f"{self.describe(source)}.{kind}({self.describe(expected)}, {low})")
+
     def matrix(self, dtype, shape=None):
         n = self.rng.randint(0, 6)
         shape = (n, n) if shape is None else shape
@@ -413,6 +428,8 @@ class Gen:
             ob.BSCount: self.bs_count, ob.BSSamples: self.bs_samples,
             ob.SLOS: lambda: self.backend(ob.SLOS), ob.SLOS_V2: lambda: self.backend(ob.SLOS_V2),
             ob.SLOS_V3: lambda: self.backend(ob.SLOS_V3),
+            ob.Source: self.source, ob.SourceSampler: lambda: self.source_user("create_sampler"),
+            ob.SimpleSourceIterator: lambda: self.source_user("create_simple_iterator"),
             ob.ModeIterator: lambda: self.note(iter(self.fock_state()), "iter(FockState)"),
             ob.KeysView: lambda: self.note(self.bs_count().keys(), "BSCount.keys()"),
             ob.ValuesView: lambda: self.note(self.bs_count().values(), "BSCount.values()"),
@@ -762,6 +779,17 @@ TEMPLATES = {
     "logging.level.__setstate__": [lambda g, r: (g.rng.randint(0, 6),)],
     "logging.channel.__setstate__": [lambda g, r: (g.rng.randint(0, 2),)],
 }
+TEMPLATES.update({
+    "Source.__init__": [lambda g, r: (), lambda g, r: (g.choice([0.9, 1, 0.5]), g.choice([0.0, 0.03, 0.5]),
+                                                       g.choice([1.0, 0.8, 0]), g.choice([0, 0.1]), g.chance(0.5))],
+    "Source.__eq__": [lambda g, r: (g.source(),), lambda g, r: (SELF,)],
+    "Source.generate_distribution": [lambda g, r: (g.source_input(), g.choice([0.0, 1e-3, 0.5]))],
+    "Source.create_sampler": [lambda g, r: (g.source_input(), g.choice([0, 1, 3, 20]))],
+    "Source.create_simple_iterator": [lambda g, r: (g.source_input(), g.choice([0, 1, 3, 20]))],
+    "SourceSampler.generate_samples": [lambda g, r: (g.choice([0, 1, 5]),)],
+    "SourceSampler.generate_separated_samples": [lambda g, r: (g.choice([0, 1, 5]),)],
+    "SimpleSourceIterator.prob_threshold=": [lambda g, r: (g.choice([0.0, 1e-3, 0.2, 2.0]),)],
+})
 for _backend in ("SLOS", "SLOS_V2", "SLOS_V3"):
     TEMPLATES[f"{_backend}.set_unitary"] = [lambda g, r: (g.unitary(g.rng.randint(1, 4)),)]
     TEMPLATES[f"{_backend}.set_input_state"] = [lambda g, r: (g.fock_state(g.rng.randint(1, 4)),)]
@@ -873,6 +901,8 @@ def too_costly(step):
         return first > 10**4
     if name == "FSArray.__init__" and len(ints) > 1 and None not in ints[:2]:
         return len(args) > 2 and space_size(ints[0], ints[1]) > 1e5  # a mask filters by enumeration
+    if name == "Source.generate_distribution" and args and isinstance(args[0], ob.FockState):
+        return args[0].n > 6  # up to 5 outcomes per expected photon
     if name == "FockState.partition":
         return receiver.n > 8 or bool(args) and isinstance(args[0], (list, tuple)) and len(args[0]) > 4
     # Enumerating a large Fock space, or building from one.
