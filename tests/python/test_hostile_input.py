@@ -263,6 +263,13 @@ class Gen:
         return self.choice(["a:1", "a:0,b:1+2j", "", "P:H", "P:V", "a:-1.5e3", "x:1j,y:2,z:-3-4j",
                             "a:0.5", "_:7"])
 
+    def post_select_text(self):
+        return self.choice([
+            "", "   ", "[0] == 1", "[0,1] == 1 & [2] > 1", "([0,1] == 1 & [2] > 1) | [2] == 0",
+            "NOT [1] != 0", "[0] >= 1 ^ [1] < 2 ^ [2] <= 0", "(![0]==1) & [3,1] == 2",
+            "[2147483647] == 2147483647", "[0] == 2 OR [1] == 0",
+        ])
+
     def mask_conditions(self, m):
         return [
             "".join(self.choice(" *0123") for _ in range(m))
@@ -312,6 +319,10 @@ class Gen:
             sv = sv + amplitude * ob.StateVector(state)
             parts.append(f"{amplitude}*{self.describe(state)}")
         return self.note(sv, "StateVector(" + " + ".join(parts) + ")")
+
+    def post_select(self):
+        text = self.post_select_text()
+        return self.note(ob.PostSelect(text), f"PostSelect({text!r})")
 
     def mask(self, m=None, n=None):
         m = self.rng.randint(1, 4) if m is None else m
@@ -424,6 +435,7 @@ class Gen:
             ob.AnnotatedFockState: self.annotated_state, ob.Annotation: self.annotation,
             ob.ParsedBasicState: self.parsed_state, ob.StateVector: self.state_vector,
             ob.FSMask: self.mask, ob.FSArray: self.fs_array, ob.FSMap: self.fs_map,
+            ob.PostSelect: self.post_select,
             ob.FSDistribution: self.fsd, ob.FSFunction: self.fsf, ob.SVDistribution: self.svd,
             ob.BSCount: self.bs_count, ob.BSSamples: self.bs_samples,
             ob.SLOS: lambda: self.backend(ob.SLOS), ob.SLOS_V2: lambda: self.backend(ob.SLOS_V2),
@@ -593,7 +605,7 @@ class Gen:
         if self.chance(0.7):
             cls = self.choice([ob.FockState, ob.NoisyFockState, ob.AnnotatedFockState, ob.StateVector,
                                ob.Annotation, ob.FSArray, ob.FSMask, ob.FSDistribution, ob.FSFunction,
-                               ob.SVDistribution, ob.BSCount, ob.BSSamples, ob.ParsedBasicState,
+                               ob.SVDistribution, ob.BSCount, ob.BSSamples, ob.ParsedBasicState, ob.PostSelect,
                                ob.logging.level, ob.logging.channel])
             return self.instance(cls)
         return self.choice([self.small_int, self.small_float, self.small_complex, self.state_text])()
@@ -809,6 +821,17 @@ for _kind in ("FockState", "NoisyFockState", "AnnotatedFockState"):
     TEMPLATES[f"{_kind}.inject_annotation"] = [lambda g, r: (g.annotation(),), lambda g, r: (g.small_int(),)]
     for _op in ("__mul__", "__imul__", "merge", "__add__", "__sub__"):
         TEMPLATES[f"{_kind}.{_op}"] = [lambda g, r: (g.any_state(r.m),), lambda g, r: (SELF,)]
+TEMPLATES["PostSelect.__init__"] = [lambda g, r: (), lambda g, r: (g.post_select_text(),)]
+TEMPLATES["PostSelect.__call__"] = [lambda g, r: (g.any_state(),), lambda g, r: (g.any_state(), g.small_int())]
+TEMPLATES["PostSelect.apply_permutation"] = [
+    lambda g, r: (g.choice([[], [0], [1, 0], [2, 0, 1], [0, 0]]),),
+    lambda g, r: (g.choice([[1, 0], [0, 2, 1]]), g.choice([0, 1, 2, -1]))]
+TEMPLATES["PostSelect.shift_modes"] = [lambda g, r: (g.small_int(),)]
+TEMPLATES["PostSelect.can_compose_with"] = [lambda g, r: (g.counts(),)]
+for _op in ("merge", "is_independent_with", "__eq__"):
+    TEMPLATES[f"PostSelect.{_op}"] = [lambda g, r: (g.post_select(),), lambda g, r: (SELF,)]
+for _backend in ("SLOS_V2", "SLOS_V3"):
+    TEMPLATES[f"{_backend}.set_post_select"] = [lambda g, r: (g.post_select(),), lambda g, r: (None,)]
 TEMPLATES["FockState.partition"] = [lambda g, r: ([g.rng.randint(1, 2) for _ in range(g.rng.randint(0, 3))],)]
 TEMPLATES["NoisyFockState.__imul__"] = [lambda g, r: (g.fock_state(),), lambda g, r: (g.noisy_state(),),
                                         lambda g, r: (SELF,)]
