@@ -100,10 +100,12 @@ void Clifford2017::poll(std::atomic<std::uint32_t> const& counter,
     using namespace std::chrono;
     // Slept in short slices, so that a batch ending early is not held for a whole interval.
     constexpr milliseconds slice(10);
+    // A day at most, so that the wake-up time cannot overflow the clock.
+    const milliseconds interval(std::min<std::int64_t>(callback_interval_, 86'400'000));
     const auto active = [&] { return counter.load() != 0 && running.load() != 0; };
     advance_callback_(0.0, "Sampling...");
     while (active()) {
-        const auto wake = steady_clock::now() + milliseconds(callback_interval_);
+        const auto wake = steady_clock::now() + interval;
         for (auto now = steady_clock::now(); now < wake && active(); now = steady_clock::now())
             std::this_thread::sleep_for(std::min<steady_clock::duration>(slice, wake - now));
         if (InterruptSignalHandler::is_interrupted()) return;
