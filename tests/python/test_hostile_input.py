@@ -419,6 +419,20 @@ class Gen:
         made = getattr(source, kind)(expected, low)
         return self.note(made, f"{self.describe(source)}.{kind}({self.describe(expected)}, {low})")
 
+    def clifford(self):
+        sampler = ob.Clifford2017()
+        steps = []
+        if self.chance(0.8):
+            m = self.rng.randint(1, 4)
+            sampler.set_unitary(self.unitary(m))
+            steps.append(f"set_unitary(unitary({m}))")
+        if self.chance(0.8):
+            # Mostly the unitary's mode count, sometimes another one.
+            state = self.fock_state(m if steps and self.chance(0.8) else None)
+            sampler.set_input_state(state)
+            steps.append(f"set_input_state({self.describe(state)})")
+        return self.note(sampler, "Clifford2017()" + "".join("." + s for s in steps))
+
     def matrix(self, dtype, shape=None):
         n = self.rng.randint(0, 6)
         shape = (n, n) if shape is None else shape
@@ -442,6 +456,7 @@ class Gen:
             ob.SLOS_V3: lambda: self.backend(ob.SLOS_V3),
             ob.Source: self.source, ob.SourceSampler: lambda: self.source_user("create_sampler"),
             ob.SimpleSourceIterator: lambda: self.source_user("create_simple_iterator"),
+            ob.Clifford2017: self.clifford,
             ob.ModeIterator: lambda: self.note(iter(self.fock_state()), "iter(FockState)"),
             ob.KeysView: lambda: self.note(self.bs_count().keys(), "BSCount.keys()"),
             ob.ValuesView: lambda: self.note(self.bs_count().values(), "BSCount.values()"),
@@ -805,6 +820,13 @@ TEMPLATES.update({
 for _backend in ("SLOS", "SLOS_V2", "SLOS_V3"):
     TEMPLATES[f"{_backend}.set_unitary"] = [lambda g, r: (g.unitary(g.rng.randint(1, 4)),)]
     TEMPLATES[f"{_backend}.set_input_state"] = [lambda g, r: (g.fock_state(g.rng.randint(1, 4)),)]
+# Unitaries, square matrices that are not, non-square ones; inputs of any mode count; counts.
+TEMPLATES["Clifford2017.set_unitary"] = [
+    lambda g, r: (g.unitary(g.rng.randint(1, 4)),), lambda g, r: (g.matrix(np.complex128),),
+    lambda g, r: (g.matrix(np.complex128, (g.rng.randint(0, 4), g.rng.randint(0, 4))),),
+    lambda g, r: (g.unitary(4)[:, :g.rng.randint(1, 3)],)]
+TEMPLATES["Clifford2017.set_input_state"] = [lambda g, r: (g.fock_state(),)]
+TEMPLATES["Clifford2017.samples"] = [lambda g, r: (g.choice([0, 1, 3, 50, -1, 2**32, 2**40]),)]
 for _kind in ("FockState", "NoisyFockState", "AnnotatedFockState"):
     TEMPLATES[f"{_kind}.__getitem__"] = [lambda g, r: (g.choice([0, 1, -1, slice(None), slice(None, None, 2)]),)]
     TEMPLATES[f"{_kind}.slice"] = [lambda g, r: (g.rng.randint(0, r.m), g.rng.randint(0, r.m), g.choice([1, 2]))]
