@@ -76,7 +76,7 @@ void BM_AllAmplitudesFirst(benchmark::State& state) {
     }
 }
 
-// The probabilities of amplitudes already computed.
+// The probabilities of amplitudes already computed; peak_MB: the new vector of probabilities.
 template <typename B>
 void BM_AllProbabilitiesRepeated(benchmark::State& state) {
     const int m = static_cast<int>(state.range(0)), n = static_cast<int>(state.range(1));
@@ -85,6 +85,8 @@ void BM_AllProbabilitiesRepeated(benchmark::State& state) {
     backend.setInputState(first_modes_input(m, n));
     backend.getAmplitudes();
     for (auto _ : state) benchmark::DoNotOptimize(backend.computeProbabilities().data());
+    state.counters["peak_MB"] =
+        peak_mb([&] { benchmark::DoNotOptimize(backend.computeProbabilities().data()); });
 }
 
 void Sizes(benchmark::internal::Benchmark* b) {
