@@ -42,7 +42,7 @@ void set_post_select(Backend_t& backend, std::optional<PostSelect> const& post_s
 // output states.
 template <typename Backend_t>
 void bind_predicate_backend(py::module_& m, const char* name) {
-    bind_prob_backend<Backend_t>(m, name,
+    bind_prob_backend<Backend_t>(m, name, {},
                                  [](py::class_<Backend_t, py::smart_holder>& cls) {
                                      cls.def("set_post_select", &set_post_select<Backend_t>,
                                              py::arg("mask"));

@@ -433,6 +433,37 @@ class Gen:
             steps.append(f"set_input_state({self.describe(state)})")
         return self.note(sampler, "Clifford2017()" + "".join("." + s for s in steps))
 
+    def slap(self):
+        """A SLAP back-end, sometimes with feed-forward entries (possibly ones it refuses)."""
+        backend = self.backend(ob.SLAP)
+        for _ in range(self.rng.randint(0, 2)):
+            entry = self.feed_forward_entry(self.rng.randint(1, 4))
+            try:
+                backend.add_feed_forward_config(entry)
+            except RuntimeError:
+                pass
+        return backend
+
+    def configurator_args(self, m=None):
+        """Arguments of a ConfiguratorMap for m modes; the blocks may not fit, or not be square."""
+        m = self.rng.randint(1, 4) if m is None else m
+        first = self.rng.randint(0, m - 1)
+        last = self.rng.randint(first, m - 1)
+        size = self.rng.randint(0, 3)
+        keys = {tuple(self.rng.randint(0, 2) for _ in range(last - first + 1)) for _ in range(self.rng.randint(0, 3))}
+        block = (lambda: self.unitary(size)) if self.chance(0.8) else (lambda: self.matrix(np.complex128, (size, size + 1)))
+        return (first, last, self.rng.randint(0, m), {k: block() for k in keys}, block())
+
+    def configurator(self, m=None):
+        args = self.configurator_args(m)
+        return self.note(ob.ConfiguratorMap(*args), f"ConfiguratorMap{self.describe(args)}")
+
+    def feed_forward_entry(self, m):
+        if self.chance(0.5):
+            return self.configurator(m)
+        size = self.rng.randint(0, m)
+        return (self.unitary(size), self.rng.randint(-1, m))
+
     def matrix(self, dtype, shape=None):
         n = self.rng.randint(0, 6)
         shape = (n, n) if shape is None else shape
@@ -457,6 +488,7 @@ class Gen:
             ob.Source: self.source, ob.SourceSampler: lambda: self.source_user("create_sampler"),
             ob.SimpleSourceIterator: lambda: self.source_user("create_simple_iterator"),
             ob.Clifford2017: self.clifford,
+            ob.SLAP: self.slap, ob.ConfiguratorMap: self.configurator,
             ob.ModeIterator: lambda: self.note(iter(self.fock_state()), "iter(FockState)"),
             ob.KeysView: lambda: self.note(self.bs_count().keys(), "BSCount.keys()"),
             ob.ValuesView: lambda: self.note(self.bs_count().values(), "BSCount.values()"),
@@ -827,6 +859,13 @@ TEMPLATES["Clifford2017.set_unitary"] = [
     lambda g, r: (g.unitary(4)[:, :g.rng.randint(1, 3)],)]
 TEMPLATES["Clifford2017.set_input_state"] = [lambda g, r: (g.fock_state(),)]
 TEMPLATES["Clifford2017.samples"] = [lambda g, r: (g.choice([0, 1, 3, 50, -1, 2**32, 2**40]),)]
+TEMPLATES["SLAP.set_unitary"] = [lambda g, r: (g.unitary(g.rng.randint(0, 4)),)]
+TEMPLATES["SLAP.set_input_state"] = [lambda g, r: (g.fock_state(g.rng.randint(0, 4)),)]
+TEMPLATES["SLAP.add_feed_forward_config"] = [lambda g, r: (g.feed_forward_entry(g.rng.randint(1, 4)),)]
+TEMPLATES["ConfiguratorMap.__init__"] = [lambda g, r: g.configurator_args()]
+for _method in ("is_default", "__getitem__"):
+    TEMPLATES[f"ConfiguratorMap.{_method}"] = [
+        lambda g, r: ([g.rng.randint(0, 2) for _ in range(g.rng.randint(0, 3))],)]
 for _kind in ("FockState", "NoisyFockState", "AnnotatedFockState"):
     TEMPLATES[f"{_kind}.__getitem__"] = [lambda g, r: (g.choice([0, 1, -1, slice(None), slice(None, None, 2)]),)]
     TEMPLATES[f"{_kind}.slice"] = [lambda g, r: (g.rng.randint(0, r.m), g.rng.randint(0, r.m), g.choice([1, 2]))]
@@ -1143,7 +1182,7 @@ def build_case(seed, index):
         # A few calls on one shared object, from several threads at once.
         threaded = True
         cls = g.choice([ob.FSFunction, ob.BSSamples, ob.BSCount, ob.SVDistribution, ob.StateVector,
-                        ob.FSDistribution, ob.SLOS, ob.SLOS_V3])
+                        ob.FSDistribution, ob.SLOS, ob.SLOS_V3, ob.SLAP])
         shared = g.instance(cls)
         for _ in range(g.rng.randint(3, 6)):
             steps.append(make_step(g, g.choice(entries_of(cls)), shared))
