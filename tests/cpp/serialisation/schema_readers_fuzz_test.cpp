@@ -1,6 +1,6 @@
-// Seeded mutation fuzzing of the schema readers, so that the sanitized test build (leak checks
-// included) reads hostile bytes too: every input is refused with a documented exception or read
-// into an object that writes back to bytes the reader takes again.
+// Seeded mutation fuzzing of the schema readers (circuits, matrices, detectors), so that the
+// sanitized test build (leak checks included) reads hostile bytes too: every input is refused with
+// a documented exception or read into an object that writes back to bytes the reader takes again.
 
 #include <cstdlib>
 #include <functional>
@@ -15,8 +15,16 @@
 #include <google/protobuf/stubs/logging.h>
 #include <gtest/gtest.h>
 
+#include "circuits/barrier.h"
+#include "circuits/beam_splitter.h"
+#include "circuits/composite_circuit.h"
+#include "circuits/permutation.h"
+#include "circuits/phase_shifter.h"
+#include "circuits/unitary.h"
 #include "detectors/a_detector.h"
 #include "detectors/bs_layered_detector.h"
+#include "serialisation/circuit_deserializer.h"
+#include "serialisation/circuit_serializer.h"
 #include "serialisation/detector_deserializer.h"
 #include "serialisation/matrix_serialization.h"
 #include "serialisation/wire_bytes.h"
@@ -153,9 +161,49 @@ void read_detector(const std::string& bytes) {
     }
 }
 
+void read_circuit(const std::string& bytes) {
+    std::istringstream in(bytes);
+    const auto circuit = Serial::CircuitDeserializer::deserialize(in);
+    std::ostringstream out;
+    Serial::CircuitSerializer::toStream(*circuit, out);
+    std::istringstream again(out.str());
+    const auto back = Serial::CircuitDeserializer::deserialize(again);
+    ASSERT_EQ(back->m, circuit->m);
+    ASSERT_EQ(back->name(), circuit->name());
+    ASSERT_EQ(back->componentCount(), circuit->componentCount());
+    ASSERT_FALSE(back->describe().empty());
+}
+
+std::string circuit_bytes(const Circuit::CompositeCircuit& circuit) {
+    std::ostringstream out;
+    Serial::CircuitSerializer::toStream(circuit, out);
+    return out.str();
+}
+
+// Every component kind, parameters of every shape, a sub-circuit.
+std::vector<std::string> circuit_seeds() {
+    auto inner = std::make_shared<Circuit::CompositeCircuit>(3, "in");
+    inner->add(1, std::make_shared<Circuit::PhaseShifter>(std::make_shared<Symb::Parameter>("x")));
+    inner->add(0, std::make_shared<Circuit::Permutation>(std::vector<int>{2, 0, 1}));
+    Circuit::CompositeCircuit outer(5, "out");
+    outer.add(0, std::make_shared<Circuit::BeamSplitter_Rx>(
+                     std::make_shared<Symb::Parameter>(0.5), std::make_shared<Symb::Parameter>(),
+                     std::make_shared<Symb::Parameter>("a"), std::make_shared<Symb::Parameter>(1.0),
+                     std::make_shared<Symb::Parameter>(-0.0)));
+    outer.add(3, std::make_shared<Circuit::BeamSplitter_H>(0.25));
+    outer.add(1, std::make_shared<Circuit::Unitary>(Matrix::Identity(2, 2), "U", false));
+    outer.add(0, std::make_shared<Circuit::Barrier>(5, true));
+    outer.add(2, inner);
+    Circuit::CompositeCircuit ry(2, "");
+    ry.add(0, std::make_shared<Circuit::BeamSplitter_Ry>(1.0));
+    return {from_hex("0A 01 63 10 01 22 0F 10 01 5A 0B 0A 09 09 00 00 00 00 00 00 E0 3F"),
+            circuit_bytes(outer), circuit_bytes(*inner), circuit_bytes(ry)};
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Readers, SchemaReaderFuzz,
     testing::Values(
+        Reader{"Circuit", circuit_seeds(), read_circuit},
         Reader{"Matrix",
                {from_hex("08 02 10 02 1A 2C 0A 09 09 00 00 00 00 00 00 F0 3F 0A 09 09 00 00 00 00 "
                          "00 00 00 40 0A 09 09 00 00 00 00 00 00 08 40 0A 09 11 00 00 00 00 00 00 "
