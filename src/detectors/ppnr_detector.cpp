@@ -14,7 +14,12 @@ namespace Detector {
 
 namespace {
 
-int behaviour_of(int n_wires, int max_detections, double wire_efficiency) {
+// The behaviour code of the settings, the first rule that applies; refuses negative settings.
+int checked_behaviour(int n_wires, int max_detections, double wire_efficiency) {
+    if (n_wires < 0 || max_detections < 0)
+        throw std::invalid_argument(
+            fmt::format("PPNRDetector needs non-negative wires and cap, got {} and {}", n_wires,
+                        max_detections));
     if (!(wire_efficiency == 1.0)) return 3;
     if (n_wires == 0 && max_detections == 0) return 0;
     if (max_detections == 1) return 1;
@@ -26,12 +31,7 @@ int behaviour_of(int n_wires, int max_detections, double wire_efficiency) {
 
 PPNRDetector::PPNRDetector(int n_wires, int max_detections, double wire_efficiency,
                            std::string name)
-    : ADetector((n_wires < 0 || max_detections < 0)
-                    ? throw std::invalid_argument(fmt::format(
-                          "PPNRDetector needs non-negative wires and cap, got {} and {}", n_wires,
-                          max_detections))
-                    : behaviour_of(n_wires, max_detections, wire_efficiency),
-                std::move(name)),
+    : ADetector(checked_behaviour(n_wires, max_detections, wire_efficiency), std::move(name)),
       n_wires_(n_wires),
       max_detections_(max_detections),
       wire_efficiency_(wire_efficiency) {}
