@@ -34,6 +34,7 @@ class SLOS_V3 : public ASlosBackend {
     void compile_for(int k) override;
     template <typename T>
     void run(SlosMap_t<T> const& map, double input_factor);
+    void run_dense(DenseLinks const& links, int m, int photons, double input_factor);
     template <typename T>
     void sweep_layer(typename SlosMap_t<T>::Layer const& layer, bool backward);
 
@@ -42,6 +43,8 @@ class SLOS_V3 : public ASlosBackend {
     std::vector<std::complex<double>> next_;
     // The unitary's column of the current input photon, by output mode.
     std::vector<std::complex<double>> column_;
+    // The same column as (re, re, -im, im) per mode.
+    std::vector<double> column_pairs_;
 };
 
 }  // namespace Backend
