@@ -488,14 +488,18 @@ void SLOS_V3::run_dense(DenseLinks const& links, int m, int photons, double inpu
             run = dense_run_baseline;
     }
 
-    // The layers alternate between two buffers so that the last one lands in the amplitudes:
-    // the previous layer and the last are all the pass holds.
+    // The layers alternate between two buffers so that the last one lands in the buffer that
+    // becomes the amplitudes: the previous layer and the last are all the pass holds. The pass
+    // writes every entry, so a buffer of the right size from an earlier query is not cleared.
     const std::size_t below = links.count(m, photons - 1);
+    const std::size_t count = links.count(m, photons);
     if (current_.size() < below) current_.resize(below);
-    amplitudes_.resize(links.count(m, photons));
+    if (spare_.size() != count) {
+        std::vector<cd>().swap(spare_);
+        spare_.resize(count);
+    }
     auto layer_data = [&](int k) {
-        return reinterpret_cast<double*>((photons - k) % 2 == 0 ? amplitudes_.data()
-                                                                : current_.data());
+        return reinterpret_cast<double*>((photons - k) % 2 == 0 ? spare_.data() : current_.data());
     };
     layer_data(0)[0] = 1.0 / std::sqrt(input_factor);
     layer_data(0)[1] = 0.0;
@@ -523,6 +527,14 @@ void SLOS_V3::run_dense(DenseLinks const& links, int m, int photons, double inpu
         if (descend(pass, run, 0, k, 0, 0, 0, 1.0))
             descend(pass, dense_run_complex, 0, k, 0, 0, 0, 1.0);
     }
+    amplitudes_.swap(spare_);
+    std::vector<cd>().swap(spare_);
+}
+
+void SLOS_V3::setUnitary(Matrix unitary) {
+    // Kept for the next pass, which overwrites it: a new unitary then costs no clearing.
+    if (!amplitudes_.empty()) spare_.swap(amplitudes_);
+    ASlosBackend::setUnitary(std::move(unitary));
 }
 
 FockSpaceFunction SLOS_V3::computeProbabilityDistribution() {

@@ -24,6 +24,7 @@ class SLOS_V3 : public ASlosBackend {
     ~SLOS_V3() override = default;
 
     std::shared_ptr<IProbBackend> clone() const override;
+    void setUnitary(Matrix unitary) override;
     std::vector<FockState> getFockSpace() override;
     FockSpaceFunction computeProbabilityDistribution() override;
     void compute() override;
@@ -45,6 +46,8 @@ class SLOS_V3 : public ASlosBackend {
     std::vector<std::complex<double>> column_;
     // The same column as (re, re, -im, im) per mode.
     std::vector<double> column_pairs_;
+    // The amplitudes' buffer while a new unitary waits for its pass.
+    std::vector<std::complex<double>> spare_;
 };
 
 }  // namespace Backend
