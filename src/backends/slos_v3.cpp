@@ -543,7 +543,7 @@ FockSpaceFunction SLOS_V3::computeProbabilityDistribution() {
     distribution.reserve(amplitudes_.size());
     std::size_t j = 0;
     slos_map_.for_each_final_state(
-        [&](FockState const& state) { distribution[state] = std::norm(amplitudes_[j++]); });
+        [&](FockState const& state) { distribution[state] = probability(amplitudes_[j++]); });
     return distribution;
 }
 
