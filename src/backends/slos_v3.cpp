@@ -470,6 +470,8 @@ void SLOS_V3::run(SlosMap_t<T> const& map, double input_factor) {
         current_[j] *= scale;
     }
     amplitudes_.swap(current_);
+    // Only the dense pass writes into the buffer a new unitary keeps.
+    std::vector<cd>().swap(spare_);
 }
 
 void SLOS_V3::run_dense(DenseLinks const& links, int m, int photons, double input_factor) {
