@@ -12,6 +12,7 @@
 #include "circuits/phase_shifter.h"
 #include "runtime/config.h"
 #include "runtime/logging.h"
+#include "runtime/rng.h"
 
 namespace Circuit {
 
@@ -42,6 +43,9 @@ RectangularDecomposer::RectangularDecomposer(double precision) : precision_(prec
 void RectangularDecomposer::decompose(const Matrix& target) {
     if (target.rows() != target.cols() || !is_unitary(target, config.unitary_check_precision))
         throw std::runtime_error("Rectangular decomposition only works for unitary matrices");
+    // PRAXIS takes random steps from NLopt's generator: seeded from the thread's, the circuit
+    // depends on the target and set_seed alone.
+    nlopt::srand(RNG::rng());
     try {
         leftMatrices_.clear();
         meshRecords_.clear();

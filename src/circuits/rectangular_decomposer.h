@@ -27,7 +27,7 @@ class RectangularDecomposer {
     // matrix that is not square or fails is_unitary at config.unitary_check_precision. Any
     // failure of the decomposition itself is logged on the general channel and thrown as
     // std::runtime_error "RectangularDecomposer: decomposition failed". A failed call leaves the
-    // previous result as it was.
+    // previous result as it was. Takes one draw from the thread's RNG::rng to seed PRAXIS.
     void decompose(const Matrix& target);
 
     // false: the stored mesh itself, the same object each time. true: a new composite, the mesh's

@@ -16,6 +16,7 @@
 #include "circuit_test_support.h"
 #include "circuits/beam_splitter.h"
 #include "circuits/phase_shifter.h"
+#include "runtime/rng.h"
 #include "test_support.h"
 
 namespace {
@@ -102,6 +103,19 @@ TEST_P(RebuildTest, RebuildsTheTargetWithThePhaseCorrection) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, RebuildTest, ::testing::Range(1, 13));
+
+TEST(RectangularDecomposer, SeededDecompositionsRepeat) {
+    std::mt19937 rng(9);
+    const Matrix target = random_unitary(6, rng);
+    RectangularDecomposer decomposer(1e-8);
+    std::vector<std::string> texts;
+    for (int run = 0; run < 2; ++run) {
+        RNG::rng.seed(77);
+        decomposer.decompose(target);
+        texts.push_back(decomposer.getInterferometer(true)->describe());
+    }
+    EXPECT_EQ(texts[0], texts[1]);
+}
 
 TEST(RectangularDecomposer, OneModeIsItsPhase) {
     Matrix target(1, 1);
