@@ -33,7 +33,9 @@ void CircuitOptimizer::Result::reset() {
 
 void CircuitOptimizer::Result::setIfBetter(double fitness, const std::vector<double>& parameters) {
     const std::lock_guard lock(mutex_);
-    if (fitness_ > fitness) {
+    // The first converged trial always counts, so that a converged call has a best circuit even
+    // when nothing beats the reset fitness (a zero or orthogonal target).
+    if (parameters_.empty() || fitness_ > fitness) {
         fitness_ = fitness;
         parameters_ = parameters;
     }

@@ -23,7 +23,7 @@ class CircuitOptimizer {
       public:
         // Fitness 1.0, no parameters.
         void reset();
-        // Keeps the new pair when its fitness is strictly lower.
+        // Keeps the new pair when none is kept yet or its fitness is strictly lower.
         void setIfBetter(double fitness, const std::vector<double>& parameters);
         double getFitness() const;
         std::vector<double> getParameters() const;
