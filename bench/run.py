@@ -1,7 +1,7 @@
 """Timings of orbandile calls from Python, alone and side by side with peer libraries.
 
 Usage: .venv/bin/python bench/run.py [name-filter]
-       .venv/bin/python bench/run.py peers [permanents|distributions] [--peers PYTHON]
+       .venv/bin/python bench/run.py peers [permanents|distributions|samplers] [--peers PYTHON]
                                            [--before BUILD_DIR] [--max-n N]
        bash bench/run_permanents.sh      (creates the peer environment, then `peers permanents`)
 
@@ -182,7 +182,68 @@ def piquasso_distribution(request, u):
     return seconds, None
 
 
+def per_sample_time(draw, threads=1, budget=0.5):
+    """Seconds per sample of draw(count): one small batch sizes a batch of about `budget`
+    seconds, which is then timed (best of 3)."""
+    count = max(threads, 1)
+    start = time.perf_counter()
+    draw(count)
+    estimate = (time.perf_counter() - start) / count
+    count = max(count, min(200_000, int(budget / max(estimate, 1e-9))))
+    seconds, _ = best_time(lambda: draw(count), budget=0.0, calls=3)
+    return seconds / count
+
+
+def orbandile_sampling(request, u):
+    """Clifford2017 samples per call of `samples`, or draws from SLOS_V3's exact distribution
+    (computed for every batch, then numpy's choice over it)."""
+    import numpy as np
+    import orbandile as ob
+    m, n = request["m"], request["n"]
+    state = ob.FockState([1] * n + [0] * (m - n))
+    saved = ob.Config.compute_max_thread_count, ob.Config.use_single_precision
+    ob.Config.compute_max_thread_count = request.get("threads", 1)
+    ob.Config.use_single_precision = request.get("single", False)
+    try:
+        if request.get("exact"):
+            rng = np.random.default_rng(1)
+
+            def draw(count):
+                backend = ob.SLOS_V3()
+                backend.set_unitary(u)
+                backend.set_input_state(state)
+                p = np.asarray(backend.all_probabilities())
+                return rng.choice(len(p), size=count, p=p / p.sum())
+            seconds, _ = best_time(lambda: draw(1000), calls=3)
+            return seconds / 1000, None
+        sampler = ob.Clifford2017()
+        sampler.set_unitary(u)
+        sampler.set_input_state(state)
+        sampler.sample()
+        return per_sample_time(sampler.samples, request.get("threads", 1)), None
+    finally:
+        ob.Config.compute_max_thread_count, ob.Config.use_single_precision = saved
+
+
+def piquasso_sampling(request, u):
+    """PassiveSimulator's Clifford & Clifford sampler (ParticleNumberMeasurement), on one thread
+    or on every thread through its dask option."""
+    import piquasso as pq
+    m, n = request["m"], request["n"]
+    with pq.Program() as program:
+        pq.Q() | pq.StateVector([1] * n + [0] * (m - n))
+        pq.Q(*range(m)) | pq.Interferometer(u)
+        pq.Q(*range(m)) | pq.ParticleNumberMeasurement()
+    simulator = pq.PassiveSimulator(d=m, config=pq.Config(use_dask=request.get("dask", False)))
+    simulator.execute(program, shots=1)  # compiles, before timing
+    threads = os.cpu_count() if request.get("dask") else 1
+    return per_sample_time(lambda count: simulator.execute(program, shots=count), threads,
+                           budget=2.0), None
+
+
 HANDLERS = {
+    ("orbandile", "sampling"): orbandile_sampling,
+    ("piquasso", "sampling"): piquasso_sampling,
     ("orbandile", "permanent"): orbandile_permanent,
     ("orbandile", "distribution"): orbandile_distribution,
     ("thewalrus", "permanent"): thewalrus_permanent,
@@ -421,6 +482,39 @@ def distribution_table(workers, rng, save):
                      results, "V3 first", "tw per output")))
 
 
+def sampler_table(workers, rng, save, cores):
+    ours, before_worker, peer_worker, has = workers
+    columns = [("C 1", ours, {"threads": 1}), ("C 2", ours, {"threads": 2}),
+               (f"C {cores}", ours, {"threads": cores}),
+               ("C 1 sp", ours, {"threads": 1, "single": True}),
+               (f"C {cores} sp", ours, {"threads": cores, "single": True}),
+               ("V3 exact", ours, {"exact": True})]
+    columns = [(label, worker, {"library": "orbandile", **r}) for label, worker, r in columns]
+    ratios = [(f"C1/C{cores}", "C 1", f"C {cores}")]
+    if has("piquasso"):
+        columns += [("pq 1", peer_worker, {"library": "piquasso"}),
+                    (f"pq {cores}", peer_worker, {"library": "piquasso", "dask": True})]
+        ratios += [("pq1/C1", "pq 1", "C 1"), (f"pq{cores}/C{cores}", f"pq {cores}", f"C {cores}")]
+    if before_worker:
+        columns.append(("old C 1", before_worker, {"library": "orbandile", "threads": 1}))
+        ratios.append(("old/new C1", "old C 1", "C 1"))
+    rows = []
+    for n, m in [(4, 4), (4, 16), (6, 6), (6, 36), (8, 8), (8, 64), (10, 100), (12, 12), (12, 144),
+                 (14, 196), (16, 256), (20, 256)]:
+        outputs = math.comb(m + n - 1, n)
+        request = {"op": "sampling", "n": n, "m": m, "matrix": save(haar_unitary(m, rng), f"s{n}_{m}")}
+        # piquasso takes seconds per sample from n = 14 on; the exact distribution is for small
+        # spaces only.
+        skip = (lambda label, n=n, outputs=outputs: (label.startswith("pq") and n > 14)
+                or (label == "V3 exact" and outputs > 2_000_000))
+        rows.append(([str(n), str(m), str(outputs)], request, skip))
+    side_by_side(f"boson samples of |1,...,1,0,...,0> (n photons in m modes), ms per sample; C: "
+                 f"Clifford2017 on 1, 2 and {cores} threads, sp in single precision; V3 exact: "
+                 "SLOS_V3's distribution and numpy's choice, per sample of a batch of 1000; pq: "
+                 "piquasso's PassiveSimulator on one thread and with dask", ["n", "m", "outputs"],
+                 rows, columns, ratios)
+
+
 def peers(parts, peers_python, before, max_n):
     import numpy as np
     ours = LocalWorker(available())
@@ -460,6 +554,8 @@ def peers(parts, peers_python, before, max_n):
             sub_and_estimates(rng)
         if "distributions" in parts:
             distribution_table(workers, rng, save)
+        if "samplers" in parts:
+            sampler_table(workers, rng, save, cores)
 
     for worker_ in (peer_worker, before_worker):
         if worker_ is not None and worker_ is not ours:
@@ -481,13 +577,13 @@ if __name__ == "__main__":
         worker()
     elif sys.argv[1:2] == ["peers"]:
         parser = argparse.ArgumentParser(prog="run.py peers")
-        parser.add_argument("parts", nargs="*", metavar="permanents|distributions")
+        parser.add_argument("parts", nargs="*", metavar="permanents|distributions|samplers")
         parser.add_argument("--peers", help="python of the peer environment (bench/peers_env.sh)")
         parser.add_argument("--before", help="another orbandile build directory to time as well")
         parser.add_argument("--max-n", type=int, default=26, help="largest permanent order")
         arguments = parser.parse_args(sys.argv[2:])
-        parts = arguments.parts or ["permanents", "distributions"]
-        if not set(parts) <= {"permanents", "distributions"}:
+        parts = arguments.parts or ["permanents", "distributions", "samplers"]
+        if not set(parts) <= {"permanents", "distributions", "samplers"}:
             parser.error(f"unknown part in {parts}")
         peers(parts, arguments.peers, arguments.before, arguments.max_n)
     else:

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Builds the extension module with the address and undefined-behaviour sanitizers into build/fuzz
-# and runs the parser fuzz tests (and the hostile-input test, when present) against it, longer
-# than CI does.
+# Builds the extension module and the C++ tests with the address and undefined-behaviour
+# sanitizers into build/fuzz and runs the parser fuzz tests (and the hostile-input test, when
+# present) against the module, then the schema readers' fuzz test, longer than CI does.
 #
 #   scripts/fuzz.sh [PARSER_INPUTS] [HOSTILE_CALLS]
 #
-# PARSER_INPUTS (default 1000000) are spread evenly over the fuzzed parsers; HOSTILE_CALLS
-# (default 100000) goes to the hostile-input test. The seed is random unless ORBANDILE_FUZZ_SEED
+# PARSER_INPUTS (default 1000000) are spread evenly over the fuzzed text parsers, and as many
+# again over the schema readers; HOSTILE_CALLS (default 100000) goes to the hostile-input test. The seed is random unless ORBANDILE_FUZZ_SEED
 # is set; it is printed first, and a failure names it with its input.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -21,7 +21,7 @@ export CCACHE_BASEDIR="$root"
 py=.venv/bin/python
 # -O1 is the sanitizers' usual level: it keeps reports readable and halves the build time.
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O1 \
-    -DORBANDILE_SANITIZE=ON -DORBANDILE_PYTHON=ON -DORBANDILE_TESTS=OFF -DORBANDILE_BENCH=OFF \
+    -DORBANDILE_SANITIZE=ON -DORBANDILE_PYTHON=ON -DORBANDILE_TESTS=ON -DORBANDILE_BENCH=OFF \
     -Dpybind11_DIR="$("$py" -m pybind11 --cmakedir)" -DPython_EXECUTABLE="$root/$py" >/dev/null
 cmake --build build/fuzz -j "${ORBANDILE_JOBS:-4}"
 
@@ -50,4 +50,18 @@ start=$SECONDS
 status=0
 "${sanitized[@]}" -m pytest -q -p no:cacheprovider --durations=0 "${tests[@]}" || status=$?
 echo "fuzz: $((SECONDS - start)) s, seed $seed, pytest status $status"
+
+# The schema readers are fuzzed natively: no Python reader of circuits or detectors exists.
+schema_filter='Readers/SchemaReaderFuzz.*'
+readers=$(build/fuzz/orbandile_tests --gtest_list_tests --gtest_filter="$schema_filter" | grep -c '^  ')
+reader_count=$(((inputs + readers - 1) / readers))
+echo "fuzz: seed $seed, $reader_count inputs for each of $readers schema readers" \
+    "($((reader_count * readers)) in all)"
+start=$SECONDS
+reader_status=0
+ORBANDILE_FUZZ_COUNT=$reader_count ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    build/fuzz/orbandile_tests --gtest_filter="$schema_filter" || reader_status=$?
+echo "fuzz: $((SECONDS - start)) s, seed $seed, schema readers status $reader_status"
+((status != 0)) || status=$reader_status
 exit $status

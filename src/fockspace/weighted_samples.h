@@ -14,6 +14,15 @@
 
 namespace MathUtils {
 
+// A uniform double in [0, 1) from two consecutive 32-bit outputs, low word first, as
+// std::generate_canonical<double, 53> makes it: the draw of the standard discrete distribution.
+inline double unit_draw(std::mt19937& engine) {
+    const double low = static_cast<double>(engine());
+    const double high = static_cast<double>(engine());
+    const double u = (low + high * 4294967296.0) / 18446744073709551616.0;
+    return u >= 1.0 ? 0.9999999999999999 : u;
+}
+
 // `count` copies of states drawn with the given weights (which need not sum to 1) from the
 // calling thread's engine, in draw order. Each draw takes two consecutive 32-bit outputs, the way
 // the standard library's discrete distribution does, so a seed gives the same sequence as
@@ -65,10 +74,7 @@ std::vector<typename States::value_type> samples(std::size_t count, States const
     for (std::size_t i = 0; i < count; ++i) {
         std::size_t index = 0;
         if (!cumulative.empty()) {
-            const double low = static_cast<double>(engine());
-            const double high = static_cast<double>(engine());
-            double u = (low + high * 4294967296.0) / 18446744073709551616.0;
-            if (u >= 1.0) u = 0.9999999999999999;
+            const double u = unit_draw(engine);
             index = static_cast<std::size_t>(
                 std::lower_bound(cumulative.begin(), cumulative.end(), u) - cumulative.begin());
         }

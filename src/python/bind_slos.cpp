@@ -1,3 +1,5 @@
+#include <optional>
+
 #include <pybind11/eigen.h>
 #include <Eigen/Core>
 
@@ -9,6 +11,7 @@
 #include "python/bindings.h"
 #include "python/numpy_casters.h"
 #include "python/prob_backend_binding.h"
+#include "simulators/post_select.h"
 
 namespace Python {
 
@@ -25,10 +28,25 @@ constexpr const char* all_prob_normalize_output_doc =
     ":param fsa: FSArray whose size must match the one of the vector\n"
     ":return: A normalised vector\n";
 
-// The predicate-driven back-ends add the direction, the index lookup and the output states.
+// The back-end keeps its own copy: later changes to the Python object do not reach it.
+template <typename Backend_t>
+void set_post_select(Backend_t& backend, std::optional<PostSelect> const& post_select) {
+    if (!post_select) {
+        backend.set_predicate({});
+        return;
+    }
+    backend.set_predicate([copy = *post_select](FockState const& state) { return copy(state); });
+}
+
+// The predicate-driven back-ends add the post-selection, the direction, the index lookup and the
+// output states.
 template <typename Backend_t>
 void bind_predicate_backend(py::module_& m, const char* name) {
-    bind_prob_backend<Backend_t>(m, name)
+    bind_prob_backend<Backend_t>(m, name, {},
+                                 [](py::class_<Backend_t, py::smart_holder>& cls) {
+                                     cls.def("set_post_select", &set_post_select<Backend_t>,
+                                             py::arg("mask"));
+                                 })
         .def("set_backward", &Backend_t::set_backward, py::arg("bool"))
         .def("get_index", &Backend_t::get_index)
         .def("get_states", &Backend_t::getFockSpace);

@@ -27,14 +27,19 @@ using InterruptSignalHandler::throw_if_interrupted;
 // task index is rethrown once all have ended, whatever order they were raised in, so a failing
 // run reports the same error however the threads were scheduled. When a thread cannot be started,
 // the thread library's std::system_error leaves after the tasks already started have ended.
-template <typename Task>
-auto run(std::size_t count, Task const& task) {
+//
+// `meanwhile()` runs on the calling thread once every task has started, before the tasks are
+// waited for (progress polls); should it throw, its exception leaves once all tasks have ended.
+template <typename Task, typename Meanwhile = void (*)()>
+auto run(
+    std::size_t count, Task const& task, Meanwhile const& meanwhile = [] {}) {
     using Result = std::invoke_result_t<Task const&, std::size_t>;
     std::vector<std::future<Result>> futures;
     futures.reserve(count);
     // On an exception the futures' destructors wait for the tasks launched so far.
     for (std::size_t i = 0; i < count; ++i)
         futures.push_back(std::async(std::launch::async, [&task, i] { return task(i); }));
+    meanwhile();
     for (auto& future : futures) future.wait();
     if constexpr (std::is_void_v<Result>) {
         for (auto& future : futures) future.get();
@@ -49,13 +54,17 @@ auto run(std::size_t count, Task const& task) {
 // As run, for tasks that draw random numbers: before any task starts, one seed per task is drawn
 // in task order from the calling thread's RNG::rng, and each task reseeds its own thread's engine
 // with its seed first thing. Seeded runs are thus reproducible for a given task count.
-template <typename Task>
-auto run_seeded(std::size_t count, Task const& task) {
+template <typename Task, typename Meanwhile = void (*)()>
+auto run_seeded(
+    std::size_t count, Task const& task, Meanwhile const& meanwhile = [] {}) {
     const auto seeds = RNG::draw_task_seeds(count);
-    return run(count, [&task, &seeds](std::size_t i) {
-        RNG::rng.seed(seeds[i]);
-        return task(i);
-    });
+    return run(
+        count,
+        [&task, &seeds](std::size_t i) {
+            RNG::rng.seed(seeds[i]);
+            return task(i);
+        },
+        meanwhile);
 }
 
 }  // namespace Parallel

@@ -48,6 +48,11 @@ using Permanents::load;
 using Permanents::Native;
 using Permanents::store;
 
+// Every sub-permanent leaves n rows of n columns, so the sign vectors d and -d give the same
+// term: the walks keep column 0 at + and double the half they sum, half the steps of a walk over
+// all sign vectors.
+constexpr int fixed_first_sign = 2;
+
 // The sign vectors split by their last log2(lanes) columns, one group per lane, and every lane
 // walks the remaining columns in the same Gray-code order. A step then flips the same column in
 // every lane in the same direction, so it is a few vector operations across lanes that form the
@@ -122,7 +127,8 @@ template <int Bytes, typename T>
     Real* const ar = acc_re.data();
     Real* const ai = acc_im.data();
 
-    const std::uint64_t steps = std::uint64_t{1} << walked;
+    // Column 0 keeps its + sign: see fixed_first_sign.
+    const std::uint64_t steps = std::uint64_t{1} << (walked - 1);
     std::uint64_t code = 0;
     bool minus = false;
     for (std::uint64_t step = 0;;) {
@@ -188,7 +194,7 @@ template <int Bytes, typename T>
         }
 
         if (++step == steps) break;
-        const int column = std::countr_zero(step);
+        const int column = std::countr_zero(step) + 1;
         code ^= std::uint64_t{1} << column;
         minus = !minus;
         const bool subtract = code >> column & 1u;
@@ -213,9 +219,9 @@ template <int Bytes, typename T>
             sum_im += acc_im[i * L + l];
         }
         if constexpr (complex)
-            out[i] = T(sum_re, sum_im);
+            out[i] = T(fixed_first_sign * sum_re, fixed_first_sign * sum_im);
         else
-            out[i] = sum_re;
+            out[i] = fixed_first_sign * sum_re;
     }
 }
 
@@ -262,7 +268,7 @@ void narrow_walk(const T* a, int n, T* out) {
     };
     prefix();
 
-    const std::uint64_t steps = std::uint64_t{1} << n;
+    const std::uint64_t steps = std::uint64_t{1} << (n - 1);
     std::uint64_t code = 0;
     bool minus = false;
     for (std::uint64_t step = 0;;) {
@@ -292,7 +298,7 @@ void narrow_walk(const T* a, int n, T* out) {
         }
 
         if (++step == steps) break;
-        const int column = std::countr_zero(step);
+        const int column = std::countr_zero(step) + 1;
         code ^= std::uint64_t{1} << column;
         minus = !minus;
         if (code >> column & 1u)
@@ -303,9 +309,9 @@ void narrow_walk(const T* a, int n, T* out) {
     }
     for (std::size_t k = 0; k < rows; ++k) {
         if constexpr (complex)
-            out[k] = T(out_re[k], out_im[k]);
+            out[k] = T(fixed_first_sign * out_re[k], fixed_first_sign * out_im[k]);
         else
-            out[k] = out_re[k];
+            out[k] = fixed_first_sign * out_re[k];
     }
 }
 

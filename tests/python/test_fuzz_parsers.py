@@ -1,9 +1,11 @@
-"""Seeded fuzzing of the text parsers: states of the three kinds, state vectors, annotations and masks.
+"""Seeded fuzzing of the text parsers: states of the three kinds, state vectors, annotations, masks
+and post-selection expressions.
 
 Every parser gets generated texts (from the notation's grammar, edge numbers included), mutated
 texts (random byte edits, invalid UTF-8, NULs, long repetitions) and checks them against an
 independent reference written here: a Python reading of the state notation and of the annotation
-format (on Python's own regular-expression engine) and a Python mask matcher. A text the
+format (on Python's own regular-expression engine), a Python mask matcher and a Python reading of
+the post-selection grammar (ordered choice with backtracking, as the grammar is written). A text the
 reference accepts must be read to the same content and survive parse -> str -> parse; a text it
 refuses must raise the parser's documented exception; nothing else may escape, and no input may
 take longer than ORBANDILE_FUZZ_SLOW seconds.
@@ -393,13 +395,17 @@ def same_annotation(annotation, content):
                for name, (re, im) in content.items())
 
 
-def call(parse, text, documented):
-    """parse(text), or the documented exception it raised; anything else propagates."""
+def call(parse, text, documented, printable=True):
+    """parse(text), or the documented exception it raised; anything else propagates.
+
+    printable: the message must be printable (a message that quotes the text may not be).
+    """
     start = time.perf_counter()
     try:
         result = parse(text)
     except documented as error:
-        assert_printable(error)
+        if printable:
+            assert_printable(error)
         result = error
     elapsed = time.perf_counter() - start
     assert elapsed < SLOW, f"took {elapsed:.2f}s"
@@ -573,6 +579,281 @@ def check_mask(r):
 
 
 # ---------------------------------------------------------------------------------------------
+# Post-selection expressions
+
+_PS_BLANKS = b" \t\n\v\f\r"
+_PS_COMPARISONS = [b"==", b"!=", b">", b">=", b"<", b"<="]
+_PS_NOT = [b"NOT", b"!"]
+_PS_LISTS = [(b"|", [b"|", b"OR", b"or"]), (b"&", [b"&", b"AND", b"and"]), (b"^", [b"XOR", b"xor", b"^"])]
+PS_MAX_DEPTH = 1000  # groups and negations a text may nest
+PS_REFERENCE_DEPTH = 100  # deeper texts are only checked for escapes, errors, time and round trips
+
+
+class PostSelectGrammar:
+    """The grammar as written: ordered choice with backtracking, each rule memoised by position.
+
+    A leaf is ("leaf", symbol, modes, count), a logic node (symbol, children); None is a failure.
+    """
+
+    def __init__(self, text):
+        self.text = text
+        self.memo = {}
+
+    def skip(self, i):
+        while i < len(self.text) and self.text[i] in _PS_BLANKS:
+            i += 1
+        return i
+
+    def lit(self, i, token):
+        i = self.skip(i)
+        return i + len(token) if self.text.startswith(token, i) else None
+
+    def choice(self, i, tokens):
+        for token in tokens:
+            j = self.lit(i, token)
+            if j is not None:
+                return j
+        return None
+
+    def number(self, i):
+        i = j = self.skip(i)
+        while j < len(self.text) and self.text[j:j + 1].isdigit():
+            j += 1
+        if j == i or int(self.text[i:j]) > 2**32 - 1:
+            return None
+        value = int(self.text[i:j])
+        return (value - 2**32 if value >= 2**31 else value), j
+
+    def condition(self, i, symbol):
+        j = self.lit(i, b"[")
+        first = j is not None and self.number(j)
+        if not first:
+            return None
+        modes, j = [first[0]], first[1]
+        while True:
+            k = self.lit(j, b",")
+            more = k is not None and self.number(k)
+            if not more:
+                break
+            modes.append(more[0])
+            j = more[1]
+        j = self.lit(j, b"]")
+        j = j if j is None else self.lit(j, symbol)
+        count = j is not None and self.number(j)
+        return (("leaf", symbol.decode(), modes, count[0]), count[1]) if count else None
+
+    def negation(self, i):
+        j = self.choice(i, _PS_NOT)
+        inner = j is not None and self.expression(j)
+        return (("!", [inner[0]]), inner[1]) if inner else None
+
+    def group(self, i):
+        j = self.lit(i, b"(")
+        inner = j is not None and self.expression(j)
+        end = inner and self.lit(inner[1], b")")
+        return (inner[0], end) if inner and end is not None else None
+
+    def operand(self, i):
+        key = ("operand", i)
+        if key not in self.memo:
+            found = None
+            for symbol in _PS_COMPARISONS:
+                found = found or self.condition(i, symbol)
+            self.memo[key] = found or self.negation(i) or self.group(i)
+        return self.memo[key]
+
+    def listed(self, i, symbol, keywords):
+        first = self.operand(i)
+        if not first:
+            return None
+        children, j = [first[0]], first[1]
+        while True:
+            k = self.choice(j, keywords)
+            more = k is not None and self.operand(k)
+            if not more:
+                break
+            children.append(more[0])
+            j = more[1]
+        return ((symbol.decode(), children), j) if len(children) > 1 else None
+
+    def expression(self, i):
+        key = ("expression", i)
+        if key not in self.memo:
+            found = self.negation(i)
+            for symbol, keywords in _PS_LISTS:
+                found = found or self.listed(i, symbol, keywords)
+            found = found or self.group(i)
+            for symbol in _PS_COMPARISONS:
+                found = found or self.condition(i, symbol)
+            self.memo[key] = found
+        return self.memo[key]
+
+
+def ps_shown(text):
+    return text.decode("utf-8", "backslashreplace").replace("\0", "\\x00")
+
+
+def ps_verify(node):
+    """Sorts the mode lists in place; the first invalid condition's message, as Refused."""
+    if node[0] != "leaf":
+        for child in node[1]:
+            ps_verify(child)
+        return
+    modes = node[2]
+    modes.sort()
+    listed = ", ".join(map(str, modes))
+    if len(set(modes)) != len(modes):
+        raise Refused(f"[{listed}] should be a set.")
+    if modes and modes[0] < 0:
+        raise Refused(f"[{listed}] should contains only positive value.")
+    if node[3] < 0:
+        raise Refused(f"Expected photon number must be greater or equal to zero, instead is {node[3]}.")
+
+
+def ps_print(node):
+    if node[0] == "leaf":
+        return f"[{', '.join(map(str, node[2]))}] {node[1]} {node[3]}"
+    if node[0] == "!":
+        return "! " + ps_print(node[1][0])
+    children = node[1]
+    texts = [f"({ps_print(c)})" if c[0] == "!" and k + 1 < len(children) else ps_print(c)
+             for k, c in enumerate(children)]
+    return "(" + f" {node[0]} ".join(texts) + ")"
+
+
+def ps_evaluate(node, counts):
+    if node[0] == "leaf":
+        total = sum(counts[m] for m in node[2] if m < len(counts))
+        return {"==": total == node[3], "!=": total != node[3], ">": total > node[3],
+                ">=": total >= node[3], "<": total < node[3], "<=": total <= node[3]}[node[1]]
+    values = [ps_evaluate(c, counts) for c in node[1]]
+    return {"!": not values[0], "&": all(values), "|": any(values), "^": sum(values) % 2 == 1}[node[0]]
+
+
+def ps_depth(text):
+    return text.count(b"(") + text.count(b"!") + text.count(b"NOT")
+
+
+def reference_post_select(text):
+    """The verified tree of a text, None for no condition; Refused with the message otherwise."""
+    if all(c == 0x20 for c in text):
+        return None
+    grammar = PostSelectGrammar(text)
+    found = grammar.expression(0)
+    if not found or grammar.skip(found[1]) != len(text):
+        raise Refused("Couldn't parse post selection expression: " + ps_shown(text))
+    ps_verify(found[0])
+    return found[0]
+
+
+_PS_NUMBERS = [b"0", b"1", b"2", b"3", b"007", b"2147483647", b"2147483648", b"4294967295",
+               b"4294967296", b"99999999999"]
+_PS_TOKENS = [b"[", b"]", b",", b"(", b")", b"&", b"|", b"^", b"!", b"NOT", b"AND", b"OR", b"XOR",
+              b"and", b"or", b"xor", b"not", b"==", b"!=", b">=", b"<=", b"=", b"-1", b"\t", b" ",
+              b"\0", b"\xff", b"\xc3\xa9", b"\xed\xa0\x80"]
+
+
+def _ps_blank(r):
+    return r.choice([b"", b"", b"", b" ", b" ", b"  ", b"\t", b"\n"])
+
+
+def gen_ps_condition(r):
+    def number():
+        return str(r.choice([0, 0, 1, 1, 2, 3, 4, 5])).encode() if r.random() < 0.9 else r.choice(_PS_NUMBERS)
+    modes = b",".join(_ps_blank(r) + number() + _ps_blank(r) for _ in range(r.choice([1, 1, 2, 3])))
+    return (b"[" + modes + b"]" + _ps_blank(r) + r.choice(_PS_COMPARISONS) + _ps_blank(r) + number())
+
+
+def gen_ps_expression(r, depth=0):
+    kind = r.random()
+    if depth > 4 or kind < 0.35:
+        text = gen_ps_condition(r)
+        return b"(" + text + b")" if r.random() < 0.1 else text
+    if kind < 0.5:
+        return r.choice(_PS_NOT) + _ps_blank(r) + gen_ps_expression(r, depth + 1)
+    _, keywords = r.choice(_PS_LISTS)
+    operands = []
+    for _ in range(r.choice([2, 2, 3, 4])):
+        pick = r.random()
+        if pick < 0.6:
+            operands.append(gen_ps_condition(r))
+        elif pick < 0.75:
+            operands.append(r.choice(_PS_NOT) + _ps_blank(r) + gen_ps_condition(r))
+        else:
+            operands.append(b"(" + gen_ps_expression(r, depth + 1) + b")")
+    text = operands[0]
+    for operand in operands[1:]:
+        text += _ps_blank(r) + r.choice(keywords) + _ps_blank(r) + operand
+    return text
+
+
+def mutate_ps(r, text):
+    data = bytearray(mutate(r, text) if r.random() < 0.5 else text)
+    for _ in range(r.choice([1, 1, 2])):
+        at = r.randint(0, len(data))
+        data[at:at] = r.choice(_PS_TOKENS)
+    return bytes(data)
+
+
+def post_select_input(r):
+    if r.random() < 0.003:
+        depth = r.choice([PS_MAX_DEPTH - 1, PS_MAX_DEPTH, PS_MAX_DEPTH + 1, 100_000])
+        return r.choice([
+            b"(" * depth + b"[0]==1" + b")" * depth,
+            b"NOT " * depth + b"[0]==1",
+            b"[0]==1 & NOT " * min(depth, 2000) + b"[0]==1 & (" + b"[1]==1 & " * 20_000,
+            long_text(r, [b"[0]==1 | ", b"[1]!=0 AND ", b"!([0]==1) ^ "], b"", b"[2]==0"),
+            long_text(r, [b"1,", b"0,"], b"[", b"2] == 1"),
+            long_text(r, [b"(", b"!", b"NOT(", b" "]),
+        ])
+    text = gen_ps_expression(r)
+    text = _ps_blank(r) + text + _ps_blank(r)
+    return mutate_ps(r, text) if r.random() < 0.6 else text
+
+
+def check_post_select(text):
+    # The parse error quotes the text as given (blanks included), escaped only where not UTF-8.
+    result = call(ob.PostSelect, text, RuntimeError, printable=False)
+    expected, known = None, len(text) <= REFERENCE_LIMIT and ps_depth(text) <= PS_REFERENCE_DEPTH
+    if known:
+        try:
+            expected = reference_post_select(text)
+        except Refused as refusal:
+            expected = refusal
+    if isinstance(result, Exception):
+        message = str(result)
+        if known:
+            assert isinstance(expected, Refused), f"refused with {message!r}, reference reads {expected}"
+            assert message == str(expected), f"{message!r} != {str(expected)!r}"
+        elif message.startswith("Couldn't parse"):
+            assert message == "Couldn't parse post selection expression: " + ps_shown(text)
+        return
+    if known:
+        assert not isinstance(expected, Refused), f"accepted as {result}, reference: {expected}"
+        if expected is None:
+            assert not result.has_condition and str(result) == "" and result == ob.PostSelect()
+            return
+        assert str(result) == ps_print(expected)
+        modes = {m for leaf in _ps_leaves(expected) for m in leaf[2]}
+        assert result.modes == modes
+        for counts in ([0] * 4, [1, 0, 2, 0], [0, 1, 0, 3], [2, 2, 1, 1], [1, 1, 1, 1], [3]):
+            assert result(ob.FockState(counts)) == ps_evaluate(expected, counts), counts
+    printed = str(result)
+    if result.has_condition:
+        again = ob.PostSelect(printed)
+        assert again == result and result == again, f"{printed!r} reads back differently"
+        assert str(again) == printed
+
+
+def _ps_leaves(node):
+    if node[0] == "leaf":
+        yield node
+    else:
+        for child in node[1]:
+            yield from _ps_leaves(child)
+
+
+# ---------------------------------------------------------------------------------------------
 
 TEXT_PARSERS = {
     "ParsedBasicState": (state_input((b"tag", b"annotation")), check_parsed),
@@ -582,6 +863,7 @@ TEXT_PARSERS = {
                            lambda text: check_state(ob.AnnotatedFockState, text)),
     "StateVector": (state_input((b"tag", b"annotation")), lambda text: check_state(None, text)),
     "Annotation": (annotation_input, check_annotation),
+    "PostSelect": (post_select_input, check_post_select),
 }
 
 

@@ -263,6 +263,13 @@ class Gen:
         return self.choice(["a:1", "a:0,b:1+2j", "", "P:H", "P:V", "a:-1.5e3", "x:1j,y:2,z:-3-4j",
                             "a:0.5", "_:7"])
 
+    def post_select_text(self):
+        return self.choice([
+            "", "   ", "[0] == 1", "[0,1] == 1 & [2] > 1", "([0,1] == 1 & [2] > 1) | [2] == 0",
+            "NOT [1] != 0", "[0] >= 1 ^ [1] < 2 ^ [2] <= 0", "(![0]==1) & [3,1] == 2",
+            "[2147483647] == 2147483647", "[0] == 2 OR [1] == 0",
+        ])
+
     def mask_conditions(self, m):
         return [
             "".join(self.choice(" *0123") for _ in range(m))
@@ -312,6 +319,10 @@ class Gen:
             sv = sv + amplitude * ob.StateVector(state)
             parts.append(f"{amplitude}*{self.describe(state)}")
         return self.note(sv, "StateVector(" + " + ".join(parts) + ")")
+
+    def post_select(self):
+        text = self.post_select_text()
+        return self.note(ob.PostSelect(text), f"PostSelect({text!r})")
 
     def mask(self, m=None, n=None):
         m = self.rng.randint(1, 4) if m is None else m
@@ -393,6 +404,66 @@ class Gen:
                     steps.append(f"set_mask({self.describe(mask)})")
         return self.note(backend, f"{cls.__name__}()" + "".join("." + s for s in steps))
 
+    def source(self):
+        params = self.choice([(), (0.9, 0.03, 0.8), (1, 0, 0.5, 0, False), (0.7, 0.2, 0.9, 0.3, True),
+                              (1, 0.5, 0, 0), (0.5, 0, 1, 0.1)])
+        return self.note(ob.Source(*params), f"Source{params}" if params else "Source()")
+
+    def source_input(self):
+        """An expected input small enough to enumerate or to mix exactly."""
+        return self.fock_state() if self.chance(0.2) else self.note(
+            ob.FockState(counts := self.counts(self.rng.randint(0, 3), 2)), f"FockState({counts})")
+
+    def source_user(self, kind):
+        source, expected, low = self.source(), self.source_input(), self.choice([0, 1, 2, 5])
+        made = getattr(source, kind)(expected, low)
+        return self.note(made, f"{self.describe(source)}.{kind}({self.describe(expected)}, {low})")
+
+    def clifford(self):
+        sampler = ob.Clifford2017()
+        steps = []
+        if self.chance(0.8):
+            m = self.rng.randint(1, 4)
+            sampler.set_unitary(self.unitary(m))
+            steps.append(f"set_unitary(unitary({m}))")
+        if self.chance(0.8):
+            # Mostly the unitary's mode count, sometimes another one.
+            state = self.fock_state(m if steps and self.chance(0.8) else None)
+            sampler.set_input_state(state)
+            steps.append(f"set_input_state({self.describe(state)})")
+        return self.note(sampler, "Clifford2017()" + "".join("." + s for s in steps))
+
+    def slap(self):
+        """A SLAP back-end, sometimes with feed-forward entries (possibly ones it refuses)."""
+        backend = self.backend(ob.SLAP)
+        for _ in range(self.rng.randint(0, 2)):
+            entry = self.feed_forward_entry(self.rng.randint(1, 4))
+            try:
+                backend.add_feed_forward_config(entry)
+            except RuntimeError:
+                pass
+        return backend
+
+    def configurator_args(self, m=None):
+        """Arguments of a ConfiguratorMap for m modes; the blocks may not fit, or not be square."""
+        m = self.rng.randint(1, 4) if m is None else m
+        first = self.rng.randint(0, m - 1)
+        last = self.rng.randint(first, m - 1)
+        size = self.rng.randint(0, 3)
+        keys = {tuple(self.rng.randint(0, 2) for _ in range(last - first + 1)) for _ in range(self.rng.randint(0, 3))}
+        block = (lambda: self.unitary(size)) if self.chance(0.8) else (lambda: self.matrix(np.complex128, (size, size + 1)))
+        return (first, last, self.rng.randint(0, m), {k: block() for k in keys}, block())
+
+    def configurator(self, m=None):
+        args = self.configurator_args(m)
+        return self.note(ob.ConfiguratorMap(*args), f"ConfiguratorMap{self.describe(args)}")
+
+    def feed_forward_entry(self, m):
+        if self.chance(0.5):
+            return self.configurator(m)
+        size = self.rng.randint(0, m)
+        return (self.unitary(size), self.rng.randint(-1, m))
+
     def matrix(self, dtype, shape=None):
         n = self.rng.randint(0, 6)
         shape = (n, n) if shape is None else shape
@@ -409,10 +480,15 @@ class Gen:
             ob.AnnotatedFockState: self.annotated_state, ob.Annotation: self.annotation,
             ob.ParsedBasicState: self.parsed_state, ob.StateVector: self.state_vector,
             ob.FSMask: self.mask, ob.FSArray: self.fs_array, ob.FSMap: self.fs_map,
+            ob.PostSelect: self.post_select,
             ob.FSDistribution: self.fsd, ob.FSFunction: self.fsf, ob.SVDistribution: self.svd,
             ob.BSCount: self.bs_count, ob.BSSamples: self.bs_samples,
             ob.SLOS: lambda: self.backend(ob.SLOS), ob.SLOS_V2: lambda: self.backend(ob.SLOS_V2),
             ob.SLOS_V3: lambda: self.backend(ob.SLOS_V3),
+            ob.Source: self.source, ob.SourceSampler: lambda: self.source_user("create_sampler"),
+            ob.SimpleSourceIterator: lambda: self.source_user("create_simple_iterator"),
+            ob.Clifford2017: self.clifford,
+            ob.SLAP: self.slap, ob.ConfiguratorMap: self.configurator,
             ob.ModeIterator: lambda: self.note(iter(self.fock_state()), "iter(FockState)"),
             ob.KeysView: lambda: self.note(self.bs_count().keys(), "BSCount.keys()"),
             ob.ValuesView: lambda: self.note(self.bs_count().values(), "BSCount.values()"),
@@ -576,7 +652,7 @@ class Gen:
         if self.chance(0.7):
             cls = self.choice([ob.FockState, ob.NoisyFockState, ob.AnnotatedFockState, ob.StateVector,
                                ob.Annotation, ob.FSArray, ob.FSMask, ob.FSDistribution, ob.FSFunction,
-                               ob.SVDistribution, ob.BSCount, ob.BSSamples, ob.ParsedBasicState,
+                               ob.SVDistribution, ob.BSCount, ob.BSSamples, ob.ParsedBasicState, ob.PostSelect,
                                ob.logging.level, ob.logging.channel])
             return self.instance(cls)
         return self.choice([self.small_int, self.small_float, self.small_complex, self.state_text])()
@@ -762,9 +838,34 @@ TEMPLATES = {
     "logging.level.__setstate__": [lambda g, r: (g.rng.randint(0, 6),)],
     "logging.channel.__setstate__": [lambda g, r: (g.rng.randint(0, 2),)],
 }
+TEMPLATES.update({
+    "Source.__init__": [lambda g, r: (), lambda g, r: (g.choice([0.9, 1, 0.5]), g.choice([0.0, 0.03, 0.5]),
+                                                       g.choice([1.0, 0.8, 0]), g.choice([0, 0.1]), g.chance(0.5))],
+    "Source.__eq__": [lambda g, r: (g.source(),), lambda g, r: (SELF,)],
+    "Source.generate_distribution": [lambda g, r: (g.source_input(), g.choice([0.0, 1e-3, 0.5]))],
+    "Source.create_sampler": [lambda g, r: (g.source_input(), g.choice([0, 1, 3, 20]))],
+    "Source.create_simple_iterator": [lambda g, r: (g.source_input(), g.choice([0, 1, 3, 20]))],
+    "SourceSampler.generate_samples": [lambda g, r: (g.choice([0, 1, 5]),)],
+    "SourceSampler.generate_separated_samples": [lambda g, r: (g.choice([0, 1, 5]),)],
+    "SimpleSourceIterator.prob_threshold=": [lambda g, r: (g.choice([0.0, 1e-3, 0.2, 2.0]),)],
+})
 for _backend in ("SLOS", "SLOS_V2", "SLOS_V3"):
     TEMPLATES[f"{_backend}.set_unitary"] = [lambda g, r: (g.unitary(g.rng.randint(1, 4)),)]
     TEMPLATES[f"{_backend}.set_input_state"] = [lambda g, r: (g.fock_state(g.rng.randint(1, 4)),)]
+# Unitaries, square matrices that are not, non-square ones; inputs of any mode count; counts.
+TEMPLATES["Clifford2017.set_unitary"] = [
+    lambda g, r: (g.unitary(g.rng.randint(1, 4)),), lambda g, r: (g.matrix(np.complex128),),
+    lambda g, r: (g.matrix(np.complex128, (g.rng.randint(0, 4), g.rng.randint(0, 4))),),
+    lambda g, r: (g.unitary(4)[:, :g.rng.randint(1, 3)],)]
+TEMPLATES["Clifford2017.set_input_state"] = [lambda g, r: (g.fock_state(),)]
+TEMPLATES["Clifford2017.samples"] = [lambda g, r: (g.choice([0, 1, 3, 50, -1, 2**32, 2**40]),)]
+TEMPLATES["SLAP.set_unitary"] = [lambda g, r: (g.unitary(g.rng.randint(0, 4)),)]
+TEMPLATES["SLAP.set_input_state"] = [lambda g, r: (g.fock_state(g.rng.randint(0, 4)),)]
+TEMPLATES["SLAP.add_feed_forward_config"] = [lambda g, r: (g.feed_forward_entry(g.rng.randint(1, 4)),)]
+TEMPLATES["ConfiguratorMap.__init__"] = [lambda g, r: g.configurator_args()]
+for _method in ("is_default", "__getitem__"):
+    TEMPLATES[f"ConfiguratorMap.{_method}"] = [
+        lambda g, r: ([g.rng.randint(0, 2) for _ in range(g.rng.randint(0, 3))],)]
 for _kind in ("FockState", "NoisyFockState", "AnnotatedFockState"):
     TEMPLATES[f"{_kind}.__getitem__"] = [lambda g, r: (g.choice([0, 1, -1, slice(None), slice(None, None, 2)]),)]
     TEMPLATES[f"{_kind}.slice"] = [lambda g, r: (g.rng.randint(0, r.m), g.rng.randint(0, r.m), g.choice([1, 2]))]
@@ -781,6 +882,17 @@ for _kind in ("FockState", "NoisyFockState", "AnnotatedFockState"):
     TEMPLATES[f"{_kind}.inject_annotation"] = [lambda g, r: (g.annotation(),), lambda g, r: (g.small_int(),)]
     for _op in ("__mul__", "__imul__", "merge", "__add__", "__sub__"):
         TEMPLATES[f"{_kind}.{_op}"] = [lambda g, r: (g.any_state(r.m),), lambda g, r: (SELF,)]
+TEMPLATES["PostSelect.__init__"] = [lambda g, r: (), lambda g, r: (g.post_select_text(),)]
+TEMPLATES["PostSelect.__call__"] = [lambda g, r: (g.any_state(),), lambda g, r: (g.any_state(), g.small_int())]
+TEMPLATES["PostSelect.apply_permutation"] = [
+    lambda g, r: (g.choice([[], [0], [1, 0], [2, 0, 1], [0, 0]]),),
+    lambda g, r: (g.choice([[1, 0], [0, 2, 1]]), g.choice([0, 1, 2, -1]))]
+TEMPLATES["PostSelect.shift_modes"] = [lambda g, r: (g.small_int(),)]
+TEMPLATES["PostSelect.can_compose_with"] = [lambda g, r: (g.counts(),)]
+for _op in ("merge", "is_independent_with", "__eq__"):
+    TEMPLATES[f"PostSelect.{_op}"] = [lambda g, r: (g.post_select(),), lambda g, r: (SELF,)]
+for _backend in ("SLOS_V2", "SLOS_V3"):
+    TEMPLATES[f"{_backend}.set_post_select"] = [lambda g, r: (g.post_select(),), lambda g, r: (None,)]
 TEMPLATES["FockState.partition"] = [lambda g, r: ([g.rng.randint(1, 2) for _ in range(g.rng.randint(0, 3))],)]
 TEMPLATES["NoisyFockState.__imul__"] = [lambda g, r: (g.fock_state(),), lambda g, r: (g.noisy_state(),),
                                         lambda g, r: (SELF,)]
@@ -873,6 +985,8 @@ def too_costly(step):
         return first > 10**4
     if name == "FSArray.__init__" and len(ints) > 1 and None not in ints[:2]:
         return len(args) > 2 and space_size(ints[0], ints[1]) > 1e5  # a mask filters by enumeration
+    if name == "Source.generate_distribution" and args and isinstance(args[0], ob.FockState):
+        return args[0].n > 6  # up to 5 outcomes per expected photon
     if name == "FockState.partition":
         return receiver.n > 8 or bool(args) and isinstance(args[0], (list, tuple)) and len(args[0]) > 4
     # Enumerating a large Fock space, or building from one.
@@ -1068,7 +1182,7 @@ def build_case(seed, index):
         # A few calls on one shared object, from several threads at once.
         threaded = True
         cls = g.choice([ob.FSFunction, ob.BSSamples, ob.BSCount, ob.SVDistribution, ob.StateVector,
-                        ob.FSDistribution, ob.SLOS, ob.SLOS_V3])
+                        ob.FSDistribution, ob.SLOS, ob.SLOS_V3, ob.SLAP])
         shared = g.instance(cls)
         for _ in range(g.rng.randint(3, 6)):
             steps.append(make_step(g, g.choice(entries_of(cls)), shared))

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "backend_reference.h"
+#include "backends/slap.h"
 #include "backends/slos.h"
 #include "backends/slos_v2.h"
 #include "backends/slos_v3.h"
@@ -25,6 +26,7 @@
 namespace {
 
 using namespace backend_reference;
+using Backend::SLAP;
 using Backend::SLOS;
 using Backend::SLOS_V2;
 using Backend::SLOS_V3;
@@ -64,6 +66,11 @@ struct ConventionsOf<SLOS> : Conventions {
 
 template <>
 struct ConventionsOf<SLOS_V3> : Conventions {
+    static constexpr bool vacuum_unfiltered = true;
+};
+
+template <>
+struct ConventionsOf<SLAP> : Conventions {
     static constexpr bool vacuum_unfiltered = true;
 };
 
@@ -167,13 +174,14 @@ struct BackendName {
         if constexpr (std::is_same_v<B, SLOS>) return "SLOS";
         if constexpr (std::is_same_v<B, SLOS_V2>) return "SLOS_V2";
         if constexpr (std::is_same_v<B, SLOS_V3>) return "SLOS_V3";
+        if constexpr (std::is_same_v<B, SLAP>) return "SLAP";
     }
 };
 
 template <typename B>
 class ProbBackendTest : public ::testing::Test {};
 
-using BackendTypes = ::testing::Types<SLOS, SLOS_V2, SLOS_V3>;
+using BackendTypes = ::testing::Types<SLOS, SLOS_V2, SLOS_V3, SLAP>;
 TYPED_TEST_SUITE(ProbBackendTest, BackendTypes, BackendName);
 
 TYPED_TEST(ProbBackendTest, EveryInputAndOutputMatchesThePermanent) {

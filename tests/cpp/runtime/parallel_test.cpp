@@ -178,3 +178,41 @@ TEST(Parallel, TasksStopOnInterrupt) {
     EXPECT_EQ(stopped.load(), 3);
     EXPECT_TRUE(InterruptSignalHandler::interrupted.load());
 }
+
+TEST(Parallel, MeanwhileRunsOnTheCallerWhileTasksRun) {
+    // The tasks wait for the caller's work, which waits for every task to have started.
+    constexpr std::size_t count = 3;
+    std::latch started(count);
+    std::atomic<bool> released{false};
+    std::thread::id meanwhile_thread;
+    const auto seen = Parallel::run_seeded(
+        count,
+        [&](std::size_t) {
+            started.count_down();
+            while (!released.load()) std::this_thread::yield();
+            return true;
+        },
+        [&] {
+            meanwhile_thread = std::this_thread::get_id();
+            started.wait();
+            released = true;
+        });
+    EXPECT_EQ(seen, std::vector<bool>(count, true));
+    EXPECT_EQ(meanwhile_thread, std::this_thread::get_id());
+}
+
+TEST(Parallel, AThrowingMeanwhileLeavesAfterEveryTask) {
+    std::atomic<int> finished{0};
+    expect_throw_message<std::runtime_error>(
+        [&] {
+            Parallel::run(
+                3,
+                [&](std::size_t) {
+                    std::this_thread::sleep_for(20ms);
+                    finished.fetch_add(1);
+                },
+                [] { throw std::runtime_error("poll"); });
+        },
+        "poll");
+    EXPECT_EQ(finished.load(), 3);
+}

@@ -1,0 +1,190 @@
+#include "backends/slap.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "backends/slap_computer.h"
+#include "backends/slap_walker.h"
+#include "backends/slap_walker_filtered.h"
+#include "fockspace/fs_array.h"
+#include "runtime/combinatorics.h"
+#include "runtime/config.h"
+
+namespace Backend {
+
+namespace {
+
+void check_unitary(Matrix const& u) {
+    if (u.rows() != u.cols() || !is_unitary(u, config.unitary_check_precision))
+        throw std::runtime_error("Matrix is not unitary");
+}
+
+void check_main_unitary(int m) {
+    if (m == 0)
+        throw std::runtime_error("The main unitary must be set before setting feed-forward");
+}
+
+}  // namespace
+
+Matrix repeatColumns(Matrix const& u, FockState const& input_state) {
+    Matrix r(u.rows(), input_state.n());
+    Eigen::Index j = 0;
+    for (int mode = 0; mode < u.cols(); ++mode)
+        for (int k = input_state[mode]; k > 0; --k) r.col(j++) = u.col(mode);
+    return r;
+}
+
+std::shared_ptr<IProbBackend> SLAP::clone() const {
+    return std::make_shared<SLAP>(*this);
+}
+
+void SLAP::setUnitary(Matrix unitary) {
+    check_unitary(unitary);
+    unitary_ = std::move(unitary);
+    m_ = static_cast<int>(unitary_.cols());
+    amplitudes_.clear();
+}
+
+void SLAP::setInputState(FockState const& input_state) {
+    if (input_state == input_state_) return;
+    input_state_ = input_state;
+    n_ = input_state_.n();
+    amplitudes_.clear();
+}
+
+void SLAP::setMask(std::optional<FsMask> mask) {
+    if (mask == mask_) return;
+    mask_ = std::move(mask);
+    amplitudes_.clear();
+}
+
+void SLAP::resetFfMap() {
+    ff_entries_.clear();
+    amplitudes_.clear();
+}
+
+// In 64 bits: a mode near the int limit plus a size must not wrap into the circuit.
+void SLAP::check_feed_forward_mode(long long first, long long size) const {
+    if (first < 0)
+        throw std::runtime_error(
+            fmt::format("Feed-forward mode {} is outside the circuit of {} modes", first, m_));
+    if (first + size > m_) throw std::runtime_error("Matrix is too big for the given circuit");
+}
+
+void SLAP::addFfMap(ConfiguratorMap const& cfg_map) {
+    check_main_unitary(m_);
+    auto check_block = [&](Matrix const& block) {
+        if (block.rows() != block.cols())
+            throw std::runtime_error("Matrix is too big for the given circuit");
+        check_feed_forward_mode(cfg_map.first_configured_mode(), block.cols());
+    };
+    check_block(cfg_map.default_unitary());
+    for (auto const& [key, block] : cfg_map.cfg_map()) check_block(block);
+    // The walk reads the counts of the measured modes.
+    check_feed_forward_mode(
+        cfg_map.first_measured_mode(),
+        static_cast<long long>(cfg_map.last_measured_mode()) - cfg_map.first_measured_mode() + 1);
+    ff_entries_.emplace_back(cfg_map);
+    amplitudes_.clear();
+}
+
+void SLAP::addFfUnitary(FixedComponent const& component) {
+    check_main_unitary(m_);
+    check_unitary(component.first);
+    check_feed_forward_mode(component.second, component.first.cols());
+    ff_entries_.emplace_back(component);
+    amplitudes_.clear();
+}
+
+std::vector<FockState> SLAP::getFockSpace() {
+    if (n_ == 0) return {FockState(m_)};
+    const FsArray states(m_, n_, mask_);
+    std::vector<FockState> space;
+    space.reserve(states.count());
+    for (auto it = states.begin(); it != states.end(); ++it) space.push_back(*it);
+    return space;
+}
+
+std::vector<std::complex<double>> const& SLAP::getAmplitudes() {
+    if (amplitudes_.empty()) compute();
+    return amplitudes_;
+}
+
+std::vector<double> SLAP::computeProbabilities() {
+    if (amplitudes_.empty()) compute();
+    std::vector<double> probabilities;
+    probabilities.reserve(amplitudes_.size());
+    for (auto const& a : amplitudes_) probabilities.push_back(std::norm(a));
+    return probabilities;
+}
+
+FockSpaceFunction SLAP::computeProbabilityDistribution() {
+    const std::vector<double> probabilities = computeProbabilities();
+    if (n_ == 0) return FockSpaceFunction(FockState(m_), probabilities[0]);
+    // The threshold below 0 keeps the states of probability 0.
+    return FockSpaceFunction(FsArray(m_, n_, mask_), probabilities, -1.0);
+}
+
+void SLAP::compute() {
+    amplitudes_.clear();
+    if (n_ == 0) {
+        amplitudes_.assign(1, 1.0);
+        return;
+    }
+    // Every photon's mode must be a column of the unitary, and the table of 2^n coefficients
+    // must be addressable.
+    if (input_state_.m() > m_)
+        throw std::runtime_error(fmt::format(
+            "Matrix/input state sizes mismatch: {} input modes for a unitary of {} modes",
+            input_state_.m(), m_));
+    if (n_ > max_photons)
+        throw std::runtime_error(
+            fmt::format("SLAP computes up to {} photons, not {}", max_photons, n_));
+    try {
+        if (mask_) {
+            // The masked space may be a small part of the full one: grown as leaves come.
+            walkTree<SLAPWalkerFiltered, SLAPComputer>();
+        } else {
+            const auto size =
+                MathUtils::comb(static_cast<unsigned>(n_ + m_ - 1), static_cast<unsigned>(n_));
+            if (static_cast<unsigned long long>(size) > amplitudes_.max_size())
+                throw std::length_error(fmt::format("{} output states do not fit in memory", size));
+            amplitudes_.resize(static_cast<std::size_t>(size));
+            walkTree<SLAPWalkerNaive, SLAPComputer>();
+        }
+    } catch (...) {
+        amplitudes_.clear();
+        throw;
+    }
+}
+
+template <typename Walker, typename Computer>
+void SLAP::walkTree() {
+    static_assert(SLAPWalker<Walker>);
+    UnitaryProvider provider(repeatColumns(unitary_, input_state_), ff_entries_);
+    const bool feed_forward = provider.has_configurators();
+    Computer computer(n_);
+    computer.start(input_state_.prodnfact());
+    Walker walker(m_, n_, mask_);
+    const bool grow = amplitudes_.empty();
+    while (!walker.complete()) {
+        const int mode = walker.getMode();
+        std::vector<int> const& state = walker.getState();
+        if (feed_forward) provider.update_unitary(state, mode);
+        computer.update(provider.current().row(mode).data(), state[static_cast<std::size_t>(mode)],
+                        walker.getDegree());
+        if (walker.isOnLeaf()) {
+            const std::size_t index = walker.getResultIndex();
+            if (grow && index >= amplitudes_.size()) amplitudes_.resize(index + 1);
+            amplitudes_[index] = computer.amplitude();
+        }
+        walker.computeNextNode();
+    }
+    amplitudes_.resize(walker.getFinalSize());
+    if (grow) amplitudes_.shrink_to_fit();
+}
+
+}  // namespace Backend

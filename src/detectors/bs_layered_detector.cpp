@@ -1,0 +1,70 @@
+#include "detectors/bs_layered_detector.h"
+
+#include <cstddef>
+#include <stdexcept>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "detectors/binomial.h"
+#include "fockspace/distribution_products.h"
+#include "states/fock_state.h"
+
+namespace Detector {
+
+BSLayeredDetector::BSLayeredDetector(int bs_layers, double reflectivity, std::string name)
+    : ADetector(3, std::move(name)), bs_layers_(bs_layers), reflectivity_(reflectivity) {
+    if (bs_layers < 0 || bs_layers > max_layers)
+        throw std::invalid_argument(
+            fmt::format("BSLayeredDetector needs 0 to {} layers, got {}", max_layers, bs_layers));
+}
+
+std::shared_ptr<ADetector> BSLayeredDetector::clone() const {
+    return std::make_shared<BSLayeredDetector>(*this);
+}
+
+int BSLayeredDetector::sample(int n) const {
+    check_photon_count(n);
+    if (n < 2) return n;
+    return ADetector::sample(n);
+}
+
+std::vector<double> BSLayeredDetector::_inner_detect(int n) const {
+    check_photon_count(n);
+    std::vector<double> p(static_cast<std::size_t>(n) + 1, 0.0);
+    if (n < 2) {
+        p[static_cast<std::size_t>(n)] = 1.0;
+        return p;
+    }
+    FockSpaceFunction f(FockState(1, n), 1.0);
+    for (int layer = 0; layer < bs_layers_; ++layer) f = _get_next_layer(f);
+    std::vector<int> counts;
+    for (const auto& [state, value] : f) {
+        state.to_vect(counts);
+        int lit = 0;
+        for (const int c : counts) lit += c > 0;
+        p[static_cast<std::size_t>(lit)] += value;
+    }
+    return p;
+}
+
+FockSpaceFunction BSLayeredDetector::_get_next_layer(const FockSpaceFunction& f) const {
+    FockSpaceFunction g;
+    std::vector<int> counts;
+    std::vector<FockSpaceFunction> splits;
+    for (const auto& [state, value] : f) {
+        state.to_vect(counts);
+        splits.assign(counts.size(), FockSpaceFunction());
+        for (std::size_t i = 0; i < counts.size(); ++i) {
+            const int n = counts[i];
+            for (int a = 0; a <= n; ++a)
+                splits[i].set(FockState(std::vector<int>{a, n - a}),
+                              binomial_term(n, a, reflectivity_));
+        }
+        // Distinct inputs never give the same output state, so nothing is overwritten.
+        for (const auto& [split, p] : tensor_product(splits, 0.0)) g[split] = value * p;
+    }
+    return g;
+}
+
+}  // namespace Detector

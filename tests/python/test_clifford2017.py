@@ -1,0 +1,184 @@
+import collections
+import copy
+import math
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+
+import numpy as np
+import pytest
+
+import orbandile as ob
+from orbandile import Clifford2017, FockState
+
+SPLITTER = np.array([[1, 1], [1, -1]]) / np.sqrt(2)
+
+
+def haar_unitary(m, seed):
+    rng = np.random.default_rng(seed)
+    z = (rng.normal(size=(m, m)) + 1j * rng.normal(size=(m, m))) / np.sqrt(2)
+    q, r = np.linalg.qr(z)
+    return q * (np.diag(r) / np.abs(np.diag(r)))
+
+
+def sampler(u, state):
+    s = Clifford2017()
+    s.set_unitary(u)
+    s.set_input_state(FockState(state))
+    return s
+
+
+@pytest.fixture
+def threads():
+    saved = ob.Config.compute_max_thread_count, ob.Config.use_single_precision
+    yield
+    ob.Config.compute_max_thread_count, ob.Config.use_single_precision = saved
+
+
+def test_a_balanced_splitter_never_keeps_two_photons_apart():
+    assert all(str(s) in ("|2,0>", "|0,2>") for s in sampler(SPLITTER, [1, 1]).samples(2000))
+
+
+@pytest.mark.parametrize("single", [False, True])
+def test_a_bunched_pair_splits_one_quarter_one_half_one_quarter(threads, single):
+    ob.Config.use_single_precision = single
+    ob.set_seed(7)
+    count = 20000
+    seen = collections.Counter(str(s) for s in sampler(SPLITTER, [2, 0]).samples(count))
+    assert set(seen) == {"|2,0>", "|1,1>", "|0,2>"}
+    for state, p in (("|2,0>", 0.25), ("|1,1>", 0.5), ("|0,2>", 0.25)):
+        assert abs(seen[state] - p * count) < 6 * math.sqrt(count * p * (1 - p))
+
+
+def test_frequencies_follow_the_permanents(threads):
+    # A five-photon input on seven modes against SLOS, small cells pooled.
+    ob.Config.compute_max_thread_count = 3
+    ob.set_seed(11)
+    u = haar_unitary(7, 3)
+    s = [2, 0, 1, 0, 1, 1, 0]
+    backend = ob.SLOS()
+    backend.set_unitary(u)
+    backend.set_input_state(FockState(s))
+    exact = {str(k): v for k, v in backend.distribution().items()}
+    count = 30000
+    seen = collections.Counter(str(x) for x in sampler(u, s).samples(count))
+    assert sum(seen.values()) == count and set(seen) <= set(exact)
+    statistic, cells, pool_e, pool_o = 0.0, 0, 0.0, 0
+    for state, p in exact.items():
+        e = p * count
+        if e < 5:
+            pool_e, pool_o = pool_e + e, pool_o + seen[state]
+        else:
+            statistic += (seen[state] - e) ** 2 / e
+            cells += 1
+    statistic += (pool_o - pool_e) ** 2 / pool_e
+    degrees = cells
+    assert statistic < degrees + 7 * math.sqrt(2 * degrees) + 10
+
+
+def test_one_thread_runs_repeat_from_the_seed(threads):
+    ob.Config.compute_max_thread_count = 1
+    s = sampler(haar_unitary(5, 1), [1, 1, 0, 1, 0])
+    ob.set_seed(3)
+    first = [str(x) for x in s.samples(100)] + [str(s.sample())]
+    ob.set_seed(3)
+    assert [str(x) for x in s.samples(100)] + [str(s.sample())] == first
+
+
+def test_photonless_inputs_need_no_unitary():
+    assert Clifford2017().sample() == FockState()
+    samples = Clifford2017().samples(2)
+    assert isinstance(samples, ob.BSSamples) and list(samples) == [FockState(), FockState()]
+
+
+def test_sizes_must_agree():
+    s = Clifford2017()
+    s.set_input_state(FockState([1, 0]))
+    with pytest.raises(RuntimeError, match="^Matrix/input state sizes mismatch$"):
+        s.sample()
+    s.set_unitary(np.eye(3))
+    with pytest.raises(RuntimeError, match="^Matrix/input state sizes mismatch$"):
+        s.samples(1)
+    # Orthonormal columns pass the unitarity test, but the third column does not exist.
+    s.set_unitary(haar_unitary(3, 0)[:, :2])
+    s.set_input_state(FockState([0, 0, 1]))
+    with pytest.raises(RuntimeError, match="^Matrix/input state sizes mismatch$"):
+        s.sample()
+
+
+def test_a_matrix_that_is_not_unitary_leaves_the_previous_one():
+    s = sampler(np.eye(2), [1, 0])
+    with pytest.raises(RuntimeError, match="^Matrix is not unitary$"):
+        s.set_unitary(np.array([[1, 0.5], [0, 1]], dtype=complex))
+    assert s.sample() == FockState([1, 0])
+    # Real arrays are converted to complex.
+    s.set_unitary(np.array([[0.0, 1.0], [1.0, 0.0]]))
+    assert s.sample() == FockState([0, 1])
+
+
+@pytest.mark.parametrize("count", [-1, 2.0, 2**32, "3", None])
+def test_counts_outside_unsigned_32_bits_are_refused(count):
+    with pytest.raises(TypeError):
+        sampler(SPLITTER, [1, 1]).samples(count)
+
+
+def test_copies_are_independent():
+    s = sampler(np.eye(2), [1, 0])
+    assert s.sample() == FockState([1, 0])
+    for c in (copy.copy(s), copy.deepcopy(s)):
+        c.set_unitary(np.array([[0, 1], [1, 0]], dtype=complex))
+        assert c.sample() == FockState([0, 1])
+    assert s.sample() == FockState([1, 0])
+
+
+def test_docstrings():
+    assert Clifford2017.__doc__.startswith("Clifford & Clifford 2017 sampling back-end\n\n")
+    assert "\n\nGenerate a list of samples.\n\n" in Clifford2017.samples.__doc__
+
+
+def run_and_interrupt(code, delay=0.5):
+    process = subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], stdout=subprocess.PIPE, text=True)
+    try:
+        assert process.stdout.readline() == "ready\n"
+        time.sleep(delay)
+        process.send_signal(signal.SIGINT)
+        sent = time.monotonic()
+        output, _ = process.communicate(timeout=60)
+        assert time.monotonic() - sent < 2.0
+    finally:
+        process.kill()
+    assert process.returncode == 0
+    return output.splitlines()
+
+
+@pytest.mark.parametrize("call", ["samples(10**8)", "sample()"])
+def test_ctrl_c_stops_a_long_call_and_not_the_next(call):
+    # 28 photons take seconds per sample: Ctrl-C reaches every task inside a sub-permanent, or
+    # between two claims when the batch returns what is done.
+    lines = run_and_interrupt(f"""
+        import os, signal, time
+        import numpy as np, orbandile as ob
+        q, _ = np.linalg.qr(np.random.default_rng(0).normal(size=(56, 56)) + 0j)
+        s = ob.Clifford2017()
+        s.set_unitary(q)
+        s.set_input_state(ob.FockState([1] * 28 + [0] * 28))
+        print("ready", flush=True)
+        try:
+            result = s.{call}
+            print("returned", len(result) if isinstance(result, ob.BSSamples) else result, flush=True)
+        except KeyboardInterrupt as e:
+            print("interrupted:", e, flush=True)
+        s.set_input_state(ob.FockState([1, 1] + [0] * 54))
+        print(len(s.samples(3)), s.sample().n, flush=True)
+        try:
+            os.kill(os.getpid(), signal.SIGINT)
+            time.sleep(5)
+            print("not interrupted")
+        except KeyboardInterrupt:
+            print("python interrupted")
+    """)
+    assert lines[0] == "interrupted: Process interrupted by user." or (
+        call.startswith("samples") and lines[0].startswith("returned ") and int(lines[0].split()[1]) < 10**8)
+    assert lines[1:] == ["3 2", "python interrupted"]
