@@ -13,22 +13,12 @@
 #include "circuits/parameter.h"
 #include "circuits/phase_shifter.h"
 #include "circuits/rectangular_decomposer.h"
+#include "haar_unitary.h"
 #include "runtime/config.h"
 
 namespace {
 
-Matrix haar_unitary(int n, std::mt19937& rng) {
-    std::normal_distribution<double> gauss;
-    Matrix a(n, n);
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j) a(i, j) = {gauss(rng), gauss(rng)};
-    Eigen::HouseholderQR<Matrix> qr(a);
-    Matrix q = qr.householderQ() * Matrix::Identity(n, n);
-    // Fixing the phases of R's diagonal makes Q Haar-distributed.
-    const Matrix r = qr.matrixQR().triangularView<Eigen::Upper>();
-    for (int j = 0; j < n; ++j) q.col(j) *= r(j, j) / std::abs(r(j, j));
-    return q;
-}
+using test_support::haar_unitary;
 
 // A universal rectangular mesh: per interferometer a variable phase shifter and a variable Rx.
 std::shared_ptr<Circuit::CompositeCircuit> mesh(std::uint32_t m) {

@@ -27,8 +27,8 @@ namespace {
 using namespace Circuit;
 using circuit_test::cx;
 using circuit_test::expect_near;
+using circuit_test::haar_unitary;
 using circuit_test::pi;
-using circuit_test::random_unitary;
 using Symb::Parameter;
 using test_support::expect_throw_message;
 
@@ -74,7 +74,7 @@ TEST_P(FidelityGradientTest, MatchesCentralDifferences) {
     const GradientCase& c = GetParam();
     std::mt19937 rng(11);
     const Composite circuit = c.build();
-    const Matrix target = random_unitary(static_cast<int>(circuit->m), rng);
+    const Matrix target = haar_unitary(static_cast<int>(circuit->m), rng);
     CircuitOptimizationFidelity problem(target, circuit, c.emptyModes);
     const std::uint32_t n = problem.getVariableCount();
     ASSERT_GT(n, 0u);
@@ -123,9 +123,9 @@ Composite with_fixed_components() {
     std::mt19937 rng(5);
     auto inner = std::make_shared<CompositeCircuit>(3, "inner");
     inner->add(1, variable_bs<BeamSplitter_H>(0.1, 0.2, 0.3, 0.4));
-    inner->add(0, std::make_shared<Unitary>(random_unitary(2, rng), "u", false));
+    inner->add(0, std::make_shared<Unitary>(haar_unitary(2, rng), "u", false));
     auto c = std::make_shared<CompositeCircuit>(4, "");
-    c->add(0, std::make_shared<Unitary>(random_unitary(3, rng), "u3", false));
+    c->add(0, std::make_shared<Unitary>(haar_unitary(3, rng), "u3", false));
     c->add(2, variable_bs<BeamSplitter_Ry>(0, 0, 0, 0));
     c->add(0, std::make_shared<Permutation>(std::vector<int>{2, 0, 3, 1}));
     c->add(1, std::make_shared<BeamSplitter_Rx>(0.8));
@@ -194,10 +194,10 @@ TEST(CircuitOptimizationFidelity, GlobalPhaseCostsNothing) {
 TEST(CircuitOptimizationFidelity, EmptyModesLeaveTheirColumnsOut) {
     std::mt19937 rng(3);
     auto c = std::make_shared<CompositeCircuit>(3, "");
-    c->add(0, std::make_shared<Unitary>(random_unitary(3, rng), "u", false));
-    const Matrix target = random_unitary(3, rng);
+    c->add(0, std::make_shared<Unitary>(haar_unitary(3, rng), "u", false));
+    const Matrix target = haar_unitary(3, rng);
     Matrix changed = target;
-    changed.col(1) = random_unitary(3, rng).col(0);
+    changed.col(1) = haar_unitary(3, rng).col(0);
     const Matrix u = c->unitary();
     const std::vector<int> once{1}, again{1, 1, -1, 3, 1000};
     const double fitness = CircuitOptimizationFidelity(target, c, once).computeFitness(u);

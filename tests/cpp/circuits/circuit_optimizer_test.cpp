@@ -27,8 +27,8 @@ namespace {
 
 using namespace Circuit;
 using circuit_test::cx;
+using circuit_test::haar_unitary;
 using circuit_test::pi;
-using circuit_test::random_unitary;
 using Symb::Parameter;
 using test_support::expect_throw_message;
 using test_support::ThreadCount;
@@ -115,7 +115,7 @@ TEST_F(CircuitOptimizerTest, GlobalPhaseIsFreeFromEveryStart) {
 // The problem's template stays free, so a second call after generateBestCircuit works.
 TEST_F(CircuitOptimizerTest, OptimizesAgainAfterBuildingTheBestCircuit) {
     std::mt19937 rng(2);
-    const Matrix target = random_unitary(3, rng);
+    const Matrix target = haar_unitary(3, rng);
     auto opt = optimizer(target, mesh(3), 3);
     for (int call = 0; call < 3; ++call) {
         EXPECT_TRUE(opt.optimize(2u)) << "call " << call;
@@ -127,7 +127,7 @@ TEST_F(CircuitOptimizerTest, OptimizesAgainAfterBuildingTheBestCircuit) {
 TEST_F(CircuitOptimizerTest, SeededSingleThreadRunsRepeat) {
     ThreadCount one(1);
     std::mt19937 rng(4);
-    const Matrix target = random_unitary(4, rng);
+    const Matrix target = haar_unitary(4, rng);
     auto first = optimizer(target, mesh(4), 12345, {2, 3});
     auto second = optimizer(target, mesh(4), 12345 + (1ul << 32), {2, 3});
     first.setThreshold(-1);
@@ -274,14 +274,14 @@ TEST_F(CircuitOptimizerTest, RethrowsWhatAnEvaluationThrew) {
 
 TEST_F(CircuitOptimizerTest, EvaluationLimitDiscardsTrials) {
     std::mt19937 rng(8);
-    auto opt = optimizer(random_unitary(4, rng), mesh(4), 1);
+    auto opt = optimizer(haar_unitary(4, rng), mesh(4), 1);
     opt.setMaxEvalPerTrial(2);
     expect_throw_message<CircuitOptimizerIncompatibility>([&] { opt.optimize(3u); }, no_trial);
 }
 
 TEST_F(CircuitOptimizerTest, StopsOnInterruption) {
     std::mt19937 rng(6);
-    auto opt = optimizer(random_unitary(8, rng), mesh(8), 1);
+    auto opt = optimizer(haar_unitary(8, rng), mesh(8), 1);
     opt.setThreshold(-1);
     InterruptSignalHandler::interrupted = true;
     expect_throw_message<KeyboardInterruptException>([&] { opt.optimize(100u); },

@@ -24,7 +24,7 @@ namespace {
 using namespace Circuit;
 using circuit_test::expect_near;
 using circuit_test::expi;
-using circuit_test::random_unitary;
+using circuit_test::haar_unitary;
 using test_support::expect_throw_message;
 
 const std::string not_unitary = "Rectangular decomposition only works for unitary matrices";
@@ -71,7 +71,7 @@ TEST_P(MeshOrderTest, NullsInTheFixedOrder) {
     const MeshCase& c = GetParam();
     std::mt19937 rng(static_cast<unsigned>(c.n));
     RectangularDecomposer decomposer(1e-6);
-    decomposer.decompose(random_unitary(c.n, rng));
+    decomposer.decompose(haar_unitary(c.n, rng));
     const auto mesh = decomposer.getInterferometer(false);
     EXPECT_EQ(mesh->name(), "Rectangular interferometer");
     EXPECT_EQ(mesh->componentCount(), 2u * c.n * (c.n - 1));
@@ -90,7 +90,7 @@ class RebuildTest : public ::testing::TestWithParam<int> {};
 TEST_P(RebuildTest, RebuildsTheTargetWithThePhaseCorrection) {
     const int n = GetParam();
     std::mt19937 rng(static_cast<unsigned>(100 + n));
-    const Matrix target = random_unitary(n, rng);
+    const Matrix target = haar_unitary(n, rng);
     RectangularDecomposer decomposer(1e-10);
     decomposer.decompose(target);
     const auto circuit = decomposer.getInterferometer(true);
@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, RebuildTest, ::testing::Range(1, 13));
 
 TEST(RectangularDecomposer, SeededDecompositionsRepeat) {
     std::mt19937 rng(9);
-    const Matrix target = random_unitary(6, rng);
+    const Matrix target = haar_unitary(6, rng);
     RectangularDecomposer decomposer(1e-8);
     std::vector<std::string> texts;
     for (int run = 0; run < 2; ++run) {
@@ -155,14 +155,14 @@ TEST(RectangularDecomposer, RefusesWhatIsNotUnitaryWithoutLogging) {
 TEST(RectangularDecomposer, FailureKeepsThePreviousResult) {
     std::mt19937 rng(1);
     RectangularDecomposer decomposer(1e-8);
-    const Matrix first = random_unitary(3, rng);
+    const Matrix first = haar_unitary(3, rng);
     decomposer.decompose(first);
     const auto mesh = decomposer.getInterferometer(false);
 
     GeneralLog log;
     decomposer.setPrecision(0);
     EXPECT_EQ(decomposer.getPrecision(), 0.0);
-    expect_throw_message<std::runtime_error>([&] { decomposer.decompose(random_unitary(4, rng)); },
+    expect_throw_message<std::runtime_error>([&] { decomposer.decompose(haar_unitary(4, rng)); },
                                              failed);
     EXPECT_EQ(
         log.text(),
@@ -176,7 +176,7 @@ TEST(RectangularDecomposer, FailureKeepsThePreviousResult) {
 TEST(RectangularDecomposer, SharesTheMeshAndBuildsNewCorrectedCircuits) {
     std::mt19937 rng(2);
     RectangularDecomposer decomposer(1e-8);
-    decomposer.decompose(random_unitary(3, rng));
+    decomposer.decompose(haar_unitary(3, rng));
     EXPECT_EQ(decomposer.getInterferometer(false), decomposer.getInterferometer(false));
     const auto a = decomposer.getInterferometer(true);
     const auto b = decomposer.getInterferometer(true);
@@ -188,10 +188,10 @@ TEST(RectangularDecomposer, SharesTheMeshAndBuildsNewCorrectedCircuits) {
 TEST(RectangularDecomposer, SecondDecompositionDescribesTheSecondMatrix) {
     std::mt19937 rng(3);
     RectangularDecomposer decomposer(1e-10);
-    decomposer.decompose(random_unitary(4, rng));
+    decomposer.decompose(haar_unitary(4, rng));
     const auto old_mesh = decomposer.getInterferometer(false);
     const std::string old_text = old_mesh->describe();
-    const Matrix second = random_unitary(2, rng);
+    const Matrix second = haar_unitary(2, rng);
     decomposer.decompose(second);
     EXPECT_EQ(decomposer.getInterferometer(false)->componentCount(), 4u);
     EXPECT_LT((decomposer.getInterferometer(true)->unitary() - second).norm(), 1e-4);
