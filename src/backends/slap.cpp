@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "backends/slap_computer.h"
+#include "backends/slap_computer_unrolled.h"
 #include "backends/slap_walker.h"
 #include "backends/slap_walker_filtered.h"
 #include "fockspace/fs_array.h"
@@ -146,19 +147,28 @@ void SLAP::compute() {
     try {
         if (mask_) {
             // The masked space may be a small part of the full one: grown as leaves come.
-            walkTree<SLAPWalkerFiltered, SLAPComputer>();
+            walk<SLAPWalkerFiltered>();
         } else {
             const auto size =
                 MathUtils::comb(static_cast<unsigned>(n_ + m_ - 1), static_cast<unsigned>(n_));
             if (static_cast<unsigned long long>(size) > amplitudes_.max_size())
                 throw std::length_error(fmt::format("{} output states do not fit in memory", size));
             amplitudes_.resize(static_cast<std::size_t>(size));
-            walkTree<SLAPWalkerNaive, SLAPComputer>();
+            walk<SLAPWalkerNaive>();
         }
     } catch (...) {
         amplitudes_.clear();
         throw;
     }
+}
+
+template <typename Walker>
+void SLAP::walk() {
+    // Up to 4 photons a node's update is a few straight-line terms.
+    if (n_ <= unrolled_photons)
+        walkTree<Walker, SLAPComputer_unrolled>();
+    else
+        walkTree<Walker, SLAPComputer>();
 }
 
 template <typename Walker, typename Computer>

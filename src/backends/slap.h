@@ -29,6 +29,8 @@ Matrix repeatColumns(Matrix const& u, FockState const& input_state);
 class SLAP : public IProbBackend {
   public:
     static constexpr int max_photons = 30;
+    // Photon counts up to this one use SLAPComputer_unrolled.
+    static constexpr int unrolled_photons = 4;
 
     SLAP() = default;
     SLAP(SLAP const&) = default;
@@ -65,6 +67,9 @@ class SLAP : public IProbBackend {
     // the full space or left empty to grow with the leaves.
     template <typename Walker, typename Computer>
     void walkTree();
+    // walkTree with the computer that suits the photon count.
+    template <typename Walker>
+    void walk();
     void check_feed_forward_mode(long long first, long long size) const;
 
     // Empty when nothing is computed.
