@@ -8,8 +8,10 @@
 
 #include "backends/slap_computer.h"
 #include "backends/slap_computer_unrolled.h"
+#include "backends/slap_steiner_walker.h"
 #include "backends/slap_walker.h"
 #include "backends/slap_walker_filtered.h"
+#include "backends/steiner_tables.h"
 #include "fockspace/fs_array.h"
 #include "runtime/combinatorics.h"
 #include "runtime/config.h"
@@ -60,6 +62,10 @@ void SLAP::setMask(std::optional<FsMask> mask) {
     if (mask == mask_) return;
     mask_ = std::move(mask);
     amplitudes_.clear();
+}
+
+void SLAP::setSteiner(bool steiner) {
+    steiner_ = steiner;
 }
 
 void SLAP::resetFfMap() {
@@ -154,7 +160,10 @@ void SLAP::compute() {
             if (static_cast<unsigned long long>(size) > amplitudes_.max_size())
                 throw std::length_error(fmt::format("{} output states do not fit in memory", size));
             amplitudes_.resize(static_cast<std::size_t>(size));
-            walk<SLAPWalkerNaive>();
+            if (steiner_ && ff_entries_.empty() && isSteinerCompatible(n_))
+                walk<SLAPSteinerWalker>();
+            else
+                walk<SLAPWalkerNaive>();
         }
     } catch (...) {
         amplitudes_.clear();

@@ -59,6 +59,10 @@ class SLAP : public IProbBackend {
     // A square unitary block and its first mode, within the circuit.
     void addFfUnitary(FixedComponent const& component);
 
+    // With the option on, walks with SLAPSteinerWalker where it serves: 2 to 14 photons, no mask
+    // and no feed-forward entry. The amplitudes are the same; the walk takes fewer nodes.
+    void setSteiner(bool steiner);
+
     // Always recomputes; a failure leaves no result.
     void compute();
 
@@ -80,6 +84,7 @@ class SLAP : public IProbBackend {
     FockState input_state_;
     std::optional<FsMask> mask_;
     std::vector<FeedForwardEntry> ff_entries_;
+    bool steiner_ = false;
 };
 
 }  // namespace Backend
