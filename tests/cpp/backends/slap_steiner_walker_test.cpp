@@ -58,7 +58,9 @@ TEST(SteinerTablesTest, GroupsMeetTheInvariants) {
     const std::vector<std::size_t> stored_rows = {2, 4, 7, 10, 16};
     for (int n = 2; n <= 14; ++n) {
         auto const& group = data_steiner[static_cast<std::size_t>(n - 2)];
-        if (n <= 6) EXPECT_EQ(group.size(), stored_rows[static_cast<std::size_t>(n - 2)]);
+        if (n <= 6) {
+            EXPECT_EQ(group.size(), stored_rows[static_cast<std::size_t>(n - 2)]);
+        }
         std::map<Counts, std::vector<int>> rows;  // c_1 ... c_n -> raise list
         for (auto const& row : group) {
             ASSERT_GT(row.size(), static_cast<std::size_t>(n) + 1) << "n " << n;
@@ -83,12 +85,15 @@ TEST(SteinerTablesTest, GroupsMeetTheInvariants) {
                 ++child[static_cast<std::size_t>(b - 1)];
                 int degree = 0;
                 for (int k = 1; k <= n; ++k) degree += k * child[static_cast<std::size_t>(k - 1)];
-                if (degree < n)
+                if (degree < n) {
                     EXPECT_TRUE(rows.count(child)) << "n " << n << ": child without row";
+                }
                 ++parents[child];
             }
         for (auto const& [c, raises] : rows)
-            if (c != empty) EXPECT_EQ(parents[c], 1) << "n " << n;
+            if (c != empty) {
+                EXPECT_EQ(parents[c], 1) << "n " << n;
+            }
         int leaves = 0;
         for (auto const& [c, count] : parents) {
             EXPECT_EQ(count, 1) << "n " << n;
