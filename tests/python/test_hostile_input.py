@@ -471,6 +471,14 @@ class Gen:
             steps.append(f"set_input_state({self.describe(state)})")
         return self.note(sampler, "Clifford2017()" + "".join("." + s for s in steps))
 
+    def slap_sampler(self):
+        sampler = ob.SLAPSampler()
+        if self.chance(0.8):
+            m = self.rng.randint(1, 4)
+            sampler.set_unitary(self.unitary(m))
+            return self.note(sampler, f"SLAPSampler().set_unitary(unitary({m}))")
+        return self.note(sampler, "SLAPSampler()")
+
     def slap(self):
         """A SLAP back-end, sometimes with feed-forward entries (possibly ones it refuses)."""
         backend = self.backend(ob.SLAP)
@@ -528,6 +536,7 @@ class Gen:
             ob.Clifford2017: self.clifford,
             ob.SLAP: self.slap, ob.ConfiguratorMap: self.configurator,
             ob.CircuitOptimizer: self.circuit_optimizer, ob.RectangularDecomposer: self.rectangular_decomposer,
+            ob.SLAPSampler: self.slap_sampler,
             ob.ModeIterator: lambda: self.note(iter(self.fock_state()), "iter(FockState)"),
             ob.KeysView: lambda: self.note(self.bs_count().keys(), "BSCount.keys()"),
             ob.ValuesView: lambda: self.note(self.bs_count().values(), "BSCount.values()"),
@@ -905,6 +914,9 @@ TEMPLATES["Clifford2017.set_input_state"] = [lambda g, r: (g.fock_state(),)]
 TEMPLATES["Clifford2017.samples"] = [lambda g, r: (g.choice([0, 1, 3, 50, -1, 2**32, 2**40]),)]
 TEMPLATES["SLAP.set_unitary"] = [lambda g, r: (g.unitary(g.rng.randint(0, 4)),)]
 TEMPLATES["SLAP.set_input_state"] = [lambda g, r: (g.fock_state(g.rng.randint(0, 4)),)]
+TEMPLATES["SLAPSampler.set_unitary"] = [lambda g, r: (g.unitary(g.rng.randint(0, 4)),)]
+TEMPLATES["SLAPSampler.sampling"] = [
+    lambda g, r: (g.fock_state(g.rng.randint(0, 4)), g.choice([0, 1, 3, 50, -1, 2**31, 2**40]))]
 TEMPLATES["SLAP.add_feed_forward_config"] = [lambda g, r: (g.feed_forward_entry(g.rng.randint(1, 4)),)]
 TEMPLATES["ConfiguratorMap.__init__"] = [lambda g, r: g.configurator_args()]
 for _method in ("is_default", "__getitem__"):
@@ -1029,6 +1041,9 @@ def too_costly(step):
         return first > 64  # descents
     if name.endswith(("sample", "samples")) and first is not None:
         return first > 10**4
+    if name == "SLAPSampler.sampling" and len(args) > 1 and isinstance(args[0], ob.FockState):
+        # m 2^n working counts, one histogram entry per output state
+        return args[0].n > 12 or space_size(args[0].m, args[0].n) > 1e5
     if name == "FSArray.__init__" and len(ints) > 1 and None not in ints[:2]:
         return len(args) > 2 and space_size(ints[0], ints[1]) > 1e5  # a mask filters by enumeration
     if name == "Source.generate_distribution" and args and isinstance(args[0], ob.FockState):
