@@ -3,11 +3,11 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
-#include <Eigen/QR>
 
 #include "backends/clifford2017.h"
 #include "backends/slap_sampler.h"
 #include "backends/slos_v3.h"
+#include "haar_unitary.h"
 #include "runtime/config.h"
 #include "runtime/matrix.h"
 #include "runtime/rng.h"
@@ -18,16 +18,7 @@
 // and draws from SLOS_V3's exact distribution (computed anew for each batch).
 namespace {
 
-Matrix haar_unitary(int m, unsigned seed) {
-    std::mt19937 engine(seed);
-    std::normal_distribution<double> normal;
-    Matrix z(m, m);
-    for (auto& x : z.reshaped()) x = {normal(engine), normal(engine)};
-    Eigen::HouseholderQR<Matrix> qr(z);
-    Matrix q = qr.householderQ();
-    for (int j = 0; j < m; ++j) q.col(j) *= qr.matrixQR()(j, j) / std::abs(qr.matrixQR()(j, j));
-    return q;
-}
+using test_support::haar_unitary;
 
 FockState ones(int n) {
     return FockState(std::vector<int>(static_cast<std::size_t>(n), 1));
