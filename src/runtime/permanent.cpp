@@ -411,6 +411,9 @@ T ryser_threaded(const MatrixView<T>& matrix, std::size_t threads) {
 
     const unsigned long total = 1ul << n;
     const unsigned long tasks = ryser_task_count(static_cast<unsigned>(n), threads);
+    // One task runs here: a thread of its own would only add its start-up, which on a busy
+    // machine can outweigh a small permanent many times over.
+    if (tasks == 1) return permanentRyserRange<T>(data, 1, total, static_cast<unsigned>(n));
     const unsigned long chunk = total / tasks;
     // Task i takes [i * chunk, (i + 1) * chunk), task 0 from 1 and the last up to total.
     const auto terms = Parallel::run(tasks, [&](std::size_t i) {
