@@ -1,8 +1,31 @@
 #include "backends/a_slos_backend.h"
 
+#include <cstdint>
 #include <utility>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace Backend {
+
+namespace {
+
+// A fresh vector is mapped page by page as it is first written: at millions of outputs those
+// faults cost more than filling it. Huge pages, where the kernel grants them on request, cut the
+// faults 512-fold. Only the 2 MB pages wholly inside the block are advised.
+void advise_huge_pages([[maybe_unused]] void* data, [[maybe_unused]] std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t huge = std::uintptr_t{1} << 21;
+    const auto first = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t begin = (first + huge - 1) & ~(huge - 1);
+    const std::uintptr_t end = (first + bytes) & ~(huge - 1);
+    // Advice only: a refusal leaves ordinary pages.
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+}
+
+}  // namespace
 
 void ASlosBackend::setUnitary(Matrix unitary) {
     unitary_ = std::move(unitary);
@@ -45,6 +68,7 @@ std::vector<double> ASlosBackend::computeProbabilities() {
     if (amplitudes_.empty()) compute();
     std::vector<double> probabilities;
     probabilities.reserve(amplitudes_.size());
+    advise_huge_pages(probabilities.data(), amplitudes_.size() * sizeof(double));
     for (auto const& a : amplitudes_) probabilities.push_back(probability(a));
     return probabilities;
 }
