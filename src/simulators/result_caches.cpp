@@ -1,5 +1,7 @@
 #include "simulators/result_caches.h"
 
+#include <algorithm>
+
 namespace simulators::details {
 
 namespace {
@@ -18,33 +20,50 @@ void inner_merge(std::vector<ListPair> const& pairs, std::size_t next, FockState
     }
 }
 
-void inner_merge_map(std::vector<MapPair> const& pairs, std::size_t next, FockState const& state,
-                     double b, double threshold, FockSpaceFunction& result) {
-    if (next == pairs.size()) {
-        result[state] += b;
-        return;
-    }
-    auto const& [index, probabilities] = pairs[next];
-    for (auto const& [s2, position] : *index) {
-        if (position >= probabilities->size()) continue;
-        const double g = (*probabilities)[position] * b;
-        if (g >= threshold) inner_merge_map(pairs, next + 1, state.merge(s2), g, threshold, result);
-    }
-}
+struct SortedProduct {
+    std::vector<SortedOutcomes const*> const& parts;
+    double threshold;
+    double factor;
+    FockSpaceFunction& out;
+    double added = 0;
 
-template <typename Pair>
-bool any_empty(std::vector<Pair> const& pairs) {
-    if (pairs.empty()) return true;
-    for (auto const& pair : pairs)
-        if (pair.second == nullptr || pair.second->empty()) return true;
-    return false;
-}
+    void expand(std::size_t next, FockState const& state, double b) {
+        if (next == parts.size()) {
+            const double v = b * factor;
+            out[state] += v;
+            added += v;
+            return;
+        }
+        SortedOutcomes const& part = *parts[next];
+        for (std::size_t i = 0; i < part.probabilities.size(); ++i) {
+            const double g = part.probabilities[i] * b;
+            if (g < threshold) break;
+            expand(next + 1, state.merge(*part.states[i]), g);
+        }
+    }
+};
+
+const SortedOutcomes no_outcomes;
 
 }  // namespace
 
+void SortedOutcomes::assign(std::vector<std::pair<double, FockState const*>>& outcomes) {
+    std::sort(outcomes.begin(), outcomes.end(),
+              [](auto const& a, auto const& b) { return a.first > b.first; });
+    states.clear();
+    probabilities.clear();
+    for (auto const& [p, state] : outcomes) {
+        if (!(p > 0)) break;
+        states.push_back(state);
+        probabilities.push_back(p);
+    }
+}
+
 FockSpaceFunction listMerge(std::vector<ListPair> const& pairs, double threshold) {
     FockSpaceFunction result;
-    if (any_empty(pairs)) return result;
+    if (pairs.empty()) return result;
+    for (auto const& pair : pairs)
+        if (pair.second->empty()) return result;
     auto const& [outputs, probabilities] = pairs.front();
     for (std::size_t i = 0; i < probabilities->size(); ++i) {
         const double f = (*probabilities)[i];
@@ -53,16 +72,18 @@ FockSpaceFunction listMerge(std::vector<ListPair> const& pairs, double threshold
     return result;
 }
 
-FockSpaceFunction mapMerge(std::vector<MapPair> const& pairs, double threshold) {
-    FockSpaceFunction result;
-    if (any_empty(pairs)) return result;
-    auto const& [index, probabilities] = pairs.front();
-    for (auto const& [state, position] : *index) {
-        if (position >= probabilities->size()) continue;
-        const double f = (*probabilities)[position];
-        if (f >= threshold) inner_merge_map(pairs, 1, state, f, threshold, result);
+double sortedMerge(std::vector<SortedOutcomes const*> const& parts, double threshold, double factor,
+                   FockSpaceFunction& out) {
+    if (parts.empty()) return 0;
+    for (auto const* part : parts)
+        if (part->probabilities.empty()) return 0;
+    SortedProduct product{parts, threshold, factor, out};
+    SortedOutcomes const& first = *parts.front();
+    for (std::size_t i = 0; i < first.probabilities.size(); ++i) {
+        if (first.probabilities[i] < threshold) break;
+        product.expand(1, *first.states[i], first.probabilities[i]);
     }
-    return result;
+    return product.added;
 }
 
 void VectorCache::set_output_states(int sigma, int n, std::function<OutputList()> const& getter) {
@@ -72,16 +93,24 @@ void VectorCache::set_output_states(int sigma, int n, std::function<OutputList()
 
 void VectorCache::add_result(int sigma, FockState const& part, double /*max_probability*/,
                              std::vector<double> probabilities) {
-    results_[sigma][part] = std::move(probabilities);
+    OutputList const& outputs = outputs_.at(sigma).at(part.n());
+    std::vector<std::pair<double, FockState const*>> outcomes;
+    const std::size_t size = std::min(outputs.size(), probabilities.size());
+    outcomes.reserve(size);
+    for (std::size_t i = 0; i < size; ++i) outcomes.emplace_back(probabilities[i], &outputs[i]);
+    Result& result = results_[sigma][part];
+    result.sorted.assign(outcomes);
+    result.probabilities = std::move(probabilities);
 }
 
-VectorCache::pair_type VectorCache::pair(int sigma, FockState const& part) const {
-    return {&outputs_.at(sigma).at(part.n()), &results_.at(sigma).at(part)};
+SortedOutcomes const* VectorCache::outcomes(int sigma, FockState const& part) const {
+    return &results_.at(sigma).at(part).sorted;
 }
 
-FockSpaceFunction VectorCache::merge(std::vector<pair_type> const& pairs, double x) const {
-    if (x == 0) return {};
-    return listMerge(pairs, threshold_ / x);
+double VectorCache::merge(std::vector<SortedOutcomes const*> const& parts, double x,
+                          FockSpaceFunction& out) const {
+    if (x == 0) return 0;
+    return sortedMerge(parts, threshold_ / x, x, out);
 }
 
 void MapCache::set_output_states(int sigma, int n, std::function<OutputList()> const& getter) {
@@ -99,31 +128,35 @@ void MapCache::add_result(int sigma, FockState const& part, double max_probabili
     if (max_probability == 0) return;
     const double cut = threshold_ / max_probability;
     const std::size_t size = std::min(current_.size(), probabilities.size());
+    // Index nodes never move, so the sorted outcomes may point at their keys.
+    std::vector<std::pair<double, FockState const*>> outcomes;
     for (std::size_t i = 0; i < size; ++i) {
         if (probabilities[i] < cut) continue;
-        auto [it, inserted] = index.try_emplace(current_[i], compact.size());
         // compact starts at the index's size and grows with it, so positions stay aligned.
+        auto [it, inserted] = index.try_emplace(current_[i], compact.size());
         if (inserted)
             compact.push_back(probabilities[i]);
         else
             compact[it->second] = probabilities[i];
+        outcomes.emplace_back(probabilities[i], &it->first);
     }
-    results_[sigma][part] = std::move(compact);
+    Result& result = results_[sigma][part];
+    result.sorted.assign(outcomes);
+    result.compact = std::move(compact);
 }
 
-MapCache::pair_type MapCache::pair(int sigma, FockState const& part) const {
+SortedOutcomes const* MapCache::outcomes(int sigma, FockState const& part) const {
     // A part whose likeliest input has probability 0 stored nothing: it yields no output.
-    static const std::vector<double> none;
-    auto const* result = &none;
     if (auto by_sigma = results_.find(sigma); by_sigma != results_.end())
         if (auto it = by_sigma->second.find(part); it != by_sigma->second.end())
-            result = &it->second;
-    return {&index_.at(sigma).at(part.n()), result};
+            return &it->second.sorted;
+    return &no_outcomes;
 }
 
-FockSpaceFunction MapCache::merge(std::vector<pair_type> const& pairs, double x) const {
-    if (x == 0) return {};
-    return mapMerge(pairs, threshold_ / x);
+double MapCache::merge(std::vector<SortedOutcomes const*> const& parts, double x,
+                       FockSpaceFunction& out) const {
+    if (x == 0) return 0;
+    return sortedMerge(parts, threshold_ / x, x, out);
 }
 
 }  // namespace simulators::details

@@ -69,16 +69,13 @@ FockSpaceFunction StrongSimulator::computeNoSuperposition(
     FockSpaceFunction result;
     auto guard = progress.sub_task(0.5, 1.0);
     const double count = static_cast<double>(inputs.size());
-    std::vector<typename Cache::pair_type> pairs;
+    std::vector<simulators::details::SortedOutcomes const*> parts;
     std::size_t j = 0;
     for (auto const& input : inputs) {
-        pairs.clear();
+        parts.clear();
         for (auto const& part : input.parts)
-            pairs.push_back(cache.pair(compute_selection_n(input.n, part.n()), part));
-        for (auto const& [state, q] : cache.merge(pairs, input.probability)) {
-            result[state] += q * input.probability;
-            logical_perf_ += q * input.probability;
-        }
+            parts.push_back(cache.outcomes(compute_selection_n(input.n, part.n()), part));
+        logical_perf_ += cache.merge(parts, input.probability, result);
         progress(static_cast<double>(++j) / count, "Recombining distributions...");
     }
     result.normalize();
