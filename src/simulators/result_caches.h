@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -18,13 +20,45 @@ using OutputList = std::vector<FockState>;
 using OutputIndex = std::unordered_map<FockState, std::size_t>;
 using ListPair = std::pair<OutputList const*, std::vector<double> const*>;
 
+// Photon counts packed in 64 / m bits per mode, so that merging two states is one addition; used
+// when every count of a computation fits.
+class PackedModes {
+  public:
+    static std::optional<PackedModes> fit(int m, int max_photons);
+    std::uint64_t pack(FockState const& state) const;
+    FockState unpack(std::uint64_t key) const;
+
+  private:
+    PackedModes(int m, int bits) : m_(m), bits_(bits) {}
+
+    int m_;
+    int bits_;
+};
+
+// Sums by packed state in an open-addressing table: the products' hot path.
+class PackedAccumulator {
+  public:
+    void add(std::uint64_t key, double value);
+    FockSpaceFunction to_function(PackedModes const& packing) const;
+
+  private:
+    void grow();
+
+    std::vector<std::uint64_t> keys_;  // key + 1; 0 marks an empty slot
+    std::vector<double> values_;
+    std::size_t size_ = 0;
+    int shift_ = 64;
+};
+
 // A part's non-zero outcomes by decreasing probability, the states pointing into the cache's own
 // storage: a product loop stops at the first outcome below its threshold.
 struct SortedOutcomes {
     std::vector<FockState const*> states;
     std::vector<double> probabilities;
+    std::vector<std::uint64_t> packed;  // filled when the cache packs states
 
-    void assign(std::vector<std::pair<double, FockState const*>>& outcomes);
+    void assign(std::vector<std::pair<double, FockState const*>>& outcomes,
+                std::optional<PackedModes> const& packing);
 };
 
 // Products of the pairs' distributions, outputs added mode by mode; a partial product below
@@ -36,6 +70,8 @@ FockSpaceFunction listMerge(std::vector<ListPair> const& pairs, double threshold
 // probability is at most 1.
 double sortedMerge(std::vector<SortedOutcomes const*> const& parts, double threshold, double factor,
                    FockSpaceFunction& out);
+double sortedMerge(std::vector<SortedOutcomes const*> const& parts, double threshold, double factor,
+                   PackedAccumulator& out);
 
 // Keeps the back-end's vectors whole: suits dense results.
 class VectorCache {
@@ -49,8 +85,13 @@ class VectorCache {
     // Adds x times the product of the parts' outcomes into out; returns the sum added.
     double merge(std::vector<SortedOutcomes const*> const& parts, double x,
                  FockSpaceFunction& out) const;
+    double merge(std::vector<SortedOutcomes const*> const& parts, double x,
+                 PackedAccumulator& out) const;
+    // Outcomes added afterwards also carry their packed states.
+    void set_packing(std::optional<PackedModes> packing) { packing_ = packing; }
 
   private:
+    std::optional<PackedModes> packing_;
     struct Result {
         std::vector<double> probabilities;
         SortedOutcomes sorted;
@@ -73,9 +114,13 @@ class MapCache {
     SortedOutcomes const* outcomes(int sigma, FockState const& part) const;
     double merge(std::vector<SortedOutcomes const*> const& parts, double x,
                  FockSpaceFunction& out) const;
+    double merge(std::vector<SortedOutcomes const*> const& parts, double x,
+                 PackedAccumulator& out) const;
+    void set_packing(std::optional<PackedModes> packing) { packing_ = packing; }
     void clear_internal_cache() { current_.clear(); }
 
   private:
+    std::optional<PackedModes> packing_;
     struct Result {
         std::vector<double> compact;
         SortedOutcomes sorted;

@@ -1,6 +1,7 @@
 // Inputs without superposition: each input split into groups of indistinguishable photons, the
 // back-end run once per distinct (selection photon count, group), the groups' outputs multiplied
 // back together per input.
+#include <algorithm>
 #include <map>
 #include <stdexcept>
 #include <utility>
@@ -48,6 +49,14 @@ FockSpaceFunction StrongSimulator::computeNoSuperposition(
         }
 
     Cache cache(0.1 * abs_precision_);
+    // Every output of an input holds at most its photons: when the counts fit in a word, the
+    // products add packed states.
+    int max_photons = 0;
+    for (auto const& input : inputs) max_photons = std::max(max_photons, input.n);
+    const int m =
+        inputs.empty() || inputs.front().parts.empty() ? 0 : inputs.front().parts.front().m();
+    const auto packing = simulators::details::PackedModes::fit(m, max_photons);
+    cache.set_packing(packing);
     {
         auto guard = progress.sub_task(0, 0.5);
         const double count = static_cast<double>(keys.size());
@@ -67,6 +76,7 @@ FockSpaceFunction StrongSimulator::computeNoSuperposition(
     }
 
     FockSpaceFunction result;
+    simulators::details::PackedAccumulator packed;
     auto guard = progress.sub_task(0.5, 1.0);
     const double count = static_cast<double>(inputs.size());
     std::vector<simulators::details::SortedOutcomes const*> parts;
@@ -75,9 +85,11 @@ FockSpaceFunction StrongSimulator::computeNoSuperposition(
         parts.clear();
         for (auto const& part : input.parts)
             parts.push_back(cache.outcomes(compute_selection_n(input.n, part.n()), part));
-        logical_perf_ += cache.merge(parts, input.probability, result);
+        logical_perf_ += packing ? cache.merge(parts, input.probability, packed)
+                                 : cache.merge(parts, input.probability, result);
         progress(static_cast<double>(++j) / count, "Recombining distributions...");
     }
+    if (packing) result = packed.to_function(*packing);
     result.normalize();
     return result;
 }
