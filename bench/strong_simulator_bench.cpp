@@ -3,21 +3,21 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <random>
 #include <vector>
 
 #include <benchmark/benchmark.h>
-#include <Eigen/QR>
 
 #include "backends/slap.h"
 #include "backends/slos.h"
 #include "backends/slos_v2.h"
 #include "backends/slos_v3.h"
+#include "haar_unitary.h"
 #include "simulators/source.h"
 #include "simulators/strong_simulator.h"
 
 namespace {
 
+using test_support::haar_unitary;
 using Clock = std::chrono::steady_clock;
 
 // Forwards to a back-end and adds up the time spent inside it, so that the simulator's own share
@@ -73,18 +73,6 @@ class TimedBackend : public Backend::IProbBackend {
     std::shared_ptr<Backend::IProbBackend> inner_;
 };
 
-Matrix haar_unitary(int m) {
-    std::mt19937 engine(42);
-    std::normal_distribution<double> normal;
-    Matrix z(m, m);
-    for (auto& x : z.reshaped()) x = std::complex<double>(normal(engine), normal(engine));
-    Eigen::HouseholderQR<Matrix> qr(z);
-    Matrix q = qr.householderQ();
-    const Matrix r = qr.matrixQR().triangularView<Eigen::Upper>();
-    for (int j = 0; j < m; ++j) q.col(j) *= r(j, j) / std::abs(r(j, j));
-    return q;
-}
-
 // Losses, additional photons and partial indistinguishability: many distinct groups per input.
 const Source source(0.9, 0.02, 0.9, 0.1, true);
 
@@ -95,7 +83,7 @@ void BM_StrongSource(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
     const int m = static_cast<int>(state.range(1));
     auto timed = std::make_shared<TimedBackend>(std::make_shared<Backend_t>());
-    timed->setUnitary(haar_unitary(m));
+    timed->setUnitary(haar_unitary(m, 42));
     StrongSimulator sim(timed);
     sim.use_vector_cache = state.range(2) != 0;
     std::vector<int> counts(static_cast<std::size_t>(m), 0);
