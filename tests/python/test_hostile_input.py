@@ -490,6 +490,41 @@ class Gen:
                 pass
         return backend
 
+    def serialized_detector(self):
+        """A detector description: perfect (empty), PPNR, layered, or bytes that do not parse."""
+        return self.choice([b"", "", ppnr_bytes(0, 0, 0.9), ppnr_bytes(2, 1, 1.0), ppnr_bytes(0, 1, 1.0),
+                            ppnr_bytes(3, 0, 0.5), b"\x0a\x04\x10\x02\x19\x00", b"\xff"])
+
+    def strong_simulator(self):
+        """A StrongSimulator over any back-end of 3 modes, with settings that fit it or not."""
+        backend_cls = self.choice([ob.SLOS, ob.SLOS_V2, ob.SLOS_V3, ob.SLAP])
+        backend = backend_cls()
+        steps = []
+        if self.chance(0.9):
+            backend.set_unitary(self.unitary(3))
+        sim = ob.StrongSimulator(backend)
+        if self.chance(0.4):
+            sim.heralds = heralds = {self.rng.randint(0, 3): self.rng.randint(0, 2) for _ in range(self.rng.randint(1, 2))}
+            steps.append(f"heralds = {heralds}")
+        if self.chance(0.3):
+            sim.postselect = ps = self.post_select()
+            steps.append(f"postselect = {self.describe(ps)}")
+        if self.chance(0.4):
+            detectors = [self.serialized_detector() for _ in range(self.choice([3, 3, 2]))]
+            try:
+                sim.set_detectors(detectors)
+                steps.append(f"set_detectors({detectors!r})")
+            except RuntimeError:
+                pass
+        for name, values in (("min_photons_filter", [0, 1, 2]), ("differentiate_perf", [False, True]),
+                             ("keep_heralds", [True, False]), ("use_vector_cache", [False, True])):
+            if self.chance(0.3):
+                value = self.choice(values)
+                setattr(sim, name, value)
+                steps.append(f"{name} = {value}")
+        return self.note(sim, f"StrongSimulator({backend_cls.__name__}() with unitary(3))"
+                         + "".join("; " + s for s in steps))
+
     def configurator_args(self, m=None):
         """Arguments of a ConfiguratorMap for m modes; the blocks may not fit, or not be square."""
         m = self.rng.randint(1, 4) if m is None else m
@@ -537,6 +572,7 @@ class Gen:
             ob.SLAP: self.slap, ob.ConfiguratorMap: self.configurator,
             ob.CircuitOptimizer: self.circuit_optimizer, ob.RectangularDecomposer: self.rectangular_decomposer,
             ob.SLAPSampler: self.slap_sampler,
+            ob.StrongSimulator: self.strong_simulator,
             ob.ModeIterator: lambda: self.note(iter(self.fock_state()), "iter(FockState)"),
             ob.KeysView: lambda: self.note(self.bs_count().keys(), "BSCount.keys()"),
             ob.ValuesView: lambda: self.note(self.bs_count().values(), "BSCount.values()"),
@@ -966,6 +1002,25 @@ TEMPLATES["BSSamples.extend"] = [lambda g, r: (g.bs_samples(),), lambda g, r: (S
                                  lambda g, r: ([g.fock_state(2)],)]
 
 
+TEMPLATES["StrongSimulator.__init__"] = [lambda g, r: (g.backend(g.choice([ob.SLOS, ob.SLOS_V2, ob.SLOS_V3])),),
+                                         lambda g, r: (g.slap(),), lambda g, r: (None,)]
+TEMPLATES["StrongSimulator.probs_svd"] = [
+    lambda g, r: (g.note(ob.SVDistribution({g.state_vector(3, empty=False): g.choice([1.0, 0.5])
+                                            for _ in range(g.rng.randint(1, 3))}), "SVDistribution(3 modes)"),),
+    lambda g, r: (g.svd(),),
+    lambda g, r: (g.source(), g.note(ob.FockState(c := g.counts(g.choice([3, 3, 2]), 2)), f"FockState({c})"))]
+TEMPLATES["StrongSimulator.set_detectors"] = [
+    lambda g, r: ([g.serialized_detector() for _ in range(g.choice([0, 2, 3]))],),
+    lambda g, r: (tuple(g.serialized_detector() for _ in range(3)),)]
+TEMPLATES["StrongSimulator.heralds="] = [
+    lambda g, r: ({g.rng.randint(0, 4): g.rng.randint(0, 3) for _ in range(g.rng.randint(0, 2))},),
+    lambda g, r: ({g.choice([0, 255, 256, -1]): g.choice([0, 33, 255, 1.0])},)]
+TEMPLATES["StrongSimulator.callback_interval="] = [
+    lambda g, r: (g.choice([0.0, 0.0009, -1.5, 1e300, float("nan"), float("inf")]),)]
+TEMPLATES["StrongSimulator.progress_callback="] = [
+    lambda g, r: (g.choice([None, lambda p, m: False, lambda p, m: True, lambda p, m: None, lambda p, m: "x"]),)]
+
+
 def signature_templates(entry):
     """One template per documented overload; the optional parameters are sometimes left out."""
 
@@ -1000,6 +1055,14 @@ def templates_of(entry):
 
 # ---------------------------------------------------------------------------------------------
 # Cost: calls that are legitimately long are kept out by argument choice.
+
+
+def ppnr_bytes(n_wires, max_detections, efficiency, name=b"d"):
+    """A serialised PPNR detector, written field by field in the wire format."""
+    import struct
+    inner = (b"\x0a" + bytes([len(name)]) + name + b"\x10" + bytes([n_wires]) + b"\x18" + bytes([max_detections])
+             + b"\x21" + struct.pack("<d", efficiency))
+    return b"\x12" + bytes([len(inner)]) + inner
 
 
 def as_int(value):

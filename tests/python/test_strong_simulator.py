@@ -1,0 +1,296 @@
+import copy
+import math
+import struct
+
+import numpy as np
+import pytest
+
+import orbandile as ob
+
+BACKENDS = [ob.SLOS, ob.SLOS_V2, ob.SLOS_V3, ob.SLAP]
+BS = np.array([[1, 1], [1, -1]]) / math.sqrt(2)
+
+
+def ppnr_bytes(n_wires, max_detections, efficiency, name=b"d"):
+    """A serialised PPNR detector, written field by field in the wire format."""
+    inner = (b"\x0a" + bytes([len(name)]) + name + b"\x10" + bytes([n_wires]) + b"\x18" + bytes([max_detections])
+             + b"\x21" + struct.pack("<d", efficiency))
+    return b"\x12" + bytes([len(inner)]) + inner
+
+
+def unitary(m, seed):
+    rng = np.random.default_rng(seed)
+    q, r = np.linalg.qr(rng.normal(size=(m, m)) + 1j * rng.normal(size=(m, m)))
+    return q * (np.diag(r) / abs(np.diag(r)))
+
+
+def simulator(backend_cls, u):
+    backend = backend_cls()
+    backend.set_unitary(u)
+    return ob.StrongSimulator(backend), backend
+
+
+def as_dict(fsd):
+    return {str(s): p for s, p in fsd.items()}
+
+
+def assert_close(actual, expected, tol=1e-9):
+    actual, expected = as_dict(actual), {k: v for k, v in as_dict(expected).items() if v > 1e-14}
+    assert set(actual) == set(expected)
+    for k, v in expected.items():
+        assert actual[k] == pytest.approx(v, abs=tol), k
+
+
+def svd_of(*pairs):
+    return ob.SVDistribution({sv: p for sv, p in pairs})
+
+
+@pytest.fixture(params=BACKENDS, ids=lambda c: c.__name__)
+def backend_cls(request):
+    return request.param
+
+
+def test_defaults():
+    sim = ob.StrongSimulator(ob.SLOS())
+    assert (sim.keep_heralds, sim.use_vector_cache, sim.differentiate_perf) == (True, False, False)
+    assert (sim.rel_precision, sim.min_photons_filter, sim.heralds) == (1e-6, 0, {})
+    assert sim.progress_callback is None and sim.callback_interval == 1.0
+    assert sim.get_physical_perf() == sim.get_logical_perf() == 1.0
+
+
+@pytest.mark.parametrize("bad", [None, ob.Clifford2017(), "SLOS"])
+def test_refuses_what_is_not_a_backend(bad):
+    with pytest.raises(TypeError):
+        ob.StrongSimulator(bad)
+
+
+def test_same_answers_over_all_backends():
+    u = unitary(4, 1)
+    source = ob.Source(0.9, 0.02, 0.9, 0.1)
+    svd = svd_of((ob.StateVector(ob.NoisyFockState("|{1},{1},0,{2}>")), 0.7),
+                 (ob.StateVector(ob.FockState([0, 1, 1, 1])), 0.3))
+    results = []
+    for cls in BACKENDS:
+        sim, _ = simulator(cls, u)
+        sim.heralds = {3: 1}
+        sim.postselect = ob.PostSelect("[0] < 2")
+        results.append((sim.probs_svd(svd), sim.get_physical_perf(), sim.get_logical_perf(),
+                        sim.probs_svd(source, ob.FockState([1, 1, 0, 1])), sim.get_logical_perf()))
+    for other in results[1:]:
+        assert_close(other[0], results[0][0])
+        assert_close(other[3], results[0][3])
+        assert other[1:3] == pytest.approx(results[0][1:3])
+        assert other[4] == pytest.approx(results[0][4])
+
+
+def test_perfect_input_is_the_backend_distribution(backend_cls):
+    u = unitary(3, 2)
+    sim, backend = simulator(backend_cls, u)
+    backend.set_input_state(ob.FockState([1, 0, 2]))
+    assert_close(sim.probs_svd(svd_of((ob.StateVector(ob.FockState([1, 0, 2])), 1.0))), backend.distribution())
+
+
+def test_interference_needs_equal_tags(backend_cls):
+    sim, _ = simulator(backend_cls, BS)
+    r = 1 / math.sqrt(2)
+    coherent = sim.probs_svd(svd_of((r * ob.StateVector(ob.FockState([1, 0])) + r * ob.StateVector(ob.FockState([0, 1])), 1)))
+    assert as_dict(coherent) == pytest.approx({"|1,0>": 1.0})
+    mixed = sim.probs_svd(svd_of((r * ob.StateVector("|{1},0>") + r * ob.StateVector("|0,{2}>"), 1)))
+    assert as_dict(mixed) == pytest.approx({"|1,0>": 0.5, "|0,1>": 0.5})
+
+
+def test_distinguishable_photons_are_the_product_of_their_groups(backend_cls):
+    u = unitary(3, 3)
+    sim, backend = simulator(backend_cls, u)
+
+    def dist(counts):
+        backend.set_input_state(ob.FockState(counts))
+        return as_dict(backend.distribution())
+
+    a, b = dist([1, 1, 0]), dist([0, 0, 1])
+    expected = {}
+    for s, p in a.items():
+        for t, q in b.items():
+            key = str(ob.FockState(s).merge(ob.FockState(t)))
+            expected[key] = expected.get(key, 0) + p * q
+    for vector_cache in (False, True):
+        sim.use_vector_cache = vector_cache
+        out = as_dict(sim.probs_svd(svd_of((ob.StateVector(ob.NoisyFockState("|{1},{1},{2}>")), 1))))
+        assert out == pytest.approx(expected, abs=1e-9)
+
+
+def test_heralds_and_post_selection_performances(backend_cls):
+    u = unitary(3, 4)
+    sim, backend = simulator(backend_cls, u)
+    backend.set_input_state(ob.FockState([1, 1, 1]))
+    full = as_dict(backend.distribution())
+    accepted = {s: p for s, p in full.items() if ob.FockState(s)[2] == 1 and ob.FockState(s)[0] != 2}
+    mass = sum(accepted.values())
+    sim.heralds = {2: 1}
+    sim.postselect = ob.PostSelect("[0] != 2")
+    sim.keep_heralds = False
+    out = as_dict(sim.probs_svd(svd_of((ob.StateVector(ob.FockState([1, 1, 1])), 1))))
+    assert out == pytest.approx({str(ob.FockState(s)[0:2]): p / mass for s, p in accepted.items()}, abs=1e-9)
+    assert sim.get_physical_perf() == pytest.approx(1.0)
+    assert sim.get_logical_perf() == pytest.approx(mass)
+
+
+def test_detectors_from_serialised_strings():
+    sim, _ = simulator(ob.SLOS_V2, BS)
+    sim.set_detectors((ppnr_bytes(0, 1, 1.0), ppnr_bytes(0, 1, 1.0)))  # threshold detectors
+    sim.min_photons_filter = 1
+    out = sim.probs_svd(svd_of((ob.StateVector(ob.FockState([1, 1])), 1)))
+    assert as_dict(out) == pytest.approx({"|1,0>": 0.5, "|0,1>": 0.5})
+    sim.set_detectors(["", b""])  # perfect
+    assert as_dict(sim.probs_svd(svd_of((ob.StateVector(ob.FockState([1, 1])), 1)))) == pytest.approx(
+        {"|2,0>": 0.5, "|0,2>": 0.5})
+    with pytest.raises(RuntimeError, match="Could not parse serialized content"):
+        sim.set_detectors([b"\xff"])
+    with pytest.raises(TypeError):
+        sim.set_detectors(b"")
+    sim.set_detectors(["", "", ""])
+    with pytest.raises(ValueError, match=r"State length \(2\) and detector count \(3\) do not match"):
+        sim.probs_svd(svd_of((ob.StateVector(ob.FockState([1, 1])), 1)))
+
+
+@pytest.mark.parametrize("heralds, message", [
+    ({2: 0}, "Herald on mode 2"),
+    ({1: 33}, "more than 32 detected photons"),
+])
+def test_herald_faults_are_value_errors(heralds, message):
+    sim, _ = simulator(ob.SLOS_V3, BS)
+    sim.heralds = heralds
+    with pytest.raises(ValueError, match=message):
+        sim.probs_svd(svd_of((ob.StateVector(ob.FockState([34, 0])), 1)))
+    if 2 in heralds:
+        with pytest.raises(ValueError, match=message):
+            sim.probs_svd(ob.Source(), ob.FockState([1, 0]))
+
+
+def test_annotated_inputs_are_refused_in_both_paths():
+    sim, _ = simulator(ob.SLOS, BS)
+    r = 1 / math.sqrt(2)
+    annotated = ob.StateVector(ob.AnnotatedFockState("|{a:0},0>"))
+    superposed = r * ob.StateVector(ob.FockState([1, 0])) + r * ob.StateVector(ob.FockState([0, 1]))
+    for svd in (svd_of((annotated, 1)), svd_of((annotated, 0.5), (superposed, 0.5))):
+        with pytest.raises(ValueError, match="Got an annotated fock state, which can't be simulated"):
+            sim.probs_svd(svd)
+
+
+def test_lone_state_amplitude_does_not_weigh_its_input():
+    sim, _ = simulator(ob.SLOS_V2, BS)
+    r = 1 / math.sqrt(2)
+    superposed = r * ob.StateVector(ob.FockState([1, 0])) + r * ob.StateVector(ob.FockState([0, 1]))
+    out = sim.probs_svd(svd_of((0.5j * ob.StateVector(ob.FockState([1, 0])), 0.5), (superposed, 0.5)))
+    assert as_dict(out) == pytest.approx({"|1,0>": 0.75, "|0,1>": 0.25})
+    assert sim.get_logical_perf() == pytest.approx(1.0)
+
+
+def test_progress_callback_and_cancellation():
+    sim, _ = simulator(ob.SLOS_V2, unitary(3, 5))
+    calls = []
+    sim.progress_callback = lambda p, m: calls.append((p, m))
+    sim.callback_interval = 0
+    svd = svd_of((ob.StateVector(ob.NoisyFockState("|{1},{2},{1}>")), 1))
+    sim.probs_svd(svd)
+    assert calls and {m for _, m in calls} <= {"Computing probability distributions...", "Recombining distributions..."}
+    assert all(0 <= p <= 1 for p, _ in calls)
+    sim.progress_callback = lambda p, m: True
+    with pytest.raises(KeyboardInterrupt, match="Cancel requested."):
+        sim.probs_svd(svd)
+    sim.progress_callback = lambda p, m: False
+    sim.probs_svd(svd)
+
+    def boom(p, m):
+        raise ZeroDivisionError("from the callback")
+
+    sim.progress_callback = boom
+    with pytest.raises(ZeroDivisionError, match="from the callback"):
+        sim.probs_svd(svd)
+    sim.progress_callback = lambda p, m: "yes"
+    with pytest.raises(RuntimeError):
+        sim.probs_svd(svd)
+    sim.progress_callback = lambda p, m: None
+    sim.probs_svd(svd)
+
+
+def test_progress_callback_reads_back_a_new_callable():
+    sim = ob.StrongSimulator(ob.SLOS())
+    f = lambda p, m: p > 0.25  # noqa: E731
+    sim.progress_callback = f
+    g = sim.progress_callback
+    assert g is not f and g(0.5, "x") is True and g(0.1, "x") is False
+    sim.progress_callback = None
+    assert sim.progress_callback is None
+    with pytest.raises(TypeError):
+        sim.progress_callback = 3
+
+
+@pytest.mark.parametrize("seconds, back", [(0.0009, 0.0), (-1.5, -1.5), (2, 2.0)])
+def test_callback_interval_in_whole_milliseconds(seconds, back):
+    sim = ob.StrongSimulator(ob.SLOS())
+    sim.callback_interval = seconds
+    assert sim.callback_interval == back
+
+
+@pytest.mark.parametrize("seconds", [float("nan"), float("inf"), 1e300])
+def test_callback_interval_without_a_millisecond_count_is_refused(seconds):
+    sim = ob.StrongSimulator(ob.SLOS())
+    with pytest.raises(ValueError):
+        sim.callback_interval = seconds
+    assert sim.callback_interval == 1.0
+
+
+@pytest.mark.parametrize("heralds", [{0: 1.0}, {256: 1}, {0: -1}, [(0, 1)]])
+def test_bad_heralds_are_type_errors(heralds):
+    sim = ob.StrongSimulator(ob.SLOS())
+    sim.heralds = {1: 1}
+    with pytest.raises(TypeError):
+        sim.heralds = heralds
+    assert sim.heralds == {1: 1}
+
+
+def test_heralds_read_back_in_mode_order():
+    sim = ob.StrongSimulator(ob.SLOS())
+    sim.heralds = {2: 0, 1: 1}
+    assert list(sim.heralds.items()) == [(1, 1), (2, 0)]
+    sim.heralds = {0: 0, 255: 255}
+
+
+def test_postselect_property_refers_to_the_simulator_member():
+    sim, _ = simulator(ob.SLOS_V2, BS)
+    ps = ob.PostSelect("[0] == 2")
+    sim.postselect = ps
+    ps.shift_modes(1)
+    assert str(sim.postselect) != str(ps)
+    view = sim.postselect
+    view.shift_modes(1)
+    assert str(sim.postselect) == str(view)
+    with pytest.raises(TypeError):
+        sim.postselect = None
+
+
+def test_copy_shares_the_backend_deepcopy_clones_it():
+    sim, backend = simulator(ob.SLOS, BS)
+    shallow, deep = copy.copy(sim), copy.deepcopy(sim)
+    backend.set_unitary(np.eye(2))
+    svd = svd_of((ob.StateVector(ob.FockState([1, 0])), 1))
+    assert as_dict(shallow.probs_svd(svd)) == pytest.approx({"|1,0>": 1.0})
+    assert as_dict(deep.probs_svd(svd)) == pytest.approx({"|1,0>": 0.5, "|0,1>": 0.5})
+
+
+def test_backend_outlives_its_python_object():
+    backend = ob.SLAP()
+    backend.set_unitary(BS)
+    sim = ob.StrongSimulator(backend)
+    del backend
+    assert as_dict(sim.probs_svd(svd_of((ob.StateVector(ob.FockState([1, 0])), 1)))) == pytest.approx(
+        {"|1,0>": 0.5, "|0,1>": 0.5})
+
+
+def test_nothing_left_raises():
+    sim, _ = simulator(ob.SLOS_V2, BS)
+    sim.min_photons_filter = 2
+    with pytest.raises(RuntimeError, match="Unable to normalize an empty distribution"):
+        sim.probs_svd(svd_of((ob.StateVector(ob.FockState([1, 0])), 1)))
+    assert sim.get_physical_perf() == 0
