@@ -2,8 +2,6 @@
 
 namespace Python {
 
-void bind_sampling_simulator(py::module_&) {}
-
 void bind_strong_simulator(py::module_&) {}
 
 }  // namespace Python

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+#include <pybind11/functional.h>
+#include <pybind11/pybind11.h>
+
+#include "detectors/a_detector.h"
+#include "detectors/ppnr_detector.h"
+#include "runtime/progress_callback.h"
+#include "serialisation/detector_deserializer.h"
+
+// The conversions the simulator classes share: detectors from serialised strings, the progress
+// callable and its interval.
+namespace Python::simulator_binding {
+
+namespace py = pybind11;
+
+// One detector per string; the empty string is a perfect detector. Nothing is returned unless
+// every string converts.
+inline std::vector<std::shared_ptr<Detector::ADetector>> parse_serialized_detectors(
+    std::vector<std::string> const& serialized) {
+    std::vector<std::shared_ptr<Detector::ADetector>> detectors;
+    detectors.reserve(serialized.size());
+    for (auto const& bytes : serialized) {
+        if (bytes.empty()) {
+            detectors.push_back(std::make_shared<Detector::PPNRDetector>(0, 0, 1.0, "Perfect"));
+            continue;
+        }
+        std::istringstream stream(bytes);
+        detectors.push_back(Serial::DetectorDeserializer::deserialize(stream));
+    }
+    return detectors;
+}
+
+// A new callable over the stored one (never the object that was assigned), or None.
+inline py::object progress_getter(ProgressCallback::Function const& callback) {
+    if (!callback) return py::none();
+    return py::cpp_function(callback, py::arg("progress"), py::arg("message"));
+}
+
+// Seconds to whole milliseconds, truncated toward zero; values without a 64-bit count refused.
+inline std::int64_t interval_ms(double seconds) {
+    const double ms = std::trunc(seconds * 1000.0);
+    if (!(std::abs(ms) < 9.2e18))
+        throw py::value_error(fmt::format("Invalid callback interval: {}", seconds));
+    return static_cast<std::int64_t>(ms);
+}
+
+inline double interval_seconds(std::int64_t ms) {
+    return static_cast<double>(ms) / 1000.0;
+}
+
+}  // namespace Python::simulator_binding
