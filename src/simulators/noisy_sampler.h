@@ -171,8 +171,9 @@ class NoisySampler {
     int m_;
 };
 
-// The body of one task: claim a sample slot, then shots until one is accepted or the shots run
-// out; stop when a budget is spent, on Ctrl-C or a cancelling callback, or when the run stops.
+// The body of one task: claim a sample slot, then shots until one is accepted; stop when a
+// budget is spent, on Ctrl-C or a cancelling callback, or when the run stops. Spent shots end the
+// task at once: draining a billion unclaimed sample slots one by one would take a minute.
 template <typename Sampler>
 void run_noisy_sampling_task(Sampler& sampler, BSSamples& out, RunCounters& counters) {
     const auto halted = [&] {
@@ -180,7 +181,7 @@ void run_noisy_sampling_task(Sampler& sampler, BSSamples& out, RunCounters& coun
     };
     while (counters.samples_left.fetch_sub(1) > 0) {
         while (true) {
-            if (counters.shots_left.fetch_sub(1) <= 0) break;
+            if (counters.shots_left.fetch_sub(1) <= 0) return;
             if (halted()) return;
             if (auto state = sampler.sample()) {
                 out.push_back(std::move(*state));
