@@ -11,22 +11,14 @@
 #include "allocation_counter.h"
 #include "backends/clifford2017.h"
 #include "backends/clifford2017_cpu.h"
+#include "haar_unitary.h"
 #include "runtime/config.h"
 #include "runtime/matrix.h"
 #include "runtime/rng.h"
 
 namespace {
 
-Matrix haar_unitary(int m, unsigned seed) {
-    std::mt19937 engine(seed);
-    std::normal_distribution<double> normal;
-    Matrix z(m, m);
-    for (auto& x : z.reshaped()) x = {normal(engine), normal(engine)};
-    Eigen::HouseholderQR<Matrix> qr(z);
-    Matrix q = qr.householderQ();
-    for (int j = 0; j < m; ++j) q.col(j) *= qr.matrixQR()(j, j) / std::abs(qr.matrixQR()(j, j));
-    return q;
-}
+using test_support::haar_unitary;
 
 // One photon in each of the first n modes.
 FockState boson_sampling_input(int m, int n) {

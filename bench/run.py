@@ -5,7 +5,13 @@ Usage: .venv/bin/python bench/run.py [name-filter]
                                            [--before BUILD_DIR] [--max-n N]
        bash bench/run_permanents.sh      (creates the peer environment, then `peers permanents`)
 
+       .venv/bin/python bench/run.py slos [--before BUILD_DIR]
+
 Without `peers`, each case is a (name, setup, statement) triple timed with timeit.
+
+`slos` times all_probabilities of SLOS_V2 and SLOS_V3 from Python at 8 photons in 16 modes and
+10 in 20, a first query and a query with a new unitary, the returned list and its release
+included, and gives each per link (the one-photon transitions of a whole pass, m C(m+n-1, n-1)).
 
 `peers` times orbandile next to thewalrus and piquasso. Those live in an environment of their own
 (`bash bench/peers_env.sh [DIR]` creates it and prints its python; they are never dependencies of
@@ -562,6 +568,38 @@ def peers(parts, peers_python, before, max_n):
             worker_.close()
 
 
+def slos_links(before):
+    import numpy as np
+    workers = [("", LocalWorker(available()))]
+    if before:
+        worker_ = ProcessWorker(sys.executable, os.path.join(os.path.abspath(before), "python"))
+        if "orbandile" not in worker_.libraries:
+            sys.exit(f"no orbandile module under {before}/python")
+        workers.append(("before ", worker_))
+    rng = np.random.default_rng(2024)
+    print("all_probabilities from Python, one thread, best of 3 calls or more (one call when it "
+          "takes over 5 s): ms, and ns per link")
+    widths = [4, 4, 12, 20, 12, 12, 10]
+    print_row(["m", "n", "links", "build", "query", "ms", "ns/link"], widths)
+    with tempfile.TemporaryDirectory() as folder:
+        for m, n in [(16, 8), (20, 10)]:
+            path = os.path.join(folder, f"u{m}.npy")
+            np.save(path, haar_unitary(m, rng))
+            links = m * math.comb(m + n - 1, n - 1)
+            for label, worker_ in workers:
+                for backend in ("SLOS_V2", "SLOS_V3"):
+                    for mode in ("first", "new unitary"):
+                        result = worker_.call({"op": "distribution", "library": "orbandile",
+                                               "backend": backend, "mode": mode, "m": m, "n": n,
+                                               "matrix": path, "values": False})
+                        per_link = ("" if "error" in result
+                                    else f"{result['seconds'] * 1e9 / links:.2f}")
+                        print_row([str(m), str(n), str(links), label + backend, mode,
+                                   milliseconds_text(result), per_link], widths)
+    for _, worker_ in workers[1:]:
+        worker_.close()
+
+
 def main(pattern=""):
     for name, setup, statement in CASES:
         if pattern not in name:
@@ -586,5 +624,9 @@ if __name__ == "__main__":
         if not set(parts) <= {"permanents", "distributions", "samplers"}:
             parser.error(f"unknown part in {parts}")
         peers(parts, arguments.peers, arguments.before, arguments.max_n)
+    elif sys.argv[1:2] == ["slos"]:
+        parser = argparse.ArgumentParser(prog="run.py slos")
+        parser.add_argument("--before", help="another orbandile build directory to time as well")
+        slos_links(parser.parse_args(sys.argv[2:]).before)
     else:
         main(*sys.argv[1:2])

@@ -10,12 +10,15 @@
 #include "allocation_counter.h"
 #include "backends/slap.h"
 #include "backends/slos_v3.h"
+#include "haar_unitary.h"
 #include "runtime/matrix.h"
 #include "states/fock_state.h"
 
 // SLAP next to SLOS_V3: all amplitudes of a Haar-random unitary for one photon in each of the
 // first n modes of m = 2n modes.
 namespace {
+
+using test_support::haar_unitary;
 
 double binomial(int n, int k) {
     double b = 1;
@@ -29,17 +32,6 @@ double multiply_adds(int m, int n) {
     double total = 0;
     for (int d = 1; d <= n; ++d) total += d * binomial(n, d) * binomial(m + d - 1, d);
     return total;
-}
-
-Matrix haar_unitary(int m, unsigned seed) {
-    std::mt19937 engine(seed);
-    std::normal_distribution<double> normal;
-    Matrix z(m, m);
-    for (auto& x : z.reshaped()) x = {normal(engine), normal(engine)};
-    Eigen::HouseholderQR<Matrix> qr(z);
-    Matrix q = qr.householderQ();
-    for (int j = 0; j < m; ++j) q.col(j) *= qr.matrixQR()(j, j) / std::abs(qr.matrixQR()(j, j));
-    return q;
 }
 
 FockState first_modes_input(int m, int n) {

@@ -14,10 +14,13 @@
 #include "backends/slos_v2.h"
 #include "backends/slos_v3.h"
 #include "fockspace/fs_array.h"
+#include "haar_unitary.h"
 #include "runtime/matrix.h"
 #include "runtime/permanent.h"
 
 namespace {
+
+using test_support::haar_unitary;
 
 std::uint64_t space_size(int m, int n) {
     std::uint64_t b = 1;
@@ -39,17 +42,6 @@ void PermanentArgs(benchmark::internal::Benchmark* b) {
     for (int m : {8, 12, 16, 20, 24})
         for (int n = 3; n <= 8; ++n)
             if (space_size(m, n) <= 100'000) b->Args({m, n});
-}
-
-Matrix haar_unitary(int m, unsigned seed) {
-    std::mt19937 engine(seed);
-    std::normal_distribution<double> normal;
-    Matrix z(m, m);
-    for (auto& x : z.reshaped()) x = {normal(engine), normal(engine)};
-    Eigen::HouseholderQR<Matrix> qr(z);
-    Matrix q = qr.householderQ();
-    for (int j = 0; j < m; ++j) q.col(j) *= qr.matrixQR()(j, j) / std::abs(qr.matrixQR()(j, j));
-    return q;
 }
 
 // One photon in each of the first n modes.

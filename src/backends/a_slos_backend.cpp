@@ -45,7 +45,7 @@ std::vector<double> ASlosBackend::computeProbabilities() {
     if (amplitudes_.empty()) compute();
     std::vector<double> probabilities;
     probabilities.reserve(amplitudes_.size());
-    for (auto const& a : amplitudes_) probabilities.push_back(std::norm(a));
+    for (auto const& a : amplitudes_) probabilities.push_back(probability(a));
     return probabilities;
 }
 

@@ -7,8 +7,11 @@
 #include <fmt/format.h>
 
 #include "backends/slap_computer.h"
+#include "backends/slap_computer_unrolled.h"
+#include "backends/slap_steiner_walker.h"
 #include "backends/slap_walker.h"
 #include "backends/slap_walker_filtered.h"
+#include "backends/steiner_tables.h"
 #include "fockspace/fs_array.h"
 #include "runtime/combinatorics.h"
 #include "runtime/config.h"
@@ -59,6 +62,10 @@ void SLAP::setMask(std::optional<FsMask> mask) {
     if (mask == mask_) return;
     mask_ = std::move(mask);
     amplitudes_.clear();
+}
+
+void SLAP::setSteiner(bool steiner) {
+    steiner_ = steiner;
 }
 
 void SLAP::resetFfMap() {
@@ -146,19 +153,31 @@ void SLAP::compute() {
     try {
         if (mask_) {
             // The masked space may be a small part of the full one: grown as leaves come.
-            walkTree<SLAPWalkerFiltered, SLAPComputer>();
+            walk<SLAPWalkerFiltered>();
         } else {
             const auto size =
                 MathUtils::comb(static_cast<unsigned>(n_ + m_ - 1), static_cast<unsigned>(n_));
             if (static_cast<unsigned long long>(size) > amplitudes_.max_size())
                 throw std::length_error(fmt::format("{} output states do not fit in memory", size));
             amplitudes_.resize(static_cast<std::size_t>(size));
-            walkTree<SLAPWalkerNaive, SLAPComputer>();
+            if (steiner_ && ff_entries_.empty() && isSteinerCompatible(n_))
+                walk<SLAPSteinerWalker>();
+            else
+                walk<SLAPWalkerNaive>();
         }
     } catch (...) {
         amplitudes_.clear();
         throw;
     }
+}
+
+template <typename Walker>
+void SLAP::walk() {
+    // Up to 4 photons a node's update is a few straight-line terms.
+    if (n_ <= unrolled_photons)
+        walkTree<Walker, SLAPComputer_unrolled>();
+    else
+        walkTree<Walker, SLAPComputer>();
 }
 
 template <typename Walker, typename Computer>

@@ -29,6 +29,8 @@ Matrix repeatColumns(Matrix const& u, FockState const& input_state);
 class SLAP : public IProbBackend {
   public:
     static constexpr int max_photons = 30;
+    // Photon counts up to this one use SLAPComputer_unrolled.
+    static constexpr int unrolled_photons = 4;
 
     SLAP() = default;
     SLAP(SLAP const&) = default;
@@ -57,6 +59,10 @@ class SLAP : public IProbBackend {
     // A square unitary block and its first mode, within the circuit.
     void addFfUnitary(FixedComponent const& component);
 
+    // With the option on, walks with SLAPSteinerWalker where it serves: 2 to 14 photons, no mask
+    // and no feed-forward entry. The amplitudes are the same; the walk takes fewer nodes.
+    void setSteiner(bool steiner);
+
     // Always recomputes; a failure leaves no result.
     void compute();
 
@@ -65,6 +71,9 @@ class SLAP : public IProbBackend {
     // the full space or left empty to grow with the leaves.
     template <typename Walker, typename Computer>
     void walkTree();
+    // walkTree with the computer that suits the photon count.
+    template <typename Walker>
+    void walk();
     void check_feed_forward_mode(long long first, long long size) const;
 
     // Empty when nothing is computed.
@@ -75,6 +84,7 @@ class SLAP : public IProbBackend {
     FockState input_state_;
     std::optional<FsMask> mask_;
     std::vector<FeedForwardEntry> ff_entries_;
+    bool steiner_ = false;
 };
 
 }  // namespace Backend

@@ -36,6 +36,7 @@ class SLAPComputer {
 
     // The amplitude of the leaf just updated.
     std::complex<double> amplitude() const { return table_[0]; }
+    std::vector<std::complex<double>> const& table() const { return table_; }
 
   private:
     int n_;

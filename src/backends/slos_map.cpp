@@ -29,6 +29,59 @@ double sqrt_prodnfact(DecreasingValues const& d) {
 
 }  // namespace
 
+DenseLinks::DenseLinks(int m, int n) : n_(n) {
+    const auto columns = static_cast<std::size_t>(n) + 1;
+    counts_.assign((static_cast<std::size_t>(m) + 1) * columns, 0);
+    counts_[0] = 1;
+    for (int t = 1; t <= m; ++t)
+        for (int c = 0; c <= n; ++c)
+            counts_[static_cast<std::size_t>(t) * columns + static_cast<std::size_t>(c)] =
+                count(t - 1, c) + (c > 0 ? count(t, c - 1) : 0);
+
+    // The widest tail within the limit: tail links are gathered from a block that stays in the
+    // caches, while each head link costs a streamed run per group of output states.
+    const unsigned long limit = std::min(dense_tail_limit().load(), 65536ul);
+    tail = 1;
+    while (tail < m && count(tail + 1, n) <= limit) ++tail;
+    head = m - tail;
+
+    factorial_roots.assign(columns, 1.0);
+    double factorial = 1.0;
+    for (int a = 2; a <= n; ++a) {
+        factorial *= static_cast<double>(a);
+        factorial_roots[static_cast<std::size_t>(a)] =
+            std::isfinite(factorial) ? std::sqrt(factorial)
+                                     : std::numeric_limits<double>::infinity();
+    }
+
+    const FockSpace space(tail, n);
+    tails.resize(columns);
+    for (int c = 0; c <= n; ++c) {
+        TailLayer& layer = tails[static_cast<std::size_t>(c)];
+        const auto classes = static_cast<std::size_t>(std::min(tail, c)) + 1;
+        std::vector<std::vector<std::uint16_t>> states(classes), sources(classes);
+        std::vector<std::vector<std::uint8_t>> modes(classes);
+        layer.scales.reserve(count(tail, c));
+        for (auto const& s : space.FockStates(c)) {
+            std::size_t size = 0;
+            const auto previous_states = space.RemoveOnePhoton(s);
+            for (auto it = previous_states.begin(); it != previous_states.end(); ++it) ++size;
+            for (auto const& previous : space.RemoveOnePhoton(s)) {
+                sources[size].push_back(static_cast<std::uint16_t>(previous.index));
+                modes[size].push_back(static_cast<std::uint8_t>(previous.mode));
+            }
+            states[size].push_back(static_cast<std::uint16_t>(s.index));
+            layer.scales.push_back(sqrt_prodnfact(s.d));
+        }
+        for (std::size_t size = 0; size < classes; ++size) {
+            layer.states.insert(layer.states.end(), states[size].begin(), states[size].end());
+            layer.sources.insert(layer.sources.end(), sources[size].begin(), sources[size].end());
+            layer.modes.insert(layer.modes.end(), modes[size].begin(), modes[size].end());
+            layer.classes.push_back(static_cast<std::uint32_t>(layer.states.size()));
+        }
+    }
+}
+
 template <typename T>
 SlosMap_t<T>::SlosMap_t(FockSpace const& space, std::function<bool(FockState const&)> predicate,
                         bool backward)
@@ -39,21 +92,18 @@ SlosMap_t<T>::SlosMap_t(FockSpace const& space, std::function<bool(FockState con
       kept_counts(static_cast<std::size_t>(n) + 1, 0),
       pruned(static_cast<bool>(predicate)),
       lookups(space) {
-    const unsigned long top_count = space.get_full_count(n);
-    RankedBits next(top_count);
-    if (pruned) {
-        for (auto const& s : space.FockStates(n)) {
-            if (!predicate(s.getFS())) continue;
-            next.set(s.index);
-            final_indices.push_back(static_cast<T>(s.index));
-            final_scales.push_back(sqrt_prodnfact(s.d));
-        }
-    } else {
-        final_scales.reserve(top_count);
-        for (auto const& s : space.FockStates(n)) {
-            next.set(s.index);
-            final_scales.push_back(sqrt_prodnfact(s.d));
-        }
+    if (!pruned) {
+        dense = DenseLinks(m, n);
+        for (int k = 0; k <= n; ++k)
+            kept_counts[static_cast<std::size_t>(k)] = space.get_full_count(k);
+        return;
+    }
+    RankedBits next(space.get_full_count(n));
+    for (auto const& s : space.FockStates(n)) {
+        if (!predicate(s.getFS())) continue;
+        next.set(s.index);
+        final_indices.push_back(static_cast<T>(s.index));
+        final_scales.push_back(sqrt_prodnfact(s.d));
     }
     kept_counts[static_cast<std::size_t>(n)] = next.finish();
 
@@ -71,17 +121,16 @@ template <typename T>
 void SlosMap_t<T>::fill_forward(FockSpace const& space, int k, RankedBits& keep,
                                 RankedBits const& next) {
     Layer& layer = layers[static_cast<std::size_t>(k)];
-    // Every state of k photons has m successors: exact without a predicate, a bound with one.
+    // Every state of k photons has m successors, and every kept state of k+1 photons at most
+    // min(m, k+1) predecessors: the smaller bound.
     const unsigned long states = space.get_full_count(k);
-    const unsigned long bound = states * static_cast<unsigned long>(m);
     const unsigned long links =
-        pruned ? std::min(bound,
-                          static_cast<unsigned long>(kept_counts[static_cast<std::size_t>(k) + 1]) *
-                              static_cast<unsigned long>(std::min(m, k + 1)))
-               : bound;
+        std::min(states * static_cast<unsigned long>(m),
+                 static_cast<unsigned long>(kept_counts[static_cast<std::size_t>(k) + 1]) *
+                     static_cast<unsigned long>(std::min(m, k + 1)));
     layer.ends.reserve(links);
     layer.modes.reserve(links);
-    layer.group_sizes.reserve(pruned ? std::min(states, links) : states);
+    layer.group_sizes.reserve(std::min(states, links));
     for (auto const& s : space.FockStates(k)) {
         unsigned count = 0;
         for (auto const& successor : space.AddOnePhoton(s)) {
@@ -106,7 +155,7 @@ void SlosMap_t<T>::fill_backward(FockSpace const& space, int k, RankedBits& keep
     const unsigned long groups = kept_counts[static_cast<std::size_t>(k) + 1];
     const unsigned long bound = space.get_full_count(k) * static_cast<unsigned long>(m);
     const unsigned long links =
-        pruned ? std::min(bound, groups * static_cast<unsigned long>(std::min(m, k + 1))) : bound;
+        std::min(bound, groups * static_cast<unsigned long>(std::min(m, k + 1)));
     layer.ends.reserve(links);
     layer.modes.reserve(links);
     layer.group_sizes.reserve(groups);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -36,13 +37,68 @@ class RankedBits {
     std::vector<Word> words_;
 };
 
+// The most states of one photon count a tail table of `DenseLinks` covers (ranks fit in 16
+// bits); tests lower it so that small spaces run through the head runs too.
+inline std::atomic<unsigned long>& dense_tail_limit() {
+    static std::atomic<unsigned long> limit{65536};
+    return limit;
+}
+
+// The links of a map that keeps every state, with nothing stored per link. The states of k
+// photons over modes j..m-1, in natural order, are the blocks a e_j + (states of k-a photons over
+// modes j+1..m-1) for a = k down to 0. So a link that moves a photon of one of the first `head`
+// modes joins two aligned runs of consecutive states, one per layer; only the last `tail` modes
+// need a table, one per photon count, shared by every run.
+class DenseLinks {
+  public:
+    // Every state of c photons over the tail modes pulls from the states of c-1 photons, one
+    // link (source rank, tail mode) per occupied mode, modes ascending. The states are listed by
+    // their number of links, so that a pass over one class has a fixed trip count.
+    struct TailLayer {
+        // classes[s]: end in `states` of the states with s links; the class starts where the
+        // previous one ends.
+        std::vector<std::uint32_t> classes;
+        // Rank of each listed state among the states of c photons, in natural order.
+        std::vector<std::uint16_t> states;
+        // s links per state of class s, in the order of `states`.
+        std::vector<std::uint16_t> sources;
+        std::vector<std::uint8_t> modes;
+        // √ of the product of the factorials of the occupations of each state, by rank.
+        std::vector<double> scales;
+
+        std::size_t size() const { return scales.size(); }
+    };
+
+    DenseLinks() = default;
+    // The counts of m modes and n photons must fit in 64 bits (FockSpace checks it).
+    DenseLinks(int m, int n);
+
+    // States of c photons over t modes, for t ≤ m and c ≤ n.
+    unsigned long count(int t, int c) const {
+        return counts_[static_cast<std::size_t>(t) * static_cast<std::size_t>(n_ + 1) +
+                       static_cast<std::size_t>(c)];
+    }
+
+    int head = 0;
+    int tail = 0;
+    // tails[c] for c = 0 ... n.
+    std::vector<TailLayer> tails;
+    // √(a!) for a = 0 ... n; +inf where a! overflows.
+    std::vector<double> factorial_roots;
+
+  private:
+    int n_ = 0;
+    std::vector<unsigned long> counts_;
+};
+
 // The one-photon transitions between consecutive layers of m modes and up to n photons that lie
 // on a path from the vacuum to an accepted state of n photons, each state renumbered by its rank
 // among the kept states of its layer, with indices of type T.
 //
-// The links of a layer are grouped by one end, the kept states of that end's layer in rank order
-// (the source forward, the destination backward), so that end is implicit: a link stores its
-// other end and the mode that gains the photon.
+// With a predicate, the links of a layer are stored grouped by one end, the kept states of that
+// end's layer in rank order (the source forward, the destination backward), so that end is
+// implicit: a link stores its other end and the mode that gains the photon. Without one, every
+// state is kept and the links are computed (`DenseLinks`).
 template <typename T>
 class SlosMap_t {
   public:
@@ -60,6 +116,9 @@ class SlosMap_t {
 
     // The accepted state of rank j.
     FockState final_state(std::size_t j) const;
+    // f(src, dst, mode) for every link from layer k to layer k+1, in the map's order.
+    template <typename F>
+    void for_each_link(int k, F&& f) const;
     // The rank of an accepted state of m modes and n photons.
     std::optional<unsigned long> final_index(FockState const& state) const;
     // f(state) for every accepted state, in rank order.
@@ -69,10 +128,12 @@ class SlosMap_t {
     int m;
     int n;
     bool backward;
-    // layers[k]: the links from layer k to layer k+1.
+    // layers[k]: the links from layer k to layer k+1; empty without a predicate.
     std::vector<Layer> layers;
+    // Without a predicate only.
+    DenseLinks dense;
     std::vector<std::uint64_t> kept_counts;
-    // √(s!) of every accepted state; +inf where s! overflows.
+    // √(s!) of every accepted state, with a predicate only; +inf where s! overflows.
     std::vector<double> final_scales;
     // Full indices of the accepted states when a predicate chose them; empty when every state of
     // n photons is accepted (then rank and full index agree).
@@ -98,6 +159,35 @@ void SlosMap_t<T>::for_each_final_state(F&& f) const {
     for (std::size_t j = 0; j < count; ++j) {
         f(static_cast<FockState const&>(state));
         state.increment();
+    }
+}
+
+template <typename T>
+template <typename F>
+void SlosMap_t<T>::for_each_link(int k, F&& f) const {
+    if (pruned) {
+        Layer const& layer = layers[static_cast<std::size_t>(k)];
+        std::size_t l = 0;
+        for (std::size_t g = 0; g < layer.group_sizes.size(); ++g)
+            for (unsigned c = 0; c <= layer.group_sizes[g]; ++c, ++l) {
+                const auto end = static_cast<unsigned long>(layer.ends[l]);
+                if (backward)
+                    f(end, static_cast<unsigned long>(g), static_cast<int>(layer.modes[l]));
+                else
+                    f(static_cast<unsigned long>(g), end, static_cast<int>(layer.modes[l]));
+            }
+        return;
+    }
+    // Every state is kept, so ranks are full indices.
+    const FockSpace space(m, n);
+    if (backward) {
+        for (auto const& t : space.FockStates(k + 1))
+            for (auto const& previous : space.RemoveOnePhoton(t))
+                f(previous.index, t.index, previous.mode);
+    } else {
+        for (auto const& s : space.FockStates(k))
+            for (auto const& successor : space.AddOnePhoton(s))
+                f(s.index, successor.index, successor.mode);
     }
 }
 

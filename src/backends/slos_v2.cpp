@@ -85,7 +85,7 @@ FockSpaceFunction SLOS_V2::computeProbabilityDistribution() {
     distribution.reserve(amplitudes_.size());
     std::size_t i = 0;
     for (auto const& s : fock_space_.FockStates(input_state_.n()))
-        distribution[s.getFS()] = std::norm(amplitudes_[i++]);
+        distribution[s.getFS()] = probability(amplitudes_[i++]);
     return distribution;
 }
 

@@ -1,10 +1,14 @@
 #include "backends/slos_v3.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
+
+#include <immintrin.h>
 
 #include "runtime/permanent_lanes.h"
 
@@ -115,6 +119,267 @@ void layer_complex(typename SlosMap_t<T>::Layer const& layer, bool backward, con
     }
 }
 
+// One layer of a map that keeps every state (`DenseLinks`), computed run by run: a run is the
+// output states that share their head occupations, and its head links read aligned runs of the
+// previous layer, one per occupied head mode, at a fixed distance from the output.
+struct DensePass {
+    DenseLinks const& links;
+    int m;
+    // The unitary's column of the input photon by output mode, as (re, im), and as the pairs
+    // (re, re), (-im, im) per mode: u x is then (re, re) x + (-im, im) (x.im, x.re).
+    const double* column;
+    const double* pairs;
+    const double* current;
+    double* next;
+    // Scales the outputs by √(s!): the last layer.
+    bool last;
+    // The head modes met on the way down, with the distance from an output state to its source.
+    std::array<std::ptrdiff_t, 256> distances{};
+    std::array<int, 256> modes{};
+};
+
+// The states zi ... of c photons over the tail modes after the shared head occupations; yi is
+// the first state of the previous layer with the same head occupations. Returns whether an
+// output is NaN.
+using RunKernel = bool (*)(DensePass const&, int c, std::size_t zi, std::size_t yi, int sources,
+                           double head_scale);
+
+// The tail links of the states of one class, S links each (a fixed trip count).
+template <int S>
+[[gnu::always_inline]] inline void tail_class(const double* u, const double* y, double* z,
+                                              const std::uint16_t* states,
+                                              const std::uint16_t* from, const std::uint8_t* modes,
+                                              std::size_t count, int s) {
+    const int size = S > 0 ? S : s;
+    for (std::size_t i = 0; i < count; ++i, from += size, modes += size) {
+        double re = 0.0, im = 0.0;
+        for (int l = 0; l < size; ++l) {
+            const double* c = u + 2 * modes[l];
+            const double* x = y + 2 * from[l];
+            re += c[0] * x[0] - c[1] * x[1];
+            im += c[0] * x[1] + c[1] * x[0];
+        }
+        z[2 * states[i]] = re;
+        z[2 * states[i] + 1] = im;
+    }
+}
+
+// Writes every output of the run with the sum over its tail links.
+[[gnu::always_inline]] inline void tail_pass(DensePass const& p, DenseLinks::TailLayer const& tail,
+                                             std::size_t yi, double* z) {
+    const double* u = p.column + 2 * p.links.head;
+    const double* y = p.current + 2 * yi;
+    std::size_t begin = 0, link = 0;
+    for (std::size_t s = 0; s < tail.classes.size(); ++s) {
+        const std::size_t end = tail.classes[s];
+        const std::uint16_t* states = tail.states.data() + begin;
+        const std::uint16_t* from = tail.sources.data() + link;
+        const std::uint8_t* modes = tail.modes.data() + link;
+        const std::size_t count = end - begin;
+        const int size = static_cast<int>(s);
+        switch (size) {
+            case 0:
+                for (std::size_t i = 0; i < count; ++i) z[2 * states[i]] = z[2 * states[i] + 1] = 0;
+                break;
+            case 1:
+                tail_class<1>(u, y, z, states, from, modes, count, size);
+                break;
+            case 2:
+                tail_class<2>(u, y, z, states, from, modes, count, size);
+                break;
+            case 3:
+                tail_class<3>(u, y, z, states, from, modes, count, size);
+                break;
+            case 4:
+                tail_class<4>(u, y, z, states, from, modes, count, size);
+                break;
+            case 5:
+                tail_class<5>(u, y, z, states, from, modes, count, size);
+                break;
+            case 6:
+                tail_class<6>(u, y, z, states, from, modes, count, size);
+                break;
+            default:
+                tail_class<0>(u, y, z, states, from, modes, count, size);
+        }
+        link += count * s;
+        begin = end;
+    }
+}
+
+bool dense_run_baseline(DensePass const& p, int c, std::size_t zi, std::size_t yi, int sources,
+                        double head_scale) {
+    DenseLinks::TailLayer const& tail = p.links.tails[static_cast<std::size_t>(c)];
+    const std::size_t len = tail.size();
+    double* z = p.next + 2 * zi;
+    tail_pass(p, tail, yi, z);
+    bool nan = false;
+    for (std::size_t i = 0; i < len; ++i) {
+        double re = z[2 * i], im = z[2 * i + 1];
+        for (int s = 0; s < sources; ++s) {
+            const double* u = p.column + 2 * p.modes[static_cast<std::size_t>(s)];
+            const double* x = p.current + 2 * (static_cast<std::ptrdiff_t>(zi + i) +
+                                               p.distances[static_cast<std::size_t>(s)]);
+            re += u[0] * x[0] - u[1] * x[1];
+            im += u[0] * x[1] + u[1] * x[0];
+        }
+        if (p.last) {
+            const double scale = head_scale * tail.scales[i];
+            re *= scale;
+            im *= scale;
+        }
+        nan |= std::isnan(re) || std::isnan(im);
+        z[2 * i] = re;
+        z[2 * i + 1] = im;
+    }
+    return nan;
+}
+
+// The head sources of the run in one register per group of outputs, which meets every source
+// once; a masked last group for the remainder.
+ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::size_t zi,
+                                              std::size_t yi, int sources, double head_scale) {
+    DenseLinks::TailLayer const& tail = p.links.tails[static_cast<std::size_t>(c)];
+    const std::size_t len = tail.size();
+    double* z = p.next + 2 * zi;
+    std::array<const double*, 256> x;
+    std::array<const double*, 256> u;
+    for (int s = 0; s < sources; ++s) {
+        const auto i = static_cast<std::size_t>(s);
+        x[i] = p.current + 2 * (static_cast<std::ptrdiff_t>(zi) + p.distances[i]);
+        u[i] = p.pairs + 4 * p.modes[i];
+    }
+    tail_pass(p, tail, yi, z);
+    const __m512i duplicate = _mm512_set_epi64(3, 3, 2, 2, 1, 1, 0, 0);
+    const __m512d head = _mm512_set1_pd(head_scale);
+    __mmask8 nan = 0;
+    for (std::size_t i = 0; i < len; i += 4) {
+        const std::size_t left = len - i;
+        const __mmask8 mask = left >= 4 ? __mmask8(0xFF) : __mmask8((1u << (2 * left)) - 1);
+        __m512d acc = _mm512_maskz_loadu_pd(mask, z + 2 * i);
+        for (int s = 0; s < sources; ++s) {
+            const auto k = static_cast<std::size_t>(s);
+            const __m512d v = _mm512_maskz_loadu_pd(mask, x[k] + 2 * i);
+            // The full-mask forms: the plain ones start from an undefined register.
+            acc = _mm512_fmadd_pd(_mm512_maskz_broadcast_f64x2(0xFF, _mm_loadu_pd(u[k])), v, acc);
+            acc = _mm512_fmadd_pd(_mm512_maskz_broadcast_f64x2(0xFF, _mm_loadu_pd(u[k] + 2)),
+                                  _mm512_maskz_permute_pd(0xFF, v, 0x55), acc);
+        }
+        if (p.last) {
+            const __m256d four = _mm256_maskz_loadu_pd(
+                static_cast<__mmask8>(left >= 4 ? 0xF : (1u << left) - 1), tail.scales.data() + i);
+            const __m512d scales =
+                _mm512_maskz_permutexvar_pd(0xFF, duplicate, _mm512_castpd256_pd512(four));
+            acc = _mm512_mul_pd(acc, _mm512_mul_pd(head, scales));
+        }
+        nan |= _mm512_mask_cmp_pd_mask(mask, acc, acc, _CMP_UNORD_Q);
+        _mm512_mask_storeu_pd(z + 2 * i, mask, acc);
+    }
+    return nan != 0;
+}
+
+ORBANDILE_TARGET_AVX2 bool dense_run_avx2(DensePass const& p, int c, std::size_t zi, std::size_t yi,
+                                          int sources, double head_scale) {
+    DenseLinks::TailLayer const& tail = p.links.tails[static_cast<std::size_t>(c)];
+    const std::size_t len = tail.size();
+    double* z = p.next + 2 * zi;
+    tail_pass(p, tail, yi, z);
+    std::array<const double*, 256> x;
+    std::array<const double*, 256> u;
+    for (int s = 0; s < sources; ++s) {
+        const auto i = static_cast<std::size_t>(s);
+        x[i] = p.current + 2 * (static_cast<std::ptrdiff_t>(zi) + p.distances[i]);
+        u[i] = p.pairs + 4 * p.modes[i];
+    }
+    __m256d nan = _mm256_setzero_pd();
+    std::size_t i = 0;
+    for (; i + 2 <= len; i += 2) {
+        __m256d acc = _mm256_loadu_pd(z + 2 * i);
+        for (int s = 0; s < sources; ++s) {
+            const auto k = static_cast<std::size_t>(s);
+            const __m256d v = _mm256_loadu_pd(x[k] + 2 * i);
+            acc = _mm256_fmadd_pd(_mm256_broadcast_pd(reinterpret_cast<const __m128d*>(u[k])), v,
+                                  acc);
+            acc = _mm256_fmadd_pd(_mm256_broadcast_pd(reinterpret_cast<const __m128d*>(u[k] + 2)),
+                                  _mm256_permute_pd(v, 0x5), acc);
+        }
+        if (p.last) {
+            const double* scales = tail.scales.data() + i;
+            acc = _mm256_mul_pd(acc, _mm256_set_pd(head_scale * scales[1], head_scale * scales[1],
+                                                   head_scale * scales[0], head_scale * scales[0]));
+        }
+        nan = _mm256_or_pd(nan, _mm256_cmp_pd(acc, acc, _CMP_UNORD_Q));
+        _mm256_storeu_pd(z + 2 * i, acc);
+    }
+    bool last_nan = false;
+    if (i < len) {
+        __m128d acc = _mm_loadu_pd(z + 2 * i);
+        for (int s = 0; s < sources; ++s) {
+            const auto k = static_cast<std::size_t>(s);
+            const __m128d v = _mm_loadu_pd(x[k] + 2 * i);
+            acc = _mm_fmadd_pd(_mm_loadu_pd(u[k]), v, acc);
+            acc = _mm_fmadd_pd(_mm_loadu_pd(u[k] + 2), _mm_permute_pd(v, 0x1), acc);
+        }
+        if (p.last) acc = _mm_mul_pd(acc, _mm_set1_pd(head_scale * tail.scales[i]));
+        last_nan = _mm_movemask_pd(_mm_cmpunord_pd(acc, acc)) != 0;
+        _mm_storeu_pd(z + 2 * i, acc);
+    }
+    return last_nan || _mm256_movemask_pd(nan) != 0;
+}
+
+// The same run with std::complex arithmetic throughout, each output summed in the same order.
+bool dense_run_complex(DensePass const& p, int c, std::size_t zi, std::size_t yi, int sources,
+                       double head_scale) {
+    DenseLinks::TailLayer const& tail = p.links.tails[static_cast<std::size_t>(c)];
+    const auto* column = reinterpret_cast<const cd*>(p.column);
+    const auto* current = reinterpret_cast<const cd*>(p.current);
+    cd* z = reinterpret_cast<cd*>(p.next) + zi;
+    std::size_t begin = 0, link = 0;
+    for (std::size_t s = 0; s < tail.classes.size(); ++s) {
+        for (; begin < tail.classes[s]; ++begin) {
+            cd sum(0.0);
+            for (std::size_t l = 0; l < s; ++l, ++link)
+                sum += column[p.links.head + tail.modes[link]] * current[yi + tail.sources[link]];
+            z[tail.states[begin]] = sum;
+        }
+    }
+    for (std::size_t i = 0; i < tail.size(); ++i) {
+        cd sum = z[i];
+        for (int s = 0; s < sources; ++s)
+            sum += column[p.modes[static_cast<std::size_t>(s)]] *
+                   current[static_cast<std::ptrdiff_t>(zi + i) +
+                           p.distances[static_cast<std::size_t>(s)]];
+        if (p.last) sum *= head_scale * tail.scales[i];
+        z[i] = sum;
+    }
+    return false;
+}
+
+// The states zi ... of k photons over modes j ... m-1 after shared occupations of the modes
+// before j. Their blocks by the occupation a of mode j line up with the blocks of the previous
+// layer's states yi ..., so a head link of mode j is one fixed distance for a whole block.
+bool descend(DensePass& p, RunKernel run, int j, int k, std::size_t zi, std::size_t yi, int sources,
+             double head_scale) {
+    if (k == 0 || j == p.links.head) return run(p, k, zi, yi, sources, head_scale);
+    const int rest = p.m - j;
+    bool nan = false;
+    for (int c = 0; c <= k; ++c) {
+        const int a = k - c;
+        int below = sources;
+        if (a > 0) {
+            p.distances[static_cast<std::size_t>(sources)] =
+                static_cast<std::ptrdiff_t>(yi) - static_cast<std::ptrdiff_t>(zi);
+            p.modes[static_cast<std::size_t>(sources)] = j;
+            ++below;
+        }
+        const std::size_t z_offset = c > 0 ? p.links.count(rest, c - 1) : 0;
+        const std::size_t y_offset = c > 1 ? p.links.count(rest, c - 2) : 0;
+        nan |= descend(p, run, j + 1, c, zi + z_offset, yi + y_offset, below,
+                       head_scale * p.links.factorial_roots[static_cast<std::size_t>(a)]);
+    }
+    return nan;
+}
+
 }  // namespace
 
 std::shared_ptr<IProbBackend> SLOS_V3::clone() const {
@@ -171,6 +436,10 @@ void SLOS_V3::sweep_layer(typename SlosMap_t<T>::Layer const& layer, bool backwa
 
 template <typename T>
 void SLOS_V3::run(SlosMap_t<T> const& map, double input_factor) {
+    if (!map.pruned) {
+        run_dense(map.dense, map.m, map.n, input_factor);
+        return;
+    }
     const int photons = map.n;
     const auto final_count = static_cast<std::size_t>(map.kept_counts.back());
     current_.reserve(final_count);
@@ -201,6 +470,73 @@ void SLOS_V3::run(SlosMap_t<T> const& map, double input_factor) {
         current_[j] *= scale;
     }
     amplitudes_.swap(current_);
+    // Only the dense pass writes into the buffer a new unitary keeps.
+    std::vector<cd>().swap(spare_);
+}
+
+void SLOS_V3::run_dense(DenseLinks const& links, int m, int photons, double input_factor) {
+    // n! is the largest s! of the layer, and every state is kept.
+    if (!std::isfinite(links.factorial_roots[static_cast<std::size_t>(photons)]))
+        throw std::overflow_error("overflow error in FockState::prodnfact()");
+    RunKernel run;
+    switch (Permanents::selected_isa()) {
+        case Permanents::Isa::avx512:
+            run = dense_run_avx512;
+            break;
+        case Permanents::Isa::avx2:
+            run = dense_run_avx2;
+            break;
+        default:
+            run = dense_run_baseline;
+    }
+
+    // The layers alternate between two buffers so that the last one lands in the buffer that
+    // becomes the amplitudes: the previous layer and the last are all the pass holds. The pass
+    // writes every entry, so a buffer of the right size from an earlier query is not cleared.
+    const std::size_t below = links.count(m, photons - 1);
+    const std::size_t count = links.count(m, photons);
+    if (current_.size() < below) current_.resize(below);
+    if (spare_.size() != count) {
+        std::vector<cd>().swap(spare_);
+        spare_.resize(count);
+    }
+    auto layer_data = [&](int k) {
+        return reinterpret_cast<double*>((photons - k) % 2 == 0 ? spare_.data() : current_.data());
+    };
+    layer_data(0)[0] = 1.0 / std::sqrt(input_factor);
+    layer_data(0)[1] = 0.0;
+
+    column_.resize(static_cast<std::size_t>(m));
+    column_pairs_.resize(4 * static_cast<std::size_t>(m));
+    const unsigned char* modes = input_state_.data();
+    for (int k = 1; k <= photons; ++k) {
+        const int p = modes[k - 1];
+        for (int o = 0; o < m; ++o) {
+            const cd u = unitary_(o, p);
+            const auto i = static_cast<std::size_t>(o);
+            column_[i] = u;
+            column_pairs_[4 * i] = column_pairs_[4 * i + 1] = u.real();
+            column_pairs_[4 * i + 2] = -u.imag();
+            column_pairs_[4 * i + 3] = u.imag();
+        }
+        DensePass pass{links,
+                       m,
+                       reinterpret_cast<const double*>(column_.data()),
+                       column_pairs_.data(),
+                       layer_data(k - 1),
+                       layer_data(k),
+                       k == photons};
+        if (descend(pass, run, 0, k, 0, 0, 0, 1.0))
+            descend(pass, dense_run_complex, 0, k, 0, 0, 0, 1.0);
+    }
+    amplitudes_.swap(spare_);
+    std::vector<cd>().swap(spare_);
+}
+
+void SLOS_V3::setUnitary(Matrix unitary) {
+    // Kept for the next pass, which overwrites it: a new unitary then costs no clearing.
+    if (!amplitudes_.empty()) spare_.swap(amplitudes_);
+    ASlosBackend::setUnitary(std::move(unitary));
 }
 
 FockSpaceFunction SLOS_V3::computeProbabilityDistribution() {
@@ -209,7 +545,7 @@ FockSpaceFunction SLOS_V3::computeProbabilityDistribution() {
     distribution.reserve(amplitudes_.size());
     std::size_t j = 0;
     slos_map_.for_each_final_state(
-        [&](FockState const& state) { distribution[state] = std::norm(amplitudes_[j++]); });
+        [&](FockState const& state) { distribution[state] = probability(amplitudes_[j++]); });
     return distribution;
 }
 

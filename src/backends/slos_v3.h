@@ -24,6 +24,7 @@ class SLOS_V3 : public ASlosBackend {
     ~SLOS_V3() override = default;
 
     std::shared_ptr<IProbBackend> clone() const override;
+    void setUnitary(Matrix unitary) override;
     std::vector<FockState> getFockSpace() override;
     FockSpaceFunction computeProbabilityDistribution() override;
     void compute() override;
@@ -34,6 +35,7 @@ class SLOS_V3 : public ASlosBackend {
     void compile_for(int k) override;
     template <typename T>
     void run(SlosMap_t<T> const& map, double input_factor);
+    void run_dense(DenseLinks const& links, int m, int photons, double input_factor);
     template <typename T>
     void sweep_layer(typename SlosMap_t<T>::Layer const& layer, bool backward);
 
@@ -42,6 +44,10 @@ class SLOS_V3 : public ASlosBackend {
     std::vector<std::complex<double>> next_;
     // The unitary's column of the current input photon, by output mode.
     std::vector<std::complex<double>> column_;
+    // The same column as (re, re, -im, im) per mode.
+    std::vector<double> column_pairs_;
+    // The amplitudes' buffer while a new unitary waits for its pass.
+    std::vector<std::complex<double>> spare_;
 };
 
 }  // namespace Backend

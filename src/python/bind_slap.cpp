@@ -9,6 +9,7 @@
 
 #include "backends/configurator_map.h"
 #include "backends/slap.h"
+#include "backends/slap_sampler.h"
 #include "fockspace/fock_space_function.h"
 #include "fockspace/fs_mask.h"
 #include "python/bindings.h"
@@ -128,12 +129,23 @@ void bind_slap(py::module_& m) {
         .doc() = slap_doc;
 }
 
+void bind_slap_sampler(py::module_& m) {
+    using Backend::SLAPSampler;
+    py::class_<SLAPSampler, py::smart_holder>(m, "SLAPSampler")
+        .def(py::init<>())
+        .def("__copy__", [](SLAPSampler const& self) { return SLAPSampler(self); })
+        .def("__deepcopy__", [](SLAPSampler const& self, py::dict) { return SLAPSampler(self); })
+        .def("set_unitary", &SLAPSampler::setUnitary, py::arg("u"))
+        .def("sampling", &SLAPSampler::generateSamples, py::arg("input_state"),
+             py::arg("n_samples"));
+}
+
 }  // namespace
 
-// SLAPSampler joins here, after SLAP.
 void bind_slap_backend(py::module_& m) {
     bind_configurator_map(m);
     bind_slap(m);
+    bind_slap_sampler(m);
 }
 
 }  // namespace Python

@@ -66,6 +66,7 @@ import numpy as np
 import pytest
 
 import orbandile as ob
+import circuit_bytes
 
 SEED = int(os.environ.get("ORBANDILE_HOSTILE_SEED", "20240613"))
 COUNT = int(os.environ.get("ORBANDILE_HOSTILE_COUNT", "3000"))
@@ -387,6 +388,43 @@ class Gen:
         q, r = np.linalg.qr(rng.normal(size=(m, m)) + 1j * rng.normal(size=(m, m)))
         return self.note(q * (np.diag(r) / abs(np.diag(r))), f"unitary({m})")
 
+    def circuit_template(self, m):
+        """Bytes of an m-mode circuit of phase shifters and beam splitters, most of them variable."""
+        components = []
+        for k in range(self.rng.randint(0, 4)):
+            value = f"x{k}" if self.chance(0.7) else self.small_float()
+            if m > 1 and self.chance(0.6):
+                components.append(circuit_bytes.beam_splitter(self.rng.randrange(m - 1), value,
+                                                              self.rng.randint(0, 2)))
+            else:
+                components.append(circuit_bytes.phase_shifter(self.rng.randrange(m), value))
+        return self.note(circuit_bytes.circuit(m, components), f"circuit_bytes.circuit({m}, <{len(components)}>)")
+
+    def optimizer_arguments(self):
+        """Fitting arguments of CircuitOptimizer, or garbage bytes, a target that is not unitary,
+        empty modes out of range."""
+        m = self.rng.randint(1, 3)
+        target = self.unitary(m) if self.chance(0.7) else self.matrix(np.complex128, (m, m))
+        if self.chance(0.8):
+            template = self.circuit_template(m)
+        else:
+            template = self.note(bytes(self.rng.randrange(256) for _ in range(self.rng.randint(0, 12))), "garbage")
+        empty = [self.rng.randint(-1, m) for _ in range(self.rng.randint(0, 2))]
+        return target, template, empty, self.choice([None, 0, 7, 2**64 - 1])
+
+    def circuit_optimizer(self):
+        m = self.rng.randint(1, 3)
+        empty = [self.rng.randrange(m) for _ in range(self.rng.randint(0, m - 1))]
+        optimizer = ob.CircuitOptimizer(self.unitary(m), self.circuit_template(m), empty, self.rng.randrange(10))
+        return self.note(optimizer, f"CircuitOptimizer(unitary({m}), <template>, {empty})")
+
+    def rectangular_decomposer(self):
+        decomposer = ob.RectangularDecomposer()
+        if self.chance(0.5):
+            decomposer.decompose(self.unitary(self.rng.randint(1, 4)))
+        decomposer.set_precision(self.choice([1e-6, 1e-3, 0.0]))  # 0 fails every later nulling
+        return self.note(decomposer, "RectangularDecomposer(...)")
+
     def backend(self, cls):
         backend = cls()
         steps = []
@@ -452,6 +490,14 @@ class Gen:
         sim.keep_heralds, sim.differentiate_perf = self.chance(0.5), self.chance(0.5)
         return self.note(sim, "SamplingSimulator(...)" + "".join("." + s for s in steps))
 
+    def slap_sampler(self):
+        sampler = ob.SLAPSampler()
+        if self.chance(0.8):
+            m = self.rng.randint(1, 4)
+            sampler.set_unitary(self.unitary(m))
+            return self.note(sampler, f"SLAPSampler().set_unitary(unitary({m}))")
+        return self.note(sampler, "SLAPSampler()")
+
     def slap(self):
         """A SLAP back-end, sometimes with feed-forward entries (possibly ones it refuses)."""
         backend = self.backend(ob.SLAP)
@@ -508,6 +554,8 @@ class Gen:
             ob.SimpleSourceIterator: lambda: self.source_user("create_simple_iterator"),
             ob.Clifford2017: self.clifford, ob.SamplingSimulator: self.sampling_simulator,
             ob.SLAP: self.slap, ob.ConfiguratorMap: self.configurator,
+            ob.CircuitOptimizer: self.circuit_optimizer, ob.RectangularDecomposer: self.rectangular_decomposer,
+            ob.SLAPSampler: self.slap_sampler,
             ob.ModeIterator: lambda: self.note(iter(self.fock_state()), "iter(FockState)"),
             ob.KeysView: lambda: self.note(self.bs_count().keys(), "BSCount.keys()"),
             ob.ValuesView: lambda: self.note(self.bs_count().values(), "BSCount.values()"),
@@ -851,6 +899,11 @@ TEMPLATES = {
     "BSSamples.__delitem__": [lambda g, r: (g.choice([0, -1, slice(None, None, 2)]),)],
     "BSSamples.insert": [lambda g, r: (g.choice([0, -1, 5]), g.fock_state(2))],
     "BSSamples.pop": [lambda g, r: (), lambda g, r: (g.choice([0, -1]),)],
+    "CircuitOptimizer.__init__": [lambda g, r: g.optimizer_arguments()],
+    "CircuitOptimizer.optimize": [lambda g, r: (g.choice([0, 1, 2, 4]),),
+                                  lambda g, r: ([g.small_float() for _ in range(g.rng.randint(0, 4))],)],
+    "RectangularDecomposer.decompose": [lambda g, r: (g.unitary(g.rng.randint(1, 5)), g.chance(0.5)),
+                                        lambda g, r: (g.matrix(np.complex128), g.chance(0.5))],
     "Config.compute_max_thread_count=": [lambda g, r: (g.choice([0, 1, 2, 4]),)],
     "Config.unitary_check_precision=": [lambda g, r: (g.choice([1e-6, 1e-3, 0.0]),)],
     "logging.initialize": [lambda g, r: (g.choice(["", "hostile.log"]), g.enum_member(ob.logging.level))],
@@ -891,6 +944,9 @@ TEMPLATES["SamplingSimulator.progress_callback="] = [
 TEMPLATES["SamplingSimulator.min_photons_filter="] = [lambda g, r: (g.choice([-1, 0, 1, 2, 2**31 - 1]),)]
 TEMPLATES["SLAP.set_unitary"] = [lambda g, r: (g.unitary(g.rng.randint(0, 4)),)]
 TEMPLATES["SLAP.set_input_state"] = [lambda g, r: (g.fock_state(g.rng.randint(0, 4)),)]
+TEMPLATES["SLAPSampler.set_unitary"] = [lambda g, r: (g.unitary(g.rng.randint(0, 4)),)]
+TEMPLATES["SLAPSampler.sampling"] = [
+    lambda g, r: (g.fock_state(g.rng.randint(0, 4)), g.choice([0, 1, 3, 50, -1, 2**31, 2**40]))]
 TEMPLATES["SLAP.add_feed_forward_config"] = [lambda g, r: (g.feed_forward_entry(g.rng.randint(1, 4)),)]
 TEMPLATES["ConfiguratorMap.__init__"] = [lambda g, r: g.configurator_args()]
 for _method in ("is_default", "__getitem__"):
@@ -1016,8 +1072,13 @@ def too_costly(step):
         counts = [i for a, i in zip(args, ints) if a is None or i is not None][-2:]
         budget = min((i for i in counts if i is not None), default=None)
         return len(counts) == 2 and (counts[1] is None or budget > 10**4)
+    if name == "CircuitOptimizer.optimize" and first is not None:
+        return first > 64  # descents
     if name.endswith(("sample", "samples")) and first is not None:
         return first > 10**4
+    if name == "SLAPSampler.sampling" and len(args) > 1 and isinstance(args[0], ob.FockState):
+        # m 2^n working counts, one histogram entry per output state
+        return args[0].n > 12 or space_size(args[0].m, args[0].n) > 1e5
     if name == "FSArray.__init__" and len(ints) > 1 and None not in ints[:2]:
         return len(args) > 2 and space_size(ints[0], ints[1]) > 1e5  # a mask filters by enumeration
     if name == "Source.generate_distribution" and args and isinstance(args[0], ob.FockState):

@@ -240,7 +240,10 @@ def test_post_select_keeps_the_accepted_outputs(cls, text):
 def test_post_select_without_condition_keeps_everything(cls):
     slos = backend(cls)
     slos.set_post_select(PostSelect())
-    assert slos.all_amplitudes() == backend(cls).all_amplitudes()
+    # SLOS_V3 walks stored links under a predicate and computed ones without: same sums, in
+    # another order.
+    assert slos.get_states() == backend(cls).get_states()
+    np.testing.assert_allclose(slos.all_amplitudes(), backend(cls).all_amplitudes(), rtol=0, atol=1e-14)
 
 
 @pytest.mark.parametrize("cls", [SLOS_V2, SLOS_V3])

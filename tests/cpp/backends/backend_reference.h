@@ -8,6 +8,7 @@
 
 #include <Eigen/QR>
 
+#include "haar_unitary.h"
 #include "runtime/matrix.h"
 #include "runtime/permanent.h"
 #include "states/fock_state.h"
@@ -19,16 +20,7 @@ namespace backend_reference {
 using test_support::Counts;
 using cx = std::complex<double>;
 
-inline Matrix haar_unitary(int m, std::mt19937& engine) {
-    std::normal_distribution<double> normal;
-    Matrix z(m, m);
-    for (auto& x : z.reshaped()) x = cx(normal(engine), normal(engine));
-    Eigen::HouseholderQR<Matrix> qr(z);
-    Matrix q = qr.householderQ();
-    const Matrix r = qr.matrixQR().triangularView<Eigen::Upper>();
-    for (int j = 0; j < m; ++j) q.col(j) *= r(j, j) / std::abs(r(j, j));
-    return q;
-}
+using test_support::haar_unitary;
 
 inline Matrix beam_splitter() {
     Matrix u(2, 2);

@@ -27,23 +27,18 @@ using Predicate = std::function<bool(FockState const&)>;
 using Transition = std::tuple<int, Counts, Counts, int>;
 using Link = std::tuple<unsigned long, unsigned long, int>;
 
-// The links of every layer as (src, dst, mode), in stored order: the grouping end is the
-// group's position.
+// The links of every layer as (src, dst, mode), in the map's order.
 template <typename T>
 std::vector<std::vector<Link>> links_of(SlosMap_t<T> const& map) {
-    std::vector<std::vector<Link>> result(map.layers.size());
-    for (std::size_t k = 0; k < map.layers.size(); ++k) {
-        auto const& layer = map.layers[k];
-        EXPECT_EQ(layer.ends.size(), layer.modes.size());
-        std::size_t i = 0;
-        for (std::size_t g = 0; g < layer.group_sizes.size(); ++g)
-            for (std::size_t c = 0; c <= layer.group_sizes[g]; ++c, ++i) {
-                if (map.backward)
-                    result[k].emplace_back(layer.ends[i], g, layer.modes[i]);
-                else
-                    result[k].emplace_back(g, layer.ends[i], layer.modes[i]);
-            }
-        EXPECT_EQ(i, layer.ends.size());
+    std::vector<std::vector<Link>> result(static_cast<std::size_t>(map.n));
+    for (int k = 0; k < map.n; ++k) {
+        if (map.pruned) {
+            auto const& layer = map.layers[static_cast<std::size_t>(k)];
+            EXPECT_EQ(layer.ends.size(), layer.modes.size());
+        }
+        map.for_each_link(k, [&](unsigned long src, unsigned long dst, int mode) {
+            result[static_cast<std::size_t>(k)].emplace_back(src, dst, mode);
+        });
     }
     return result;
 }

@@ -9,6 +9,7 @@
 #include <Eigen/LU>
 #include <Eigen/QR>
 
+#include "haar_unitary.h"
 #include "runtime/config.h"
 #include "runtime/matrix.h"
 
@@ -23,15 +24,7 @@ inline cx expi(double phi) {
     return std::polar(1.0, phi);
 }
 
-// A Haar-ish random unitary: the Q factor of a complex Gaussian matrix.
-inline Matrix random_unitary(int n, std::mt19937& rng) {
-    std::normal_distribution<double> gauss;
-    Matrix a(n, n);
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j) a(i, j) = cx(gauss(rng), gauss(rng));
-    Eigen::HouseholderQR<Matrix> qr(a);
-    return qr.householderQ() * Matrix::Identity(n, n);
-}
+using test_support::haar_unitary;
 
 inline void expect_near(const Matrix& actual, const Matrix& expected, double tolerance = 1e-12) {
     ASSERT_EQ(actual.rows(), expected.rows());

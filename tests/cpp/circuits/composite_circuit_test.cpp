@@ -25,8 +25,8 @@ namespace {
 
 using namespace Circuit;
 using circuit_test::expect_near;
+using circuit_test::haar_unitary;
 using circuit_test::pi;
-using circuit_test::random_unitary;
 using Symb::Parameter;
 using test_support::expect_throw_message;
 
@@ -93,7 +93,7 @@ Composite random_circuit(std::uint32_t m, int depth, std::mt19937& rng) {
                 break;
             case 4:
             case 5:
-                component = std::make_shared<Unitary>(random_unitary(int(k), rng), "u", false);
+                component = std::make_shared<Unitary>(haar_unitary(int(k), rng), "u", false);
                 break;
             case 6: {
                 std::vector<int> v(k);
@@ -442,7 +442,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ShapeCase{"polarised",
                                 [] {
                                     std::mt19937 rng(3);
-                                    return std::make_shared<Unitary>(random_unitary(4, rng), "pol",
+                                    return std::make_shared<Unitary>(haar_unitary(4, rng), "pol",
                                                                      true);
                                 },
                                 "CompositeCircuit::unitary: a 4x4 matrix cannot act on 2 modes"},

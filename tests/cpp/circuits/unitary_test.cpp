@@ -15,7 +15,7 @@ namespace {
 
 using Circuit::Unitary;
 using circuit_test::cx;
-using circuit_test::random_unitary;
+using circuit_test::haar_unitary;
 using circuit_test::UnitaryPrecision;
 using test_support::expect_throw_message;
 
@@ -24,7 +24,7 @@ const std::string odd_polarisation = "Polarization matrix should have an even nu
 
 Matrix random(int n, unsigned seed) {
     std::mt19937 rng(seed);
-    return random_unitary(n, rng);
+    return haar_unitary(n, rng);
 }
 
 struct BuildCase {

@@ -1,0 +1,65 @@
+import copy
+
+import numpy as np
+import pytest
+
+import orbandile as ob
+from orbandile import SLAP, SLAPSampler, FockState
+
+
+def haar_unitary(m, seed):
+    rng = np.random.default_rng(seed)
+    z = (rng.normal(size=(m, m)) + 1j * rng.normal(size=(m, m))) / np.sqrt(2)
+    q, r = np.linalg.qr(z)
+    return q * (np.diag(r) / np.abs(np.diag(r)))
+
+
+SPLITTER = np.array([[1, 1], [1, -1]]) / np.sqrt(2)
+
+
+def test_histogram_of_a_splitter():
+    sampler = SLAPSampler()
+    sampler.set_unitary(SPLITTER)
+    first = sampler.sampling(FockState([1, 1]), 1000)
+    assert isinstance(first, list) and len(first) == 3 and sum(first) == 1000
+    assert first[1] == 0
+    second = sampler.sampling(FockState([1, 1]), 1000)
+    assert second is not first and sum(second) == 1000
+
+
+def test_matches_slap_probabilities_and_reproduces_under_a_seed():
+    u = haar_unitary(4, 3)
+    state = FockState([1, 0, 1, 1])
+    sampler = SLAPSampler()
+    sampler.set_unitary(u)
+    ob.set_seed(11)
+    counts = sampler.sampling(state, 10**6)
+    slap = SLAP()
+    slap.set_unitary(u)
+    slap.set_input_state(state)
+    distance = 0.5 * np.abs(np.array(counts) / 10**6 - np.array(slap.all_probabilities())).sum()
+    assert distance < 0.01
+    copied, deep = copy.copy(sampler), copy.deepcopy(sampler)
+    for other in (sampler, copied, deep):
+        ob.set_seed(11)
+        assert other.sampling(state, 10**6) == counts
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda s: s.sampling(FockState([1, 1]), -1), ValueError,
+     "The number of samples must be at least 0, not -1"),
+    (lambda s: s.set_unitary(np.array([[1, 1], [0, 1]])), RuntimeError, "Matrix is not unitary"),
+    (lambda s: s.sampling(FockState([1, 0, 0]), 3), RuntimeError, "Matrix/input state sizes mismatch"),
+    (lambda s: s.sampling(None, 3), TypeError, "incompatible"),
+])
+def test_refusals(call, error, message):
+    sampler = SLAPSampler()
+    sampler.set_unitary(SPLITTER)
+    with pytest.raises(error, match=message):
+        call(sampler)
+    assert sum(sampler.sampling(FockState([2, 0]), 5)) == 5
+
+
+def test_unset_unitary_is_refused():
+    with pytest.raises(RuntimeError, match="The unitary must be set before sampling"):
+        SLAPSampler().sampling(FockState([1]), 1)
