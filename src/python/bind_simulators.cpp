@@ -18,8 +18,6 @@
 
 namespace Python {
 
-void bind_sampling_simulator(py::module_&) {}
-
 namespace {
 
 constexpr const char* strong_simulator_doc =

@@ -471,6 +471,25 @@ class Gen:
             steps.append(f"set_input_state({self.describe(state)})")
         return self.note(sampler, "Clifford2017()" + "".join("." + s for s in steps))
 
+    def sampling_simulator(self):
+        """A SamplingSimulator, often imperfect: heralds, post-selection, detectors, a filter."""
+        sim = ob.SamplingSimulator(self.clifford())
+        steps = []
+        if self.chance(0.5):
+            sim.heralds = heralds = {self.rng.randint(0, 3): self.rng.randint(0, 2)}
+            steps.append(f"heralds = {heralds}")
+        if self.chance(0.4):
+            sim.postselect = self.post_select()
+            steps.append(f"postselect = {self.describe(sim.postselect)}")
+        if self.chance(0.4):
+            sim.set_detectors(detectors := [""] * self.rng.randint(0, 4))
+            steps.append(f"set_detectors({detectors})")
+        if self.chance(0.3):
+            sim.min_photons_filter = low = self.choice([-1, 1, 2, 5])
+            steps.append(f"min_photons_filter = {low}")
+        sim.keep_heralds, sim.differentiate_perf = self.chance(0.5), self.chance(0.5)
+        return self.note(sim, "SamplingSimulator(...)" + "".join("." + s for s in steps))
+
     def slap_sampler(self):
         sampler = ob.SLAPSampler()
         if self.chance(0.8):
@@ -568,7 +587,7 @@ class Gen:
             ob.SLOS_V3: lambda: self.backend(ob.SLOS_V3),
             ob.Source: self.source, ob.SourceSampler: lambda: self.source_user("create_sampler"),
             ob.SimpleSourceIterator: lambda: self.source_user("create_simple_iterator"),
-            ob.Clifford2017: self.clifford,
+            ob.Clifford2017: self.clifford, ob.SamplingSimulator: self.sampling_simulator,
             ob.SLAP: self.slap, ob.ConfiguratorMap: self.configurator,
             ob.CircuitOptimizer: self.circuit_optimizer, ob.RectangularDecomposer: self.rectangular_decomposer,
             ob.SLAPSampler: self.slap_sampler,
@@ -948,6 +967,17 @@ TEMPLATES["Clifford2017.set_unitary"] = [
     lambda g, r: (g.unitary(4)[:, :g.rng.randint(1, 3)],)]
 TEMPLATES["Clifford2017.set_input_state"] = [lambda g, r: (g.fock_state(),)]
 TEMPLATES["Clifford2017.samples"] = [lambda g, r: (g.choice([0, 1, 3, 50, -1, 2**32, 2**40]),)]
+# Budgets around zero and beyond 32 bits, shot limits absent or small, inputs of any mode count.
+TEMPLATES["SamplingSimulator.__init__"] = [lambda g, r: (g.clifford(),)]
+TEMPLATES["SamplingSimulator.samples"] = [
+    lambda g, r: (g.svd(), g.choice([0, 1, 20, -1, 2**31, 2**40]), g.choice([None, 0, 30, -3, 2**31])),
+    lambda g, r: (g.source(), g.source_input(), g.choice([0, 1, 20, -1, 2**31]), g.choice([None, 0, 30, -3]))]
+TEMPLATES["SamplingSimulator.set_detectors"] = [lambda g, r: ([""] * g.rng.randint(0, 4),)]
+TEMPLATES["SamplingSimulator.heralds="] = [lambda g, r: ({g.rng.randint(0, 4): g.rng.randint(0, 3)},)]
+TEMPLATES["SamplingSimulator.progress_callback="] = [
+    lambda g, r: (g.choice([None, lambda p, m: False, lambda p, m: True, lambda p, m: None, lambda p, m: "no",
+                            lambda p, m: 1 / 0]),)]
+TEMPLATES["SamplingSimulator.min_photons_filter="] = [lambda g, r: (g.choice([-1, 0, 1, 2, 2**31 - 1]),)]
 TEMPLATES["SLAP.set_unitary"] = [lambda g, r: (g.unitary(g.rng.randint(0, 4)),)]
 TEMPLATES["SLAP.set_input_state"] = [lambda g, r: (g.fock_state(g.rng.randint(0, 4)),)]
 TEMPLATES["SLAPSampler.set_unitary"] = [lambda g, r: (g.unitary(g.rng.randint(0, 4)),)]
@@ -1100,6 +1130,11 @@ def too_costly(step):
         return ints[1] > 10**4  # iterations
     if name.startswith(("permanent", "sub_permanents", "estimate_permanent")):
         return any(16 <= max(a.shape, default=0) < 64 for a in arrays_in(args))  # 2 ** n terms
+    if name == "SamplingSimulator.samples":
+        # Rejected shots are redrawn: without a shot limit a run that rejects everything is long.
+        counts = [i for a, i in zip(args, ints) if a is None or i is not None][-2:]
+        budget = min((i for i in counts if i is not None), default=None)
+        return len(counts) == 2 and (counts[1] is None or budget > 10**4)
     if name == "CircuitOptimizer.optimize" and first is not None:
         return first > 64  # descents
     if name.endswith(("sample", "samples")) and first is not None:

@@ -1,0 +1,293 @@
+#include "simulators/sampling_simulator.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <iterator>
+#include <limits>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+#include <variant>
+
+#include <fmt/format.h>
+
+#include "runtime/interrupt_signal_handler.h"
+#include "runtime/keyboard_interrupt_exception.h"
+#include "runtime/logging.h"
+#include "runtime/parallel.h"
+#include "simulators/svd_sampler.h"
+
+namespace simulators {
+
+namespace {
+
+constexpr std::int64_t no_shot_budget = 4294967295;
+
+// The run's limit: the smaller of both, and at or below 0 nothing to do.
+int effective_count(int max_samples, std::optional<int> const& max_shots) {
+    return max_shots ? std::min(max_samples, *max_shots) : max_samples;
+}
+
+void check_detector_count(SamplingSimulator::Detectors const& detectors, int m) {
+    if (!detectors.empty() && static_cast<std::int64_t>(detectors.size()) != m)
+        throw std::invalid_argument(fmt::format(
+            "State length ({}) and detector count ({}) do not match", m, detectors.size()));
+}
+
+}  // namespace
+
+int detector_behaviour_summary(SamplingSimulator::Detectors const& detectors) {
+    if (detectors.empty()) return 0;
+    int v = detectors.front()->behaviour();
+    for (auto const& detector : detectors) {
+        const int c = detector->behaviour();
+        if (c == 0 && v == 0)
+            v = 0;
+        else if (c == 1 && v == 1)
+            v = 1;
+        else if (c > 2 || v > 2)
+            return 3;
+        else
+            v = 2;
+    }
+    return v;
+}
+
+SamplingSimulator::SamplingSimulator(std::shared_ptr<Backend::Clifford2017> sampler)
+    : sampler_(std::move(sampler)) {
+    if (!sampler_) throw std::invalid_argument("SamplingSimulator needs a sampler");
+}
+
+int SamplingSimulator::get_min_photons_with_heralds() const {
+    std::int64_t sum = min_photons_filter;
+    for (auto const& entry : heralds) sum += entry.second;
+    // Saturated: a filter near the int limit would otherwise wrap into a small minimum.
+    return static_cast<int>(std::min<std::int64_t>(sum, std::numeric_limits<int>::max()));
+}
+
+bool SamplingSimulator::is_perfect() const {
+    return heralds.empty() && !postselect.hasCondition() && detector_behaviour_ == 0;
+}
+
+unsigned SamplingSimulator::getConfig() {
+    config_ = config;
+    config_.compute_max_thread_count = static_cast<std::uint32_t>(max_thread_count(config_));
+    return config_.compute_max_thread_count;
+}
+
+void SamplingSimulator::set_detectors(Detectors detectors) {
+    detectors_ = std::move(detectors);
+    detector_behaviour_ = detector_behaviour_summary(detectors_);
+}
+
+void SamplingSimulator::check_input_svd(StateVectorDistribution const& svd) const {
+    if (!detectors_.empty())
+        check_detector_count(detectors_, svd.empty() ? -1 : svd.begin()->first.modeCount());
+    for (auto const& [sv, p] : svd) {
+        if (sv.size() != 1)
+            throw std::invalid_argument(
+                fmt::format("Noisy sampling does not support superposed states, got {}", sv));
+        if (std::holds_alternative<AnnotatedFockState>(sv.componentAt(0)))
+            throw std::invalid_argument("AnnotatedFockStates can't be simulated");
+    }
+}
+
+void SamplingSimulator::check_noisy_setup(int m) const {
+    Matrix const& u = sampler_->get_unitary();
+    if (u.rows() != m || u.cols() != m)
+        throw std::runtime_error("Matrix/input state sizes mismatch");
+    check_detector_count(detectors_, m);
+    if (!heralds.empty() && heralds.rbegin()->first >= m)
+        throw std::invalid_argument(fmt::format(
+            "Herald mode {} is outside the {} modes of the input", heralds.rbegin()->first, m));
+}
+
+BSSamples SamplingSimulator::perfect_sampling(FockState const& input, int count) {
+    physical_perf_ = 1.0;
+    logical_perf_ = 1.0;
+    sampler_->setInputState(input);
+    sampler_->setAdvanceCallback(progress_callback, callback_interval);
+    return sampler_->samples(static_cast<std::uint32_t>(count));
+}
+
+SamplingSimulator SamplingSimulator::clone() const {
+    SamplingSimulator copy(*this);
+    copy.sampler_ = std::make_shared<Backend::Clifford2017>(*sampler_);
+    for (auto& detector : copy.detectors_) detector = detector->clone();
+    return copy;
+}
+
+BSSamples SamplingSimulator::samples(StateVectorDistribution const& svd, int max_samples,
+                                     std::optional<int> max_shots) {
+    check_input_svd(svd);
+    const int d = effective_count(max_samples, max_shots);
+    if (d <= 0) return {};
+    if (is_perfect() && svd.size() == 1) {
+        auto const& term = svd.begin()->first.componentAt(0);
+        if (auto const* perfect = std::get_if<FockState>(&term)) {
+            Logging::log(Logging::general, spdlog::level::debug, "Perfect sampling");
+            return perfect_sampling(*perfect, d);
+        }
+    }
+    int herald_sum = 0;
+    for (auto const& entry : heralds) herald_sum += entry.second;
+    SVDSampler generator(svd, min_photons_filter, herald_sum, d, max_shots);
+    // Nothing can be drawn: every entry is below the minimum, too rare, or of zero weight.
+    double weight = 0.0;
+    for (auto const& entry : generator.distribution()) weight += entry.second;
+    if (!(weight > 0.0) || (max_shots && *max_shots <= 0)) return {};
+    check_noisy_setup(generator.mode_count());
+    physical_perf_ = generator.physical_perf();
+    std::optional<std::uint32_t> shots;
+    if (max_shots) shots = static_cast<std::uint32_t>(*max_shots);
+    const int m = generator.mode_count();
+    return noisy_sampling(std::move(generator), m, static_cast<std::uint32_t>(max_samples), shots);
+}
+
+BSSamples SamplingSimulator::samples(Source const& source, FockState const& expected,
+                                     int max_samples, std::optional<int> max_shots) {
+    check_detector_count(detectors_, expected.m());
+    const int d = effective_count(max_samples, max_shots);
+    if (d <= 0) return {};
+    if (is_perfect() && source.is_perfect()) {
+        Logging::log(Logging::general, spdlog::level::debug, "Perfect sampling");
+        return perfect_sampling(expected, d);
+    }
+    check_noisy_setup(expected.m());
+    SourceSampler generator = source.create_sampler(expected, get_min_photons_with_heralds());
+    std::optional<std::uint32_t> shots;
+    if (max_shots) {
+        double budget = *max_shots;
+        if (min_photons_filter > 1) {
+            // A source that never emits gives no shot with photons.
+            const double scale =
+                generator.zpp() < 1.0 ? generator.physical_perf() / (1.0 - generator.zpp()) : 0.0;
+            budget = std::clamp(budget * scale, 0.0, budget);
+        }
+        shots = static_cast<std::uint32_t>(budget);
+    }
+    if (generator.events().empty() || (shots && *shots == 0)) return {};
+    physical_perf_ = generator.physical_perf();
+    return noisy_sampling(std::move(generator), expected.m(),
+                          static_cast<std::uint32_t>(max_samples), shots);
+}
+
+template <typename Generator>
+BSSamples SamplingSimulator::noisy_sampling(Generator&& generator, int m, std::uint32_t max_samples,
+                                            std::optional<std::uint32_t> max_shots) {
+    using Provider = details::InputProvider<std::decay_t<Generator>>;
+    using Sampler = details::NoisySampler<Provider>;
+
+    details::RunCounters counters;
+    counters.samples_left = max_samples;
+    const std::int64_t initial_shots = max_shots ? std::int64_t{*max_shots} : no_shot_budget;
+    counters.shots_left = initial_shots;
+    Provider provider(std::forward<Generator>(generator), counters);
+    const details::NoisySamplerParameters parameters{get_min_photons_with_heralds(),
+                                                     need_vector_translation(),
+                                                     differentiate_perf,
+                                                     keep_heralds,
+                                                     heralds,
+                                                     postselect,
+                                                     detector_behaviour_,
+                                                     sampler_->get_unitary()};
+
+    getConfig();
+    auto runners = Backend::Clifford2017::createRunners(config_);
+    provider.set_batch_floor(static_cast<std::int32_t>(runners.size()));
+    std::vector<Sampler> samplers;
+    samplers.reserve(runners.size());
+    for (auto& runner : runners) {
+        Detectors clones;
+        clones.reserve(detectors_.size());
+        for (auto const& detector : detectors_) clones.push_back(detector->clone());
+        samplers.emplace_back(std::move(runner), provider, std::move(clones), parameters, m);
+    }
+
+    const std::size_t tasks = samplers.size();
+    // Reserved up front, but never a whole billion-sample budget before a single draw.
+    const std::size_t expected = static_cast<std::size_t>(
+        std::min<std::int64_t>({std::int64_t{max_samples}, initial_shots, Provider::max_batch}));
+    std::vector<BSSamples> outputs(tasks);
+    outputs[0].reserve(expected);
+    for (std::size_t k = 1; k < tasks; ++k) outputs[k].reserve(expected / tasks);
+
+    // Tasks still running: should all of them fail, nobody else brings the budgets to 0.
+    std::atomic<std::size_t> running(tasks);
+    const auto poll = [&] {
+        if (!progress_callback) return;
+        progress_callback(0.0, "Sampling...");
+        using namespace std::chrono;
+        // Slept in short slices, so that a finished run is not held for a whole interval.
+        constexpr milliseconds slice(10);
+        const milliseconds interval(std::min<std::int64_t>(callback_interval, 86'400'000));
+        const auto active = [&] {
+            return counters.samples_left.load() > 0 && counters.shots_left.load() > 0 &&
+                   running.load() > 0;
+        };
+        while (active()) {
+            const auto wake = steady_clock::now() + interval;
+            for (auto now = steady_clock::now(); now < wake && active(); now = steady_clock::now())
+                std::this_thread::sleep_for(std::min<steady_clock::duration>(slice, wake - now));
+            if (InterruptSignalHandler::is_interrupted()) return;
+            const double by_samples =
+                double(std::int64_t{max_samples} - counters.samples_left.load()) / max_samples;
+            const double by_shots =
+                double(initial_shots - counters.shots_left.load()) / double(initial_shots);
+            if (progress_callback(std::max(by_samples, by_shots), "Sampling...")) {
+                counters.cancelled.store(true);
+                InterruptSignalHandler::interrupted.exchange(true);
+                return;
+            }
+        }
+    };
+    Parallel::run_seeded(
+        tasks,
+        [&](std::size_t k) {
+            try {
+                details::run_noisy_sampling_task(samplers[k], outputs[k], counters);
+            } catch (KeyboardInterruptException const&) {
+                // A cancel asked for returns what is done, whether or not a shot was under way.
+                if (!counters.cancelled.load()) {
+                    counters.stop.store(true);
+                    running.fetch_sub(1);
+                    throw;
+                }
+            } catch (...) {
+                // The run rethrows this; the other tasks' work would be thrown away with it.
+                counters.stop.store(true);
+                running.fetch_sub(1);
+                throw;
+            }
+            running.fetch_sub(1);
+        },
+        [&] {
+            try {
+                poll();
+            } catch (...) {
+                // The callable failed: no task should go on drawing for a caller that is gone.
+                counters.stop.store(true);
+                throw;
+            }
+        });
+    if (progress_callback) progress_callback(1.0, "Sampling...");
+
+    std::int64_t shots = 0;
+    std::int64_t rejections = 0;
+    for (auto const& sampler : samplers) {
+        shots += sampler.shots();
+        rejections += sampler.logical_rejections();
+    }
+    BSSamples result = std::move(outputs[0]);
+    for (std::size_t k = 1; k < tasks; ++k)
+        std::move(outputs[k].begin(), outputs[k].end(), std::back_inserter(result));
+    const auto accepted = static_cast<std::int64_t>(result.size());
+    // No shot taken (an immediate interruption): the generator's figure is all there is.
+    if (shots > 0) physical_perf_ *= double(accepted + rejections) / double(shots);
+    logical_perf_ =
+        accepted + rejections > 0 ? double(accepted) / double(accepted + rejections) : 1.0;
+    return result;
+}
+
+}  // namespace simulators

@@ -1,0 +1,180 @@
+import collections
+import copy
+import math
+
+import numpy as np
+import pytest
+
+import orbandile as ob
+from orbandile import (Clifford2017, FockState, NoisyFockState, PostSelect, SamplingSimulator,
+                       Source, StateVector, SVDistribution)
+
+SPLITTER = np.array([[1, 1], [1, -1]]) / np.sqrt(2)
+
+
+def simulator(u):
+    c = Clifford2017()
+    c.set_unitary(u)
+    return SamplingSimulator(c)
+
+
+def svd(entries):
+    return SVDistribution({StateVector(s): p for s, p in entries.items()})
+
+
+@pytest.fixture
+def threads():
+    saved = ob.Config.compute_max_thread_count
+    yield
+    ob.Config.compute_max_thread_count = saved
+
+
+def test_a_new_simulator_reads_its_initial_values():
+    s = simulator(np.eye(2))
+    assert (s.keep_heralds, s.differentiate_perf, s.min_photons_filter) == (True, False, 0)
+    assert s.heralds == {} and s.progress_callback is None and s.callback_interval == 1.0
+    assert s.get_physical_perf() == 1.0 and s.get_logical_perf() == 1.0
+    with pytest.raises(TypeError):
+        SamplingSimulator(None)
+
+
+def test_heralds_are_a_sorted_copy_and_bad_ones_change_nothing():
+    s = simulator(np.eye(2))
+    s.heralds = {3: 1, 0: 2}
+    h = s.heralds
+    assert list(h.items()) == [(0, 2), (3, 1)]
+    h[1] = 1
+    assert s.heralds == {0: 2, 3: 1}
+    for bad in ({0: 256}, {-1: 0}, {0: 1.0}, {256: 1}):
+        with pytest.raises(TypeError):
+            s.heralds = bad
+    assert s.heralds == {0: 2, 3: 1}
+    s.heralds = {0: 0, 255: 255}
+
+
+def test_postselect_is_the_simulators_own_and_refuses_none():
+    s = simulator(np.eye(2))
+    with pytest.raises(TypeError):
+        s.postselect = None
+    given = PostSelect("[0] == 1")
+    s.postselect = given
+    given.shift_modes(1)
+    assert s.postselect == PostSelect("[0] == 1")
+    own = s.postselect
+    own.shift_modes(1)
+    assert s.postselect == PostSelect("[1] == 1")
+    s.postselect = PostSelect()
+    assert s.postselect == PostSelect()
+
+
+@pytest.mark.parametrize("seconds, read", [(0.0015, 0.001), (2, 2.0), (0.0009, 0.0), (-1.5, -1.5)])
+def test_the_interval_is_kept_in_whole_milliseconds(seconds, read):
+    s = simulator(np.eye(2))
+    s.callback_interval = seconds
+    assert s.callback_interval == read
+
+
+def test_the_shot_limit_is_required_but_may_be_none():
+    s = simulator(np.eye(2))
+    d = svd({FockState([1, 0]): 1.0})
+    with pytest.raises(TypeError):
+        s.samples(d, 5)
+    assert len(s.samples(d, 5, None)) == 5
+    assert len(s.samples(d, -5, None)) == 0
+    assert isinstance(s.samples(d, 3, 2), ob.BSSamples)
+
+
+def test_detectors_come_from_serialized_strings_and_are_counted_by_samples():
+    s = simulator(np.eye(3))
+    s.set_detectors(["", b""])
+    with pytest.raises(ValueError, match=r"^State length \(3\) and detector count \(2\) do not match$"):
+        s.samples(svd({FockState([1, 0, 0]): 1.0}), 5, None)
+    with pytest.raises(ValueError, match=r"^State length \(3\) and detector count \(2\) do not match$"):
+        s.samples(Source(0.9), FockState([1, 0, 0]), 5, None)
+    with pytest.raises(RuntimeError, match="^Could not parse serialized content$"):
+        s.set_detectors(["", b"\xff", ""])
+    with pytest.raises(TypeError):
+        s.set_detectors(b"")
+    s.set_detectors(("", "", ""))
+    assert len(s.samples(svd({FockState([1, 0, 0]): 1.0}), 5, None)) == 5
+    s.set_detectors([])
+    assert len(s.samples(svd({FockState([1, 0, 0]): 1.0}), 5, None)) == 5
+
+
+@pytest.mark.parametrize("state, message", [
+    (StateVector(FockState([1, 0])) + StateVector(FockState([0, 1])),
+     "^Noisy sampling does not support superposed states, got "),
+    (StateVector(ob.AnnotatedFockState("|{a:1},0>")), "^AnnotatedFockStates can't be simulated$"),
+])
+def test_inputs_that_cannot_be_sampled_are_refused(state, message):
+    s = simulator(np.eye(2))
+    with pytest.raises(ValueError, match=message):
+        s.samples(SVDistribution({state: 1.0}), 5, None)
+
+
+def test_the_simulator_shares_its_sampler_and_deep_copies_do_not():
+    c = Clifford2017()
+    c.set_unitary(np.eye(2))
+    s = SamplingSimulator(c)
+    s.heralds = {1: 0}
+    shallow, deep = copy.copy(s), copy.deepcopy(s)
+    d = svd({FockState([1, 0]): 1.0})
+    # A swap set on the shared sampler sends the photon onto the herald mode.
+    c.set_unitary(np.array([[0, 1], [1, 0]]))
+    assert len(s.samples(d, 10, 20)) == 0 and len(shallow.samples(d, 10, 20)) == 0
+    assert [str(x) for x in deep.samples(d, 3, None)] == ["|1,0>"] * 3
+    assert deep.heralds == {1: 0}
+
+
+def test_a_failing_progress_callable_raises_its_own_error():
+    s = simulator(np.eye(3))
+    s.postselect = PostSelect("[0] < 3")
+    s.callback_interval = 0.001
+
+    def callback(progress, message):
+        if progress > 0:
+            raise ValueError("stop here")
+        return False
+
+    s.progress_callback = callback
+    with pytest.raises(ValueError, match="stop here"):
+        s.samples(Source(0.9, 0.03, 0.8), FockState([1, 1, 0]), 2_000_000_000, None)
+
+
+def test_a_cancelling_callable_returns_what_is_done_and_the_next_run_starts_afresh():
+    s = simulator(np.eye(3))
+    s.postselect = PostSelect("[0] < 3")
+    s.callback_interval = 0.001
+    calls = []
+    s.progress_callback = lambda p, m: calls.append(p) or len(calls) == 2
+    first = s.samples(Source(0.9, 0.03, 0.8), FockState([1, 1, 0]), 2_000_000_000, None)
+    assert len(first) < 2_000_000_000 and calls[-1] == 1.0
+    s.progress_callback = None
+    assert len(s.samples(Source(0.9, 0.03, 0.8), FockState([1, 1, 0]), 50, None)) == 50
+    assert s.progress_callback is None
+
+
+def test_a_stored_callable_reads_back_as_a_new_callable():
+    s = simulator(np.eye(2))
+    f = lambda p, m: p > 0.25  # noqa: E731
+    s.progress_callback = f
+    g = s.progress_callback
+    assert g is not f and g(0.5, "x") is True and g(0.1, "x") is False
+
+
+# Two distinguishable photons on a balanced splitter leave one per mode half of the time; the
+# herald on mode 1 keeps only the outputs with exactly one photon there.
+def test_noisy_heralded_samples_follow_the_exact_probabilities(threads):
+    ob.Config.compute_max_thread_count = 2
+    s = simulator(SPLITTER)
+    s.heralds = {1: 1}
+    s.differentiate_perf = True
+    d = SVDistribution({StateVector(NoisyFockState("|{0},{1}>")): 1.0})
+    samples = s.samples(d, 4000, None)
+    assert len(samples) == 4000 and all(str(x) == "|1,1>" for x in samples)
+    # Outputs |2,0>, |1,1>, |0,2> with 1/4, 1/2, 1/4: the herald accepts one half.
+    assert s.get_physical_perf() == 1.0
+    assert abs(s.get_logical_perf() - 0.5) < 6 * math.sqrt(0.25 / 8000)
+    s.keep_heralds = False
+    counts = collections.Counter(str(x) for x in s.samples(d, 100, None))
+    assert counts == {"|1>": 100}
