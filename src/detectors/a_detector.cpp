@@ -42,4 +42,15 @@ int ADetector::sample(int n) const {
     return last;
 }
 
+int behaviour_summary(std::vector<std::shared_ptr<ADetector>> const& detectors) {
+    if (detectors.empty()) return 0;
+    int summary = detectors.front()->behaviour();
+    for (auto const& detector : detectors) {
+        const int code = detector->behaviour();
+        if (code > 2 || summary > 2) return 3;
+        if (code != summary) summary = 2;
+    }
+    return summary;
+}
+
 }  // namespace Detector

@@ -52,4 +52,8 @@ class ADetector {
     mutable std::deque<std::vector<double>> cache_;
 };
 
+// The behaviour of a list of detectors: 0 all perfect (or none), 1 all threshold, 3 any
+// probabilistic, 2 any other mixture.
+int behaviour_summary(std::vector<std::shared_ptr<ADetector>> const& detectors);
+
 }  // namespace Detector

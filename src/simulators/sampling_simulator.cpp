@@ -37,23 +37,6 @@ void check_detector_count(SamplingSimulator::Detectors const& detectors, int m) 
 
 }  // namespace
 
-int detector_behaviour_summary(SamplingSimulator::Detectors const& detectors) {
-    if (detectors.empty()) return 0;
-    int v = detectors.front()->behaviour();
-    for (auto const& detector : detectors) {
-        const int c = detector->behaviour();
-        if (c == 0 && v == 0)
-            v = 0;
-        else if (c == 1 && v == 1)
-            v = 1;
-        else if (c > 2 || v > 2)
-            return 3;
-        else
-            v = 2;
-    }
-    return v;
-}
-
 SamplingSimulator::SamplingSimulator(std::shared_ptr<Backend::Clifford2017> sampler)
     : sampler_(std::move(sampler)) {
     if (!sampler_) throw std::invalid_argument("SamplingSimulator needs a sampler");
@@ -78,7 +61,7 @@ unsigned SamplingSimulator::getConfig() {
 
 void SamplingSimulator::set_detectors(Detectors detectors) {
     detectors_ = std::move(detectors);
-    detector_behaviour_ = detector_behaviour_summary(detectors_);
+    detector_behaviour_ = Detector::behaviour_summary(detectors_);
 }
 
 void SamplingSimulator::check_input_svd(StateVectorDistribution const& svd) const {

@@ -83,8 +83,4 @@ class SamplingSimulator {
     Config config_;
 };
 
-// The detector behaviour summary of a list: 0 count-preserving (or none), 1 all threshold,
-// 3 any probabilistic, 2 another mixture.
-int detector_behaviour_summary(SamplingSimulator::Detectors const& detectors);
-
 }  // namespace simulators

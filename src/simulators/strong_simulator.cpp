@@ -53,22 +53,7 @@ void StrongSimulator::set_heralds(std::map<unsigned char, unsigned char> const& 
 void StrongSimulator::set_detectors(std::vector<std::shared_ptr<Detector::ADetector>> detectors) {
     for (auto const& detector : detectors)
         if (!detector) throw std::invalid_argument("A detector cannot be null");
-    int summary = 0;
-    if (!detectors.empty()) {
-        summary = detectors.front()->behaviour();
-        for (auto const& detector : detectors) {
-            const int code = detector->behaviour();
-            if (code == 0 && summary == 0)
-                summary = 0;
-            else if (code == 1 && summary == 1)
-                summary = 1;
-            else if (code > 2 || summary > 2) {
-                summary = 3;
-                break;
-            } else
-                summary = 2;
-        }
-    }
+    const int summary = Detector::behaviour_summary(detectors);
     detectors_ = std::move(detectors);
     detectors_behaviour_ = summary;
 }

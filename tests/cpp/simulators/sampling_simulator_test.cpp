@@ -251,16 +251,16 @@ void PrintTo(SummaryCase const& c, std::ostream* os) {
     *os << c.name;
 }
 
-class DetectorSummaryTest : public testing::TestWithParam<SummaryCase> {};
+class SamplingDetectorSummaryTest : public testing::TestWithParam<SummaryCase> {};
 
-TEST_P(DetectorSummaryTest, FoldsTheBehaviours) {
+TEST_P(SamplingDetectorSummaryTest, FoldsTheBehaviours) {
     SamplingSimulator sim(sampler_on(Matrix::Identity(2, 2)));
     sim.set_detectors(GetParam().detectors);
     EXPECT_EQ(sim.detector_behaviour(), GetParam().summary);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, DetectorSummaryTest,
+    Cases, SamplingDetectorSummaryTest,
     testing::Values(SummaryCase{"None", {}, 0}, SummaryCase{"Perfect", {perfect(), perfect()}, 0},
                     SummaryCase{"Threshold", {threshold(), threshold()}, 1},
                     SummaryCase{"PerfectAndThreshold", {perfect(), threshold()}, 2},

@@ -414,9 +414,9 @@ struct SummaryCase {
     int summary;
 };
 
-class DetectorSummaryTest : public ::testing::TestWithParam<SummaryCase> {};
+class StrongDetectorSummaryTest : public ::testing::TestWithParam<SummaryCase> {};
 
-TEST_P(DetectorSummaryTest, FoldsTheBehaviourCodes) {
+TEST_P(StrongDetectorSummaryTest, FoldsTheBehaviourCodes) {
     StrongSimulator sim(std::make_shared<Backend::SLOS_V2>());
     std::vector<std::shared_ptr<Detector::ADetector>> detectors;
     for (auto const& d : GetParam().detectors)
@@ -426,7 +426,7 @@ TEST_P(DetectorSummaryTest, FoldsTheBehaviourCodes) {
 }
 
 // Codes: (0, 0, 1) perfect 0, (0, 1, 1) threshold 1, (0, 2, 1) capped 2, (0, 0, .9) lossy 3.
-INSTANTIATE_TEST_SUITE_P(Codes, DetectorSummaryTest,
+INSTANTIATE_TEST_SUITE_P(Codes, StrongDetectorSummaryTest,
                          ::testing::Values(SummaryCase{{}, 0},
                                            SummaryCase{{{0, 0, 1}, {0, 0, 1}}, 0},
                                            SummaryCase{{{0, 1, 1}, {0, 1, 1}}, 1},
