@@ -178,3 +178,33 @@ def test_noisy_heralded_samples_follow_the_exact_probabilities(threads):
     s.keep_heralds = False
     counts = collections.Counter(str(x) for x in s.samples(d, 100, None))
     assert counts == {"|1>": 100}
+
+
+def test_noisy_heralded_post_selected_samples_follow_the_strong_simulator(threads):
+    rng = np.random.default_rng(11)
+    q, r = np.linalg.qr(rng.normal(size=(4, 4)) + 1j * rng.normal(size=(4, 4)))
+    u = q * (np.diag(r) / abs(np.diag(r)))
+    source, expected = Source(0.9, 0.03, 0.8), FockState([1, 1, 1, 0])
+
+    def configured(sim):
+        sim.heralds = {3: 0}
+        sim.postselect = PostSelect("[0] < 2")
+        sim.keep_heralds = False
+        sim.min_photons_filter = 1
+        return sim
+
+    backend = ob.SLOS_V3()
+    backend.set_unitary(u)
+    strong = configured(ob.StrongSimulator(backend))
+    exact = {str(s): p for s, p in strong.probs_svd(source, expected).items()}
+    sampling = configured(simulator(u))
+    ob.Config.compute_max_thread_count = 1
+    ob.set_seed(5)
+    n = 200_000
+    counts = collections.Counter(str(s) for s in sampling.samples(source, expected, n, None))
+    assert sum(counts.values()) == n and set(counts) <= set(exact)
+    for state, p in exact.items():
+        assert abs(counts[state] / n - p) <= 6 * math.sqrt(p * (1 - p) / n) + 1e-12, state
+    assert sum(abs(counts[s] / n - p) for s, p in exact.items()) / 2 < 0.01
+    assert sampling.get_physical_perf() == pytest.approx(strong.get_physical_perf(), abs=1e-9)
+    assert sampling.get_logical_perf() == pytest.approx(strong.get_logical_perf(), abs=5e-3)
