@@ -98,31 +98,16 @@ void bind_sampling_simulator(py::module_& m) {
             [](SamplingSimulator& self, double seconds) {
                 self.callback_interval = sb::interval_ms(seconds);
             },
-            "The time, in seconds, between two calls of the progress callback during samples.\n")
-        .def(
-            "set_detectors",
-            [](SamplingSimulator& self, std::vector<std::string> const& serialized) {
-                self.set_detectors(sb::parse_serialized_detectors(serialized));
-            },
-            py::arg("serialized_detectors"),
-            "Set detectors to apply to each sample before the logical selection.\n"
-            "The list must either be empty (no detectors applied, the same as all perfect "
-            "detectors) or have the size of the circuit and input state.\n"
-            ":param serialized_detectors: A list of detectors, serialized as binary strings.\n")
-        .def("get_physical_perf", &SamplingSimulator::get_physical_perf,
-             "Return the computed physical perf. Must be called after a call to the ``samples`` "
-             "method.\n")
-        .def("get_logical_perf", &SamplingSimulator::get_logical_perf,
-             "Return the computed logical perf. Must be called after a call to the ``samples`` "
-             "method.\n")
-        .def(
-            "samples",
-            [](SamplingSimulator& self, StateVectorDistribution const& svd, int max_samples,
-               std::optional<int> max_shots) {
-                const InterruptSignalHandler::ScopedHandler handler;
-                return self.samples(svd, max_samples, max_shots);
-            },
-            py::arg("svd"), py::arg("max_samples"), py::arg("max_shots"), samples_doc)
+            "The time, in seconds, between two calls of the progress callback during samples.\n");
+    sb::def_detectors_and_perfs(cls);
+    cls.def(
+           "samples",
+           [](SamplingSimulator& self, StateVectorDistribution const& svd, int max_samples,
+              std::optional<int> max_shots) {
+               const InterruptSignalHandler::ScopedHandler handler;
+               return self.samples(svd, max_samples, max_shots);
+           },
+           py::arg("svd"), py::arg("max_samples"), py::arg("max_shots"), samples_doc)
         .def("samples", [](SamplingSimulator& self, Source const& source, FockState const& expected,
                            int max_samples, std::optional<int> max_shots) {
             const InterruptSignalHandler::ScopedHandler handler;

@@ -99,30 +99,15 @@ void bind_strong_simulator(py::module_& m) {
             [](StrongSimulator& self, double seconds) {
                 self.progress.interval = sb::interval_ms(seconds);
             },
-            "The least time, in seconds, between two calls of the progress callback.\n")
-        .def(
-            "set_detectors",
-            [](StrongSimulator& self, std::vector<std::string> const& serialized) {
-                self.set_detectors(sb::parse_serialized_detectors(serialized));
-            },
-            py::arg("serialized_detectors"),
-            "Set detectors to apply to each sample before the logical selection.\n"
-            "The list must either be empty (no detectors applied, the same as all perfect "
-            "detectors) or have the size of the circuit and input state.\n"
-            ":param serialized_detectors: A list of detectors, serialized as binary strings.\n")
-        .def("get_physical_perf", &StrongSimulator::get_physical_perf,
-             "Return the computed physical perf. Must be called after a call to the ``samples`` "
-             "method.\n")
-        .def("get_logical_perf", &StrongSimulator::get_logical_perf,
-             "Return the computed logical perf. Must be called after a call to the ``samples`` "
-             "method.\n")
-        .def(
-            "probs_svd",
-            [](StrongSimulator& self, StateVectorDistribution const& svd) {
-                const InterruptSignalHandler::ScopedHandler handler;
-                return self.compute(svd);
-            },
-            py::arg("svd"), probs_svd_doc)
+            "The least time, in seconds, between two calls of the progress callback.\n");
+    sb::def_detectors_and_perfs(cls);
+    cls.def(
+           "probs_svd",
+           [](StrongSimulator& self, StateVectorDistribution const& svd) {
+               const InterruptSignalHandler::ScopedHandler handler;
+               return self.compute(svd);
+           },
+           py::arg("svd"), probs_svd_doc)
         .def("probs_svd",
              [](StrongSimulator& self, Source const& source, FockState const& expected) {
                  const InterruptSignalHandler::ScopedHandler handler;

@@ -57,4 +57,26 @@ inline double interval_seconds(std::int64_t ms) {
     return static_cast<double>(ms) / 1000.0;
 }
 
+// The members both simulator classes have, in their registration order: set_detectors,
+// get_physical_perf, get_logical_perf.
+template <typename Simulator_t>
+void def_detectors_and_perfs(py::class_<Simulator_t, py::smart_holder>& cls) {
+    cls.def(
+           "set_detectors",
+           [](Simulator_t& self, std::vector<std::string> const& serialized) {
+               self.set_detectors(parse_serialized_detectors(serialized));
+           },
+           py::arg("serialized_detectors"),
+           "Set detectors to apply to each sample before the logical selection.\n"
+           "The list must either be empty (no detectors applied, the same as all perfect "
+           "detectors) or have the size of the circuit and input state.\n"
+           ":param serialized_detectors: A list of detectors, serialized as binary strings.\n")
+        .def("get_physical_perf", &Simulator_t::get_physical_perf,
+             "Return the computed physical perf. Must be called after a call to the ``samples`` "
+             "method.\n")
+        .def("get_logical_perf", &Simulator_t::get_logical_perf,
+             "Return the computed logical perf. Must be called after a call to the ``samples`` "
+             "method.\n");
+}
+
 }  // namespace Python::simulator_binding
