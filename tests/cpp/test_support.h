@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -78,25 +79,41 @@ class CtrlC {
     InterruptSignalHandler::ScopedHandler scope_;
 };
 
-// Captures what is logged on the "User" channel, then puts the previous logger back.
-class UserLog {
+// Captures what is logged on one channel ("General", "Resources", "User"), then puts the
+// previous logger back. A level, when given, replaces the logger's default one.
+class ChannelLog {
   public:
-    UserLog() : previous_(spdlog::get("User")) {
-        spdlog::drop("User");
+    explicit ChannelLog(std::string channel, std::string pattern = "[%l] %v",
+                        std::optional<spdlog::level::level_enum> level = std::nullopt)
+        : channel_(std::move(channel)), previous_(spdlog::get(channel_)) {
+        spdlog::drop(channel_);
         auto logger = std::make_shared<spdlog::logger>(
-            "User", std::make_shared<spdlog::sinks::ostream_sink_mt>(out_));
-        logger->set_pattern("[%l] %v");
+            channel_, std::make_shared<spdlog::sinks::ostream_sink_mt>(out_));
+        logger->set_pattern(pattern);
+        if (level) logger->set_level(*level);
         spdlog::register_logger(logger);
     }
-    ~UserLog() {
-        spdlog::drop("User");
+    ~ChannelLog() {
+        spdlog::drop(channel_);
         if (previous_) spdlog::register_logger(previous_);
     }
     std::string text() const { return out_.str(); }
+    // What was logged since the last take.
+    std::string take() {
+        std::string text = out_.str();
+        out_.str("");
+        return text;
+    }
 
   private:
+    std::string channel_;
     std::shared_ptr<spdlog::logger> previous_;
     std::ostringstream out_;
+};
+
+class UserLog : public ChannelLog {
+  public:
+    UserLog() : ChannelLog("User") {}
 };
 
 }  // namespace test_support

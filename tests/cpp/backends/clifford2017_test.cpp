@@ -31,30 +31,10 @@ FockState state(std::vector<int> const& counts) {
     return FockState(counts);
 }
 
-// Captures the "General" channel at level debug, then puts the previous logger back.
-class GeneralLog {
+// The "General" channel at level debug.
+class GeneralLog : public test_support::ChannelLog {
   public:
-    GeneralLog() : previous_(spdlog::get("General")) {
-        spdlog::drop("General");
-        auto logger = std::make_shared<spdlog::logger>(
-            "General", std::make_shared<spdlog::sinks::ostream_sink_mt>(out_));
-        logger->set_pattern("%v");
-        logger->set_level(spdlog::level::debug);
-        spdlog::register_logger(logger);
-    }
-    ~GeneralLog() {
-        spdlog::drop("General");
-        if (previous_) spdlog::register_logger(previous_);
-    }
-    std::string take() {
-        std::string text = out_.str();
-        out_.str("");
-        return text;
-    }
-
-  private:
-    std::shared_ptr<spdlog::logger> previous_;
-    std::ostringstream out_;
+    GeneralLog() : ChannelLog("General", "%v", spdlog::level::debug) {}
 };
 
 class SinglePrecision {

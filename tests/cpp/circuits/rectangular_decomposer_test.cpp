@@ -30,25 +30,9 @@ using test_support::expect_throw_message;
 const std::string not_unitary = "Rectangular decomposition only works for unitary matrices";
 const std::string failed = "RectangularDecomposer: decomposition failed";
 
-// Captures what is logged on the "General" channel, then puts the previous logger back.
-class GeneralLog {
+class GeneralLog : public test_support::ChannelLog {
   public:
-    GeneralLog() : previous_(spdlog::get("General")) {
-        spdlog::drop("General");
-        auto logger = std::make_shared<spdlog::logger>(
-            "General", std::make_shared<spdlog::sinks::ostream_sink_mt>(out_));
-        logger->set_pattern("[%l] %v");
-        spdlog::register_logger(logger);
-    }
-    ~GeneralLog() {
-        spdlog::drop("General");
-        if (previous_) spdlog::register_logger(previous_);
-    }
-    std::string text() const { return out_.str(); }
-
-  private:
-    std::shared_ptr<spdlog::logger> previous_;
-    std::ostringstream out_;
+    GeneralLog() : ChannelLog("General") {}
 };
 
 // The modes of the mesh's interferometers: each is four components placed on its upper mode.

@@ -74,26 +74,10 @@ Matrix haar(int m, unsigned seed) {
     return backend_reference::haar_unitary(m, engine);
 }
 
-// Captures the "General" channel at level debug, then puts the previous logger back.
-class GeneralLog {
+// The "General" channel at level debug.
+class GeneralLog : public test_support::ChannelLog {
   public:
-    GeneralLog() : previous_(spdlog::get("General")) {
-        spdlog::drop("General");
-        auto logger = std::make_shared<spdlog::logger>(
-            "General", std::make_shared<spdlog::sinks::ostream_sink_mt>(out_));
-        logger->set_pattern("%v");
-        logger->set_level(spdlog::level::debug);
-        spdlog::register_logger(logger);
-    }
-    ~GeneralLog() {
-        spdlog::drop("General");
-        if (previous_) spdlog::register_logger(previous_);
-    }
-    std::string text() const { return out_.str(); }
-
-  private:
-    std::shared_ptr<spdlog::logger> previous_;
-    std::ostringstream out_;
+    GeneralLog() : ChannelLog("General", "%v", spdlog::level::debug) {}
 };
 
 // ---------------------------------------------------------------- input reduction
