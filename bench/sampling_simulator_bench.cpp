@@ -5,9 +5,9 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
-#include <Eigen/QR>
 
 #include "backends/clifford2017.h"
+#include "haar_unitary.h"
 #include "runtime/config.h"
 #include "runtime/matrix.h"
 #include "runtime/parallel.h"
@@ -17,20 +17,11 @@
 
 namespace {
 
-Matrix haar_unitary(int m, unsigned seed) {
-    std::mt19937 engine(seed);
-    std::normal_distribution<double> normal;
-    Matrix z(m, m);
-    for (auto& x : z.reshaped()) x = {normal(engine), normal(engine)};
-    Eigen::HouseholderQR<Matrix> qr(z);
-    Matrix q = qr.householderQ();
-    for (int j = 0; j < m; ++j) q.col(j) *= qr.matrixQR()(j, j) / std::abs(qr.matrixQR()(j, j));
-    return q;
-}
+using test_support::haar_unitary;
 
-// A noisy source on the first n modes of m, two heralds expecting no photon on the last modes
+// Over m modes (the source fills the first n), two heralds expecting no photon on the last modes
 // and a post-selection on the first two: the setup of a heralded experiment.
-simulators::SamplingSimulator heralded_experiment(int n, int m) {
+simulators::SamplingSimulator heralded_experiment(int m) {
     auto sampler = std::make_shared<Backend::Clifford2017>();
     sampler->setUnitary(haar_unitary(m, 1));
     simulators::SamplingSimulator sim(sampler);
@@ -59,7 +50,7 @@ constexpr int batch = 2000;
 void BM_NoisySamples(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0)), m = static_cast<int>(state.range(1));
     config.compute_max_thread_count = static_cast<std::uint32_t>(state.range(2));
-    auto sim = heralded_experiment(n, m);
+    auto sim = heralded_experiment(m);
     const Source source(0.9, 0.03, 0.8);
     const FockState input = first_modes(n, m);
     RNG::rng.seed(1);
@@ -76,7 +67,7 @@ BENCHMARK(BM_NoisySamples)->Apply(Args);
 void BM_NoisyShots(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0)), m = static_cast<int>(state.range(1));
     config.compute_max_thread_count = static_cast<std::uint32_t>(state.range(2));
-    auto sim = heralded_experiment(n, m);
+    auto sim = heralded_experiment(m);
     const Source source(0.9, 0.03, 0.8);
     const FockState input = first_modes(n, m);
     RNG::rng.seed(1);

@@ -56,7 +56,9 @@ void expect_same(F const& actual, G const& expected, double tol = tolerance) {
     double total = 0;
     for (auto const& [s, p] : expected) {
         total += p;
-        if (p > 1e-14) EXPECT_NEAR(actual.get(s), p, tol) << s;
+        if (p > 1e-14) {
+            EXPECT_NEAR(actual.get(s), p, tol) << s;
+        }
     }
     for (auto const& [s, p] : actual) EXPECT_NEAR(p, expected.get(s), tol) << s;
     EXPECT_GT(total, 0);
