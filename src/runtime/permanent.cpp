@@ -1,6 +1,7 @@
 #include "runtime/permanent.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -306,17 +307,25 @@ T permanentGlynn(const MatrixView<T>& matrix) {
     }
 }
 
+// A 256th of all subsets: fine enough that threads taking blocks as they free up end
+// together on a machine whose cores are not all equally free, coarse enough that forming a
+// block's row sums (n^2 steps) costs nothing next to walking it.
+namespace {
+unsigned long ryser_block_size(unsigned int n) {
+    return n > 8 ? 1ul << (n - 8) : 1ul;
+}
+}  // namespace
+
 template <typename T>
 T permanentRyserRange(const T* data, unsigned long from, unsigned long to, unsigned int n) {
     if (from >= to) return T(0);
     if (n == 0) return from == 0 ? T(1) : T(0);
 
     const ColumnTable<T> table(data, n, n, n);
-    // The range is walked in blocks of an eighth of all subsets, each from row sums formed
-    // afresh: the rounding drift of the Gray-code updates stays within a block, and one task adds
-    // the same terms in the same order as eight tasks of one block each, so the value does not
-    // change when fewer tasks share the work.
-    const unsigned long block = n > 3 ? 1ul << (n - 3) : 1ul;
+    // The range is walked in blocks of `ryser_block_size` subsets, each from row sums formed
+    // afresh: the rounding drift of the Gray-code updates stays within a block, and the terms of
+    // a block are the same whichever task walks it.
+    const unsigned long block = ryser_block_size(n);
     using Acc = std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T>;
     Acc sum{0};
     for (unsigned long start = from; start < to;) {
@@ -414,17 +423,24 @@ T ryser_threaded(const MatrixView<T>& matrix, std::size_t threads) {
     // One task runs here: a thread of its own would only add its start-up, which on a busy
     // machine can outweigh a small permanent many times over.
     if (tasks == 1) return permanentRyserRange<T>(data, 1, total, static_cast<unsigned>(n));
-    const unsigned long chunk = total / tasks;
-    // Task i takes [i * chunk, (i + 1) * chunk), task 0 from 1 and the last up to total.
-    const auto terms = Parallel::run(tasks, [&](std::size_t i) {
-        const unsigned long start = i == 0 ? 1 : i * chunk;
-        const unsigned long end = i + 1 < tasks ? (i + 1) * chunk : total;
-        return permanentRyserRange<T>(data, start, end, static_cast<unsigned>(n));
+
+    // Tasks take blocks as they free up, so a core that other work slows holds back only the
+    // block it is on. Each block's sum has its own slot and the slots are added in block order,
+    // as one task adds them: the value does not depend on the thread count or the schedule.
+    const unsigned long block = ryser_block_size(static_cast<unsigned>(n));
+    const unsigned long blocks = total / block;
+    std::vector<T> parts(blocks);
+    std::atomic<unsigned long> next{0};
+    Parallel::run(tasks, [&](std::size_t) {
+        for (unsigned long b = next.fetch_add(1, std::memory_order_relaxed); b < blocks;
+             b = next.fetch_add(1, std::memory_order_relaxed))
+            parts[b] = permanentRyserRange<T>(data, b == 0 ? 1 : b * block, (b + 1) * block,
+                                              static_cast<unsigned>(n));
     });
 
     using Acc = std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T>;
     Acc sum{0};
-    for (const T term : terms) sum += static_cast<Acc>(term);
+    for (const T part : parts) sum += static_cast<Acc>(part);
     return static_cast<T>(sum);
 }
 
