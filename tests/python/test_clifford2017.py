@@ -12,15 +12,9 @@ import pytest
 
 import orbandile as ob
 from orbandile import Clifford2017, FockState
+from haar import haar_unitary
 
 SPLITTER = np.array([[1, 1], [1, -1]]) / np.sqrt(2)
-
-
-def haar_unitary(m, seed):
-    rng = np.random.default_rng(seed)
-    z = (rng.normal(size=(m, m)) + 1j * rng.normal(size=(m, m))) / np.sqrt(2)
-    q, r = np.linalg.qr(z)
-    return q * (np.diag(r) / np.abs(np.diag(r)))
 
 
 def sampler(u, state):

@@ -5,6 +5,7 @@ import pytest
 
 import orbandile as ob
 from orbandile import SLOS_V2, SLOS_V3, AnnotatedFockState, FockState, FSMask, NoisyFockState, PostSelect
+from haar import haar_unitary
 
 PARSE_ERROR = "Couldn't parse post selection expression: "
 
@@ -201,12 +202,6 @@ def test_class_docstring():
 
 # ---------------------------------------------------------------------------------------------
 # set_post_select of the predicate-driven back-ends
-
-
-def haar_unitary(m, seed):
-    rng = np.random.default_rng(seed)
-    q, r = np.linalg.qr(rng.normal(size=(m, m)) + 1j * rng.normal(size=(m, m)))
-    return q * (np.diag(r) / np.abs(np.diag(r)))
 
 
 def backend(cls, m=4, state=(1, 1, 0, 1)):

@@ -1,5 +1,4 @@
 import copy
-import itertools
 import math
 
 import numpy as np
@@ -7,18 +6,8 @@ import pytest
 
 import orbandile as ob
 from orbandile import SLAP, ConfiguratorMap, FockState, FSMask
-
-
-def natural_order(m, n):
-    counts = [c for c in itertools.product(range(n + 1), repeat=m) if sum(c) == n]
-    return sorted(counts, reverse=True)
-
-
-def haar_unitary(m, seed):
-    rng = np.random.default_rng(seed)
-    z = (rng.normal(size=(m, m)) + 1j * rng.normal(size=(m, m))) / np.sqrt(2)
-    q, r = np.linalg.qr(z)
-    return q * (np.diag(r) / np.abs(np.diag(r)))
+from haar import haar_unitary
+from natural_order import natural_order
 
 
 def amplitude(u, s, t):

@@ -1,5 +1,4 @@
 import copy
-import itertools
 import math
 
 import numpy as np
@@ -8,21 +7,11 @@ import pytest
 import orbandile as ob
 from orbandile import SLOS, SLOS_V2, SLOS_V3, FockState, FSArray, FSMask
 from numpy_layouts import misaligned
+from haar import haar_unitary
+from natural_order import natural_order
 
 BACKENDS = [SLOS, SLOS_V2, SLOS_V3]
 PREDICATE_BACKENDS = [SLOS_V2, SLOS_V3]
-
-
-def natural_order(m, n):
-    counts = [c for c in itertools.product(range(n + 1), repeat=m) if sum(c) == n]
-    return sorted(counts, reverse=True)
-
-
-def haar_unitary(m, seed):
-    rng = np.random.default_rng(seed)
-    z = (rng.normal(size=(m, m)) + 1j * rng.normal(size=(m, m))) / np.sqrt(2)
-    q, r = np.linalg.qr(z)
-    return q * (np.diag(r) / np.abs(np.diag(r)))
 
 
 def submatrix(u, s, t):

@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 import orbandile as ob
+from haar import haar_unitary
 
 BACKENDS = [ob.SLOS, ob.SLOS_V2, ob.SLOS_V3, ob.SLAP]
 BS = np.array([[1, 1], [1, -1]]) / math.sqrt(2)
@@ -16,12 +17,6 @@ def ppnr_bytes(n_wires, max_detections, efficiency, name=b"d"):
     inner = (b"\x0a" + bytes([len(name)]) + name + b"\x10" + bytes([n_wires]) + b"\x18" + bytes([max_detections])
              + b"\x21" + struct.pack("<d", efficiency))
     return b"\x12" + bytes([len(inner)]) + inner
-
-
-def unitary(m, seed):
-    rng = np.random.default_rng(seed)
-    q, r = np.linalg.qr(rng.normal(size=(m, m)) + 1j * rng.normal(size=(m, m)))
-    return q * (np.diag(r) / abs(np.diag(r)))
 
 
 def simulator(backend_cls, u):
@@ -65,7 +60,7 @@ def test_refuses_what_is_not_a_backend(bad):
 
 
 def test_same_answers_over_all_backends():
-    u = unitary(4, 1)
+    u = haar_unitary(4, 1)
     source = ob.Source(0.9, 0.02, 0.9, 0.1)
     svd = svd_of((ob.StateVector(ob.NoisyFockState("|{1},{1},0,{2}>")), 0.7),
                  (ob.StateVector(ob.FockState([0, 1, 1, 1])), 0.3))
@@ -84,7 +79,7 @@ def test_same_answers_over_all_backends():
 
 
 def test_perfect_input_is_the_backend_distribution(backend_cls):
-    u = unitary(3, 2)
+    u = haar_unitary(3, 2)
     sim, backend = simulator(backend_cls, u)
     backend.set_input_state(ob.FockState([1, 0, 2]))
     assert_close(sim.probs_svd(svd_of((ob.StateVector(ob.FockState([1, 0, 2])), 1.0))), backend.distribution())
@@ -100,7 +95,7 @@ def test_interference_needs_equal_tags(backend_cls):
 
 
 def test_distinguishable_photons_are_the_product_of_their_groups(backend_cls):
-    u = unitary(3, 3)
+    u = haar_unitary(3, 3)
     sim, backend = simulator(backend_cls, u)
 
     def dist(counts):
@@ -120,7 +115,7 @@ def test_distinguishable_photons_are_the_product_of_their_groups(backend_cls):
 
 
 def test_heralds_and_post_selection_performances(backend_cls):
-    u = unitary(3, 4)
+    u = haar_unitary(3, 4)
     sim, backend = simulator(backend_cls, u)
     backend.set_input_state(ob.FockState([1, 1, 1]))
     full = as_dict(backend.distribution())
@@ -187,7 +182,7 @@ def test_lone_state_amplitude_does_not_weigh_its_input():
 
 
 def test_progress_callback_and_cancellation():
-    sim, _ = simulator(ob.SLOS_V2, unitary(3, 5))
+    sim, _ = simulator(ob.SLOS_V2, haar_unitary(3, 5))
     calls = []
     sim.progress_callback = lambda p, m: calls.append((p, m))
     sim.callback_interval = 0
