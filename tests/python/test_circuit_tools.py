@@ -2,17 +2,14 @@
 written and read here by circuit_bytes and checked against unitaries computed with numpy."""
 
 import math
-import signal
-import subprocess
-import sys
 import textwrap
-import time
 
 import numpy as np
 import pytest
 
 import orbandile as ob
 from circuit_bytes import beam_splitter, circuit, mesh, phase_shifter, read_circuit, unitary_of
+from interrupt import run_and_interrupt
 
 
 def haar(n, seed):
@@ -142,16 +139,8 @@ def test_sigint_interrupts_optimize_and_the_next_call_runs():
         opt.optimize(1)
         print("again", flush=True)
     """)
-    process = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True)
-    try:
-        assert process.stdout.readline() == "ready\n"
-        time.sleep(0.5)
-        process.send_signal(signal.SIGINT)
-        output, _ = process.communicate(timeout=60)
-    finally:
-        process.kill()
-    assert output == "interrupted: Process interrupted by user.\nagain\n"
-    assert process.returncode == 0
+    assert run_and_interrupt(code, within=None) == ["interrupted: Process interrupted by user.",
+                                                    "again"]
 
 
 # ---------------------------------------------------------------------------------------------

@@ -2,9 +2,6 @@ import collections
 import copy
 import math
 import signal
-import subprocess
-import sys
-import textwrap
 import time
 
 import numpy as np
@@ -13,6 +10,7 @@ import pytest
 import orbandile as ob
 from orbandile import Clifford2017, FockState
 from haar import haar_unitary
+from interrupt import run_and_interrupt
 
 SPLITTER = np.array([[1, 1], [1, -1]]) / np.sqrt(2)
 
@@ -130,21 +128,6 @@ def test_copies_are_independent():
 def test_docstrings():
     assert Clifford2017.__doc__.startswith("Clifford & Clifford 2017 sampling back-end\n\n")
     assert "\n\nGenerate a list of samples.\n\n" in Clifford2017.samples.__doc__
-
-
-def run_and_interrupt(code, delay=0.5):
-    process = subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], stdout=subprocess.PIPE, text=True)
-    try:
-        assert process.stdout.readline() == "ready\n"
-        time.sleep(delay)
-        process.send_signal(signal.SIGINT)
-        sent = time.monotonic()
-        output, _ = process.communicate(timeout=60)
-        assert time.monotonic() - sent < 2.0
-    finally:
-        process.kill()
-    assert process.returncode == 0
-    return output.splitlines()
 
 
 @pytest.mark.parametrize("call", ["samples(10**8)", "sample()"])

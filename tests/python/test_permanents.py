@@ -1,7 +1,4 @@
 import os
-import signal
-import subprocess
-import sys
 import textwrap
 import threading
 import time
@@ -11,6 +8,7 @@ import pytest
 
 import orbandile as ob
 from numpy_layouts import misaligned
+from interrupt import run_and_interrupt
 
 M = [[1, 2], [3, 4]]
 
@@ -286,15 +284,4 @@ def test_sigint_interrupts_sub_permanents():
         except KeyboardInterrupt as e:
             print("interrupted:", e, flush=True)
     """)
-    process = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True)
-    try:
-        assert process.stdout.readline() == "ready\n"
-        time.sleep(0.5)
-        process.send_signal(signal.SIGINT)
-        sent = time.monotonic()
-        output, _ = process.communicate(timeout=30)
-        assert time.monotonic() - sent < 1.0
-    finally:
-        process.kill()
-    assert output == "interrupted: Process interrupted by user.\n"
-    assert process.returncode == 0
+    assert run_and_interrupt(code, within=1.0) == ["interrupted: Process interrupted by user."]

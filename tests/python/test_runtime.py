@@ -1,6 +1,5 @@
 import os
 import signal
-import subprocess
 import sys
 import textwrap
 import time
@@ -8,6 +7,7 @@ import time
 import pytest
 
 import orbandile as ob
+from interrupt import run_and_interrupt
 
 
 def test_module_attributes():
@@ -386,19 +386,8 @@ def test_sigint_interrupts_long_calls(name):
         except KeyboardInterrupt:
             print("python interrupted")
     """)
-    process = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True)
-    try:
-        assert process.stdout.readline() == "ready\n"
-        time.sleep(0.5)
-        process.send_signal(signal.SIGINT)
-        sent = time.monotonic()
-        output, _ = process.communicate(timeout=30)
-        assert time.monotonic() - sent < 2.0
-    finally:
-        process.kill()
-    assert output.splitlines() == ["interrupted: Process interrupted by user.", "12376",
-                                   "3 12376 (1.0, 0.0)", "python interrupted"]
-    assert process.returncode == 0
+    assert run_and_interrupt(code) == ["interrupted: Process interrupted by user.", "12376",
+                                       "3 12376 (1.0, 0.0)", "python interrupted"]
 
 
 def test_instances_made_by_new_alone_refuse_use(run_python):
