@@ -307,12 +307,12 @@ T permanentGlynn(const MatrixView<T>& matrix) {
     }
 }
 
-// A 256th of all subsets: fine enough that threads taking blocks as they free up end
-// together on a machine whose cores are not all equally free, coarse enough that forming a
-// block's row sums (n^2 steps) costs nothing next to walking it.
+// At most 256 blocks: enough that threads taking blocks as they free up end together on a
+// machine whose cores are not all equally free. At least 2^14 subsets each, so that forming a
+// block's row sums costs nothing next to walking it (a small matrix is one block).
 namespace {
 unsigned long ryser_block_size(unsigned int n) {
-    return n > 8 ? 1ul << (n - 8) : 1ul;
+    return 1ul << std::max(static_cast<int>(n) - 8, std::min(static_cast<int>(n), 14));
 }
 }  // namespace
 
@@ -431,12 +431,16 @@ T ryser_threaded(const MatrixView<T>& matrix, std::size_t threads) {
     const unsigned long blocks = total / block;
     std::vector<T> parts(blocks);
     std::atomic<unsigned long> next{0};
-    Parallel::run(tasks, [&](std::size_t) {
+    const auto take_blocks = [&] {
         for (unsigned long b = next.fetch_add(1, std::memory_order_relaxed); b < blocks;
              b = next.fetch_add(1, std::memory_order_relaxed))
             parts[b] = permanentRyserRange<T>(data, b == 0 ? 1 : b * block, (b + 1) * block,
                                               static_cast<unsigned>(n));
-    });
+    };
+    // The calling thread takes blocks too: threads that a busy machine is slow to start then
+    // find less or nothing left, instead of holding the call back.
+    Parallel::run(
+        tasks - 1, [&](std::size_t) { take_blocks(); }, take_blocks);
 
     using Acc = std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T>;
     Acc sum{0};
