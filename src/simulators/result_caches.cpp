@@ -39,30 +39,35 @@ struct SortedProduct {
         for (std::size_t i = 0; i < part.probabilities.size(); ++i) {
             const double g = part.probabilities[i] * b;
             if (g < threshold) break;
-            expand(next + 1, state.merge(*part.states[i]), g);
+            expand(next + 1, state.merge(part.state(i)), g);
         }
     }
 };
 
-struct PackedProduct {
-    std::vector<SortedOutcomes const*> const& parts;
-    double threshold;
-    double factor;
-    PackedAccumulator& out;
-    double added = 0;
+// A partial product of an input's parts but its largest: the packed state and x times the
+// product.
+struct Arrival {
+    std::uint64_t key;
+    double weight;
+};
 
-    void expand(std::size_t next, std::uint64_t key, double b) {
+struct PrefixExpansion {
+    std::vector<SortedOutcomes const*> const& parts;
+    std::size_t skipped;
+    double theta;
+    std::vector<Arrival>& arrivals;
+
+    void expand(std::size_t next, std::uint64_t key, double w) {
+        if (next == skipped) ++next;
         if (next == parts.size()) {
-            const double v = b * factor;
-            out.add(key, v);
-            added += v;
+            arrivals.push_back({key, w});
             return;
         }
         SortedOutcomes const& part = *parts[next];
         for (std::size_t i = 0; i < part.probabilities.size(); ++i) {
-            const double g = part.probabilities[i] * b;
-            if (g < threshold) break;
-            expand(next + 1, key + part.packed[i], g);
+            const double v = part.probabilities[i] * w;
+            if (v < theta) break;
+            expand(next + 1, key + part.packed[i], v);
         }
     }
 };
@@ -82,28 +87,34 @@ std::optional<PackedModes> PackedModes::fit(int m, int max_photons) {
 
 std::uint64_t PackedModes::pack(FockState const& state) const {
     std::uint64_t key = 0;
-    for (int k = 0; k < m_; ++k) key += static_cast<std::uint64_t>(state[k]) << (k * bits_);
+    const unsigned char* code = state.data();
+    for (int i = 0; i < state.n(); ++i) key += std::uint64_t{1} << (code[i] * bits_);
     return key;
 }
 
 FockState PackedModes::unpack(std::uint64_t key) const {
     const std::uint64_t mask = (std::uint64_t{1} << bits_) - 1;
-    std::vector<int> counts(static_cast<std::size_t>(m_));
-    for (int k = 0; k < m_; ++k) counts[k] = static_cast<int>((key >> (k * bits_)) & mask);
-    return FockState(counts);
+    std::size_t n = 0;
+    for (std::uint64_t rest = key; rest != 0; rest >>= bits_) n += rest & mask;
+    FockState::code_t code(n);
+    unsigned char* next = code.mutable_data();
+    for (int k = 0; key != 0; ++k, key >>= bits_)
+        for (auto count = key & mask; count > 0; --count) *next++ = static_cast<unsigned char>(k);
+    return FockState(m_, std::move(code));
 }
 
 void PackedAccumulator::add(std::uint64_t key, double value) {
-    if (2 * (size_ + 1) > keys_.size()) grow();
-    const std::size_t last = keys_.size() - 1;
+    // At most three quarters full: linear probing stays short and the table small.
+    if (4 * (size_ + 1) > 3 * slots_.size()) grow();
+    const std::size_t last = slots_.size() - 1;
     for (std::size_t i = static_cast<std::size_t>((key * mix) >> shift_);; i = (i + 1) & last) {
-        if (keys_[i] == key + 1) {
-            values_[i] += value;
+        Slot& slot = slots_[i];
+        if (slot.key == key + 1) {
+            slot.value += value;
             return;
         }
-        if (keys_[i] == 0) {
-            keys_[i] = key + 1;
-            values_[i] = value;
+        if (slot.key == 0) {
+            slot = {key + 1, value};
             ++size_;
             return;
         }
@@ -111,36 +122,44 @@ void PackedAccumulator::add(std::uint64_t key, double value) {
 }
 
 void PackedAccumulator::grow() {
-    std::vector<std::uint64_t> keys = std::move(keys_);
-    std::vector<double> values = std::move(values_);
-    const std::size_t capacity = keys.empty() ? 1024 : 2 * keys.size();
-    keys_.assign(capacity, 0);
-    values_.assign(capacity, 0.0);
+    std::vector<Slot> slots = std::move(slots_);
+    const std::size_t capacity = slots.empty() ? 1024 : 2 * slots.size();
+    slots_.assign(capacity, Slot{0, 0.0});
     shift_ = 64 - std::countr_zero(capacity);
     size_ = 0;
-    for (std::size_t i = 0; i < keys.size(); ++i)
-        if (keys[i] != 0) add(keys[i] - 1, values[i]);
+    for (Slot const& slot : slots)
+        if (slot.key != 0) add(slot.key - 1, slot.value);
 }
 
-FockSpaceFunction PackedAccumulator::to_function(PackedModes const& packing) const {
-    FockSpaceFunction f;
-    for (std::size_t i = 0; i < keys_.size(); ++i)
-        if (keys_[i] != 0) f[packing.unpack(keys_[i] - 1)] += values_[i];
-    return f;
+double PackedAccumulator::sum() const {
+    double total = 0;
+    for (Slot const& slot : slots_)
+        if (slot.key != 0) total += slot.value;
+    return total;
 }
 
-void SortedOutcomes::assign(std::vector<std::pair<double, FockState const*>>& outcomes,
-                            std::optional<PackedModes> const& packing) {
+FockSpaceFunction PackedAccumulator::to_function(double divisor) const {
+    FockSpaceFunction::map_type map;
+    map.max_load_factor(1.0);
+    map.reserve(size_);
+    for (Slot const& slot : slots_)
+        if (slot.key != 0) map.emplace(packing_.unpack(slot.key - 1), slot.value / divisor);
+    return FockSpaceFunction(std::move(map), true);
+}
+
+void SortedOutcomes::assign(OutputTable const& from,
+                            std::vector<std::pair<double, std::uint32_t>>& outcomes) {
     std::sort(outcomes.begin(), outcomes.end(),
               [](auto const& a, auto const& b) { return a.first > b.first; });
-    states.clear();
+    table = &from;
+    positions.clear();
     probabilities.clear();
     packed.clear();
-    for (auto const& [p, state] : outcomes) {
+    for (auto const& [p, position] : outcomes) {
         if (!(p > 0)) break;
-        states.push_back(state);
+        positions.push_back(position);
         probabilities.push_back(p);
-        if (packing) packed.push_back(packing->pack(*state));
+        if (!from.packed.empty()) packed.push_back(from.packed[position]);
     }
 }
 
@@ -166,44 +185,101 @@ double sortedMerge(std::vector<SortedOutcomes const*> const& parts, double thres
     SortedOutcomes const& first = *parts.front();
     for (std::size_t i = 0; i < first.probabilities.size(); ++i) {
         if (first.probabilities[i] < threshold) break;
-        product.expand(1, *first.states[i], first.probabilities[i]);
+        product.expand(1, first.state(i), first.probabilities[i]);
     }
     return product.added;
 }
 
-double sortedMerge(std::vector<SortedOutcomes const*> const& parts, double threshold, double factor,
-                   PackedAccumulator& out) {
-    if (parts.empty()) return 0;
-    for (auto const* part : parts)
-        if (part->probabilities.empty()) return 0;
-    PackedProduct product{parts, threshold, factor, out};
-    product.expand(0, 0, 1.0);
-    return product.added;
-}
+double packedMerge(std::vector<ProductInput> const& inputs, double theta, PackedAccumulator& out,
+                   std::function<void(std::size_t)> const& done) {
+    // Inputs grouped by their largest part, groups in order of first appearance.
+    std::unordered_map<SortedOutcomes const*, std::size_t> group_of;
+    std::vector<SortedOutcomes const*> group_part;
+    std::vector<std::vector<std::size_t>> group_inputs;
+    std::vector<std::size_t> largest(inputs.size());
+    for (std::size_t j = 0; j < inputs.size(); ++j) {
+        auto const& parts = inputs[j].parts;
+        if (parts.empty() || !(inputs[j].probability > 0)) continue;
+        std::size_t l = 0;
+        bool empty = false;
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            empty = empty || parts[i]->probabilities.empty();
+            if (parts[i]->probabilities.size() > parts[l]->probabilities.size()) l = i;
+        }
+        if (empty) continue;
+        largest[j] = l;
+        auto [it, inserted] = group_of.try_emplace(parts[l], group_part.size());
+        if (inserted) {
+            group_part.push_back(parts[l]);
+            group_inputs.emplace_back();
+        }
+        group_inputs[it->second].push_back(j);
+    }
 
-double VectorCache::merge(std::vector<SortedOutcomes const*> const& parts, double x,
-                          PackedAccumulator& out) const {
-    if (x == 0) return 0;
-    return sortedMerge(parts, threshold_ / x, x, out);
+    double added = 0;
+    std::size_t finished = inputs.size();
+    for (auto const& group : group_inputs) finished -= group.size();
+    std::vector<Arrival> arrivals;
+    std::vector<double> sums;
+    for (std::size_t g = 0; g < group_part.size(); ++g) {
+        arrivals.clear();
+        for (std::size_t j : group_inputs[g])
+            PrefixExpansion{inputs[j].parts, largest[j], theta, arrivals}.expand(
+                0, 0, inputs[j].probability);
+        std::sort(arrivals.begin(), arrivals.end(), [](Arrival const& a, Arrival const& b) {
+            return a.key != b.key ? a.key < b.key : a.weight > b.weight;
+        });
+        // Arrivals of one partial state share the largest part's loop: outcome k takes the sum of
+        // the weights w with g_k * w >= theta, a prefix of the run that shrinks as g_k falls.
+        SortedOutcomes const& part = *group_part[g];
+        for (std::size_t a = 0; a < arrivals.size();) {
+            std::size_t b = a + 1;
+            while (b < arrivals.size() && arrivals[b].key == arrivals[a].key) ++b;
+            sums.assign(1, 0.0);
+            for (std::size_t r = a; r < b; ++r) sums.push_back(sums.back() + arrivals[r].weight);
+            std::size_t active = b - a;
+            const std::uint64_t key = arrivals[a].key;
+            for (std::size_t k = 0; k < part.probabilities.size(); ++k) {
+                const double p = part.probabilities[k];
+                while (active > 0 && p * arrivals[a + active - 1].weight < theta) --active;
+                if (active == 0) break;
+                const double v = p * sums[active];
+                out.add(key + part.packed[k], v);
+                added += v;
+            }
+            a = b;
+        }
+        finished += group_inputs[g].size();
+        if (done) done(finished);
+    }
+    if (done && group_part.empty()) done(finished);
+    return added;
 }
 
 void VectorCache::set_output_states(int sigma, int n, std::function<OutputList()> const& getter) {
-    auto& list = outputs_[sigma][n];
-    if (list.empty()) list = getter();
+    OutputTable& table = outputs_[sigma][n];
+    if (!table.states.empty()) return;
+    table.states = getter();
+    table.packed.clear();
+    if (packing_) {
+        table.packed.reserve(table.states.size());
+        for (FockState const& state : table.states) table.packed.push_back(packing_->pack(state));
+    }
 }
 
 void VectorCache::add_result(int sigma, FockState const& part, double max_probability,
                              std::vector<double> probabilities) {
-    OutputList const& outputs = outputs_.at(sigma).at(part.n());
+    OutputTable const& table = outputs_.at(sigma).at(part.n());
     // No input holding the part can keep an outcome below the cut: it is left out of the sorted
     // list, not of the vector.
     const double cut = max_probability > 0 ? threshold_ / max_probability : 0.0;
-    std::vector<std::pair<double, FockState const*>> outcomes;
-    const std::size_t size = std::min(outputs.size(), probabilities.size());
+    std::vector<std::pair<double, std::uint32_t>> outcomes;
+    const std::size_t size = std::min(table.states.size(), probabilities.size());
     for (std::size_t i = 0; i < size; ++i)
-        if (probabilities[i] >= cut) outcomes.emplace_back(probabilities[i], &outputs[i]);
+        if (probabilities[i] >= cut)
+            outcomes.emplace_back(probabilities[i], static_cast<std::uint32_t>(i));
     Result& result = results_[sigma][part];
-    result.sorted.assign(outcomes, packing_);
+    result.sorted.assign(table, outcomes);
     result.probabilities = std::move(probabilities);
 }
 
@@ -217,12 +293,6 @@ double VectorCache::merge(std::vector<SortedOutcomes const*> const& parts, doubl
     return sortedMerge(parts, threshold_ / x, x, out);
 }
 
-double MapCache::merge(std::vector<SortedOutcomes const*> const& parts, double x,
-                       PackedAccumulator& out) const {
-    if (x == 0) return 0;
-    return sortedMerge(parts, threshold_ / x, x, out);
-}
-
 void MapCache::set_output_states(int sigma, int n, std::function<OutputList()> const& getter) {
     if (sigma == current_sigma_ && n == current_n_ && !current_.empty()) return;
     current_sigma_ = sigma;
@@ -232,26 +302,30 @@ void MapCache::set_output_states(int sigma, int n, std::function<OutputList()> c
 
 void MapCache::add_result(int sigma, FockState const& part, double max_probability,
                           std::vector<double> const& probabilities) {
-    auto& index = index_[sigma][part.n()];
-    std::vector<double> compact(index.size(), 0.0);
-    index.reserve(current_.size());
+    OutputIndex& index = index_[sigma][part.n()];
+    OutputTable& kept = index.kept;
+    std::vector<double> compact(kept.states.size(), 0.0);
+    if (index.slots.size() < current_.size()) index.slots.resize(current_.size(), -1);
     if (max_probability == 0) return;
     const double cut = threshold_ / max_probability;
     const std::size_t size = std::min(current_.size(), probabilities.size());
-    // Index nodes never move, so the sorted outcomes may point at their keys.
-    std::vector<std::pair<double, FockState const*>> outcomes;
+    std::vector<std::pair<double, std::uint32_t>> outcomes;
     for (std::size_t i = 0; i < size; ++i) {
         if (probabilities[i] < cut) continue;
-        // compact starts at the index's size and grows with it, so positions stay aligned.
-        auto [it, inserted] = index.try_emplace(current_[i], compact.size());
-        if (inserted)
+        std::int32_t& slot = index.slots[i];
+        if (slot < 0) {
+            // compact starts at the index's size and grows with it, so slots stay aligned.
+            slot = static_cast<std::int32_t>(kept.states.size());
+            kept.states.push_back(current_[i]);
+            if (packing_) kept.packed.push_back(packing_->pack(current_[i]));
             compact.push_back(probabilities[i]);
-        else
-            compact[it->second] = probabilities[i];
-        outcomes.emplace_back(probabilities[i], &it->first);
+        } else {
+            compact[static_cast<std::size_t>(slot)] = probabilities[i];
+        }
+        outcomes.emplace_back(probabilities[i], static_cast<std::uint32_t>(slot));
     }
     Result& result = results_[sigma][part];
-    result.sorted.assign(outcomes, packing_);
+    result.sorted.assign(kept, outcomes);
     result.compact = std::move(compact);
 }
 

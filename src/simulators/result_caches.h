@@ -17,7 +17,6 @@
 namespace simulators::details {
 
 using OutputList = std::vector<FockState>;
-using OutputIndex = std::unordered_map<FockState, std::size_t>;
 using ListPair = std::pair<OutputList const*, std::vector<double> const*>;
 
 // Photon counts packed in 64 / m bits per mode, so that merging two states is one addition; used
@@ -38,27 +37,43 @@ class PackedModes {
 // Sums by packed state in an open-addressing table: the products' hot path.
 class PackedAccumulator {
   public:
+    explicit PackedAccumulator(PackedModes packing) : packing_(packing) {}
+
     void add(std::uint64_t key, double value);
-    FockSpaceFunction to_function(PackedModes const& packing) const;
+    double sum() const;
+    // Every value divided by `divisor`.
+    FockSpaceFunction to_function(double divisor = 1.0) const;
 
   private:
+    struct Slot {
+        std::uint64_t key;  // key + 1; 0 marks an empty slot
+        double value;
+    };
     void grow();
 
-    std::vector<std::uint64_t> keys_;  // key + 1; 0 marks an empty slot
-    std::vector<double> values_;
+    PackedModes packing_;
+    std::vector<Slot> slots_;
     std::size_t size_ = 0;
     int shift_ = 64;
 };
 
-// A part's non-zero outcomes by decreasing probability, the states pointing into the cache's own
-// storage: a product loop stops at the first outcome below its threshold.
-struct SortedOutcomes {
-    std::vector<FockState const*> states;
-    std::vector<double> probabilities;
-    std::vector<std::uint64_t> packed;  // filled when the cache packs states
+// The output states of one (σ, photon count), with their packed forms when the cache packs.
+struct OutputTable {
+    OutputList states;
+    std::vector<std::uint64_t> packed;
+};
 
-    void assign(std::vector<std::pair<double, FockState const*>>& outcomes,
-                std::optional<PackedModes> const& packing);
+// A part's non-zero outcomes by decreasing probability, as positions in their output table: a
+// product loop stops at the first outcome below its threshold.
+struct SortedOutcomes {
+    OutputTable const* table = nullptr;
+    std::vector<std::uint32_t> positions;
+    std::vector<double> probabilities;
+    std::vector<std::uint64_t> packed;  // the table's packed states, in this order
+
+    // Sorts `outcomes` (probability, position) in place and keeps the positive ones.
+    void assign(OutputTable const& from, std::vector<std::pair<double, std::uint32_t>>& outcomes);
+    FockState const& state(std::size_t i) const { return table->states[positions[i]]; }
 };
 
 // Products of the pairs' distributions, outputs added mode by mode; a partial product below
@@ -70,8 +85,20 @@ FockSpaceFunction listMerge(std::vector<ListPair> const& pairs, double threshold
 // probability is at most 1.
 double sortedMerge(std::vector<SortedOutcomes const*> const& parts, double threshold, double factor,
                    FockSpaceFunction& out);
-double sortedMerge(std::vector<SortedOutcomes const*> const& parts, double threshold, double factor,
-                   PackedAccumulator& out);
+
+// One input of a packed product: its parts' outcomes and its probability.
+struct ProductInput {
+    std::vector<SortedOutcomes const*> parts;
+    double probability = 0.0;
+};
+
+// For every input, x times each product of its parts' outcomes whose value x * prod reaches
+// `theta`, added into `out` by packed state; returns the sum added. The same products as
+// sortedMerge with threshold theta / x, computed at once for all inputs: the outcomes of each
+// input's largest part are expanded once per distinct partial state of the other parts, over
+// all inputs sharing that part. `done` is called with the number of inputs finished so far.
+double packedMerge(std::vector<ProductInput> const& inputs, double theta, PackedAccumulator& out,
+                   std::function<void(std::size_t)> const& done = {});
 
 // Keeps the back-end's vectors whole: suits dense results.
 class VectorCache {
@@ -85,20 +112,19 @@ class VectorCache {
     // Adds x times the product of the parts' outcomes into out; returns the sum added.
     double merge(std::vector<SortedOutcomes const*> const& parts, double x,
                  FockSpaceFunction& out) const;
-    double merge(std::vector<SortedOutcomes const*> const& parts, double x,
-                 PackedAccumulator& out) const;
-    // Outcomes added afterwards also carry their packed states.
+    double threshold() const { return threshold_; }
+    // Output tables filled afterwards also carry their packed states.
     void set_packing(std::optional<PackedModes> packing) { packing_ = packing; }
 
   private:
-    std::optional<PackedModes> packing_;
     struct Result {
         std::vector<double> probabilities;
         SortedOutcomes sorted;
     };
 
+    std::optional<PackedModes> packing_;
     double threshold_;
-    std::map<int, std::map<int, OutputList>> outputs_;
+    std::map<int, std::map<int, OutputTable>> outputs_;
     std::map<int, std::unordered_map<FockState, Result>> results_;
 };
 
@@ -114,18 +140,24 @@ class MapCache {
     SortedOutcomes const* outcomes(int sigma, FockState const& part) const;
     double merge(std::vector<SortedOutcomes const*> const& parts, double x,
                  FockSpaceFunction& out) const;
-    double merge(std::vector<SortedOutcomes const*> const& parts, double x,
-                 PackedAccumulator& out) const;
+    double threshold() const { return threshold_; }
     void set_packing(std::optional<PackedModes> packing) { packing_ = packing; }
     void clear_internal_cache() { current_.clear(); }
 
   private:
-    std::optional<PackedModes> packing_;
+    // The states of a (σ, photon count) kept for some part, and the slot of each position of the
+    // back-end's list among them (-1 when kept for no part): the back-end lists the same states
+    // in the same order for every part of a (σ, photon count).
+    struct OutputIndex {
+        std::vector<std::int32_t> slots;
+        OutputTable kept;
+    };
     struct Result {
-        std::vector<double> compact;
+        std::vector<double> compact;  // by slot; 0 at slots kept for other parts only
         SortedOutcomes sorted;
     };
 
+    std::optional<PackedModes> packing_;
     std::map<int, std::map<int, OutputIndex>> index_;
     std::map<int, std::unordered_map<FockState, Result>> results_;
     double threshold_;
