@@ -1,6 +1,7 @@
 #include "simulators/result_caches.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 
 namespace simulators::details {
@@ -82,7 +83,7 @@ std::optional<PackedModes> PackedModes::fit(int m, int max_photons) {
     if (m <= 0 || m > 64 || max_photons < 0) return std::nullopt;
     const int bits = std::min(64 / m, 32);
     if (static_cast<std::uint64_t>(max_photons) >= (std::uint64_t{1} << bits)) return std::nullopt;
-    return PackedModes(m, bits);
+    return PackedModes(m, bits, max_photons);
 }
 
 std::uint64_t PackedModes::pack(FockState const& state) const {
@@ -103,7 +104,29 @@ FockState PackedModes::unpack(std::uint64_t key) const {
     return FockState(m_, std::move(code));
 }
 
-void PackedAccumulator::add(std::uint64_t key, double value) {
+PackedAccumulator::PackedAccumulator(PackedModes packing)
+    : packing_(packing), stride_(static_cast<std::size_t>(packing.max_photons()) + 1) {
+    const auto m = static_cast<std::size_t>(packing.m());
+    // Wraps around for large counts, which only the sparse table sees.
+    binomials_.assign(m * stride_, 1);
+    for (std::size_t k = 1; k < m; ++k)
+        for (std::size_t t = 1; t < stride_; ++t)
+            binomials_[k * stride_ + t] =
+                binomials_[(k - 1) * stride_ + t] + binomials_[k * stride_ + t - 1];
+    // Photon counts whose states all fit in 2^17 slots in total are dense.
+    constexpr std::size_t dense_limit = std::size_t{1} << 17;
+    std::size_t total = 0;
+    for (std::size_t n = 0; n < stride_; ++n) {
+        // C(n + m - 1, n) states of n photons.
+        const std::size_t count = binomials_[(m - 1) * stride_ + n];
+        if (count > dense_limit || total + count > dense_limit) break;
+        offsets_.push_back(total);
+        total += count;
+    }
+    dense_.assign(total, 0.0);
+}
+
+void PackedAccumulator::add_sparse(std::uint64_t key, double value) {
     // At most three quarters full: linear probing stays short and the table small.
     if (4 * (size_ + 1) > 3 * slots_.size()) grow();
     const std::size_t last = slots_.size() - 1;
@@ -128,11 +151,37 @@ void PackedAccumulator::grow() {
     shift_ = 64 - std::countr_zero(capacity);
     size_ = 0;
     for (Slot const& slot : slots)
-        if (slot.key != 0) add(slot.key - 1, slot.value);
+        if (slot.key != 0) add_sparse(slot.key - 1, slot.value);
+}
+
+double* PackedAccumulator::neighbour_ranks(std::uint64_t key, std::uint64_t* ranks) const {
+    const int m = packing_.m();
+    const std::uint64_t mask = (std::uint64_t{1} << packing_.bits()) - 1;
+    std::array<std::size_t, 65> before{};  // photons on the modes below each mode
+    for (int k = 0; k < m; ++k, key >>= packing_.bits())
+        before[k + 1] = before[k] + static_cast<std::size_t>(key & mask);
+    const std::size_t n = before[m];
+    if (n + 1 >= offsets_.size()) return nullptr;
+    // With a photon added on mode a, modes below a keep their terms and modes above a see one
+    // photon more before them.
+    std::uint64_t above = 0;
+    for (int k = 0; k < m; ++k) {
+        std::uint64_t const* row = binomials_.data() + k * stride_;
+        above += row[before[k + 1] + 1] - row[before[k] + 1];
+    }
+    std::uint64_t below = 0;
+    for (int a = 0; a < m; ++a) {
+        std::uint64_t const* row = binomials_.data() + a * stride_;
+        above -= row[before[a + 1] + 1] - row[before[a] + 1];
+        ranks[a] = below + row[before[a + 1] + 1] - row[before[a]] + above;
+        below += row[before[a + 1]] - row[before[a]];
+    }
+    return const_cast<double*>(dense_.data()) + offsets_[n + 1];
 }
 
 double PackedAccumulator::sum() const {
     double total = 0;
+    for (double v : dense_) total += v;
     for (Slot const& slot : slots_)
         if (slot.key != 0) total += slot.value;
     return total;
@@ -141,7 +190,36 @@ double PackedAccumulator::sum() const {
 FockSpaceFunction PackedAccumulator::to_function(double divisor) const {
     FockSpaceFunction::map_type map;
     map.max_load_factor(1.0);
-    map.reserve(size_);
+    std::size_t count = size_;
+    for (double v : dense_) count += v != 0.0;
+    map.reserve(count);
+    // Dense states in rank order: the combinations d_1 < ... < d_n of d_i = mode of photon i
+    // plus i - 1, in colexicographic order.
+    const int m = packing_.m();
+    std::vector<int> d;
+    for (std::size_t n = 0; n < offsets_.size(); ++n) {
+        const double* values = dense_.data() + offsets_[n];
+        const std::size_t size =
+            (n + 1 < offsets_.size() ? offsets_[n + 1] : dense_.size()) - offsets_[n];
+        d.resize(n + 1);
+        for (std::size_t i = 0; i < n; ++i) d[i] = static_cast<int>(i);
+        d[n] = static_cast<int>(n) + m;  // sentinel
+        for (std::size_t r = 0; r < size; ++r) {
+            if (values[r] != 0.0) {
+                FockState::code_t code(n);
+                unsigned char* c = code.mutable_data();
+                for (std::size_t i = 0; i < n; ++i)
+                    c[i] = static_cast<unsigned char>(d[i] - static_cast<int>(i));
+                map.emplace(FockState(m, std::move(code)), values[r] / divisor);
+            }
+            std::size_t i = 0;
+            while (i < n && d[i] + 1 == d[i + 1]) ++i;
+            if (i < n) {
+                ++d[i];
+                for (std::size_t j = 0; j < i; ++j) d[j] = static_cast<int>(j);
+            }
+        }
+    }
     for (Slot const& slot : slots_)
         if (slot.key != 0) map.emplace(packing_.unpack(slot.key - 1), slot.value / divisor);
     return FockSpaceFunction(std::move(map), true);
@@ -220,34 +298,100 @@ double packedMerge(std::vector<ProductInput> const& inputs, double theta, Packed
     std::size_t finished = inputs.size();
     for (auto const& group : group_inputs) finished -= group.size();
     std::vector<Arrival> arrivals;
+    // Arrivals bucketed by partial state, each bucket a list through `next`, buckets in order of
+    // first appearance.
+    std::vector<std::uint64_t> table_keys;
+    std::vector<std::uint32_t> table_runs;
+    std::vector<std::uint32_t> heads;
+    std::vector<std::uint32_t> next;
+    struct Run {
+        std::uint64_t key;
+        std::size_t weights;  // start in `weights`, by decreasing weight
+        std::size_t sums;     // start in `sums`: 0, then the running sums of the weights
+        std::size_t active;   // weights still above the threshold for the current outcome
+        int mode;             // the mode of a one-photon partial state, else -1
+    };
+    std::vector<Run> runs;
+    std::vector<double> weights;
     std::vector<double> sums;
+    std::array<std::uint64_t, 64> ranks{};
+    const int bits = out.packing().bits();
+    constexpr std::uint32_t none = ~std::uint32_t{0};
     for (std::size_t g = 0; g < group_part.size(); ++g) {
         arrivals.clear();
         for (std::size_t j : group_inputs[g])
             PrefixExpansion{inputs[j].parts, largest[j], theta, arrivals}.expand(
                 0, 0, inputs[j].probability);
-        std::sort(arrivals.begin(), arrivals.end(), [](Arrival const& a, Arrival const& b) {
-            return a.key != b.key ? a.key < b.key : a.weight > b.weight;
-        });
-        // Arrivals of one partial state share the largest part's loop: outcome k takes the sum of
-        // the weights w with g_k * w >= theta, a prefix of the run that shrinks as g_k falls.
-        SortedOutcomes const& part = *group_part[g];
-        for (std::size_t a = 0; a < arrivals.size();) {
-            std::size_t b = a + 1;
-            while (b < arrivals.size() && arrivals[b].key == arrivals[a].key) ++b;
-            sums.assign(1, 0.0);
-            for (std::size_t r = a; r < b; ++r) sums.push_back(sums.back() + arrivals[r].weight);
-            std::size_t active = b - a;
-            const std::uint64_t key = arrivals[a].key;
-            for (std::size_t k = 0; k < part.probabilities.size(); ++k) {
-                const double p = part.probabilities[k];
-                while (active > 0 && p * arrivals[a + active - 1].weight < theta) --active;
-                if (active == 0) break;
-                const double v = p * sums[active];
-                out.add(key + part.packed[k], v);
-                added += v;
+        std::size_t capacity = 16;
+        while (capacity < 2 * arrivals.size()) capacity *= 2;
+        table_keys.assign(capacity, 0);
+        table_runs.assign(capacity, none);
+        const int shift = 64 - std::countr_zero(capacity);
+        heads.clear();
+        next.assign(arrivals.size(), none);
+        for (std::size_t r = arrivals.size(); r-- > 0;) {
+            const std::uint64_t key = arrivals[r].key;
+            std::size_t i = static_cast<std::size_t>((key * mix) >> shift);
+            while (table_runs[i] != none && table_keys[i] != key) i = (i + 1) & (capacity - 1);
+            if (table_runs[i] == none) {
+                table_keys[i] = key;
+                table_runs[i] = static_cast<std::uint32_t>(heads.size());
+                heads.push_back(none);
             }
-            a = b;
+            next[r] = heads[table_runs[i]];
+            heads[table_runs[i]] = static_cast<std::uint32_t>(r);
+        }
+        // Arrivals of one partial state share the largest part's loop: outcome k takes the sum of
+        // the weights w with g_k * w >= theta, a prefix of the run by decreasing weight that
+        // shrinks as g_k falls.
+        runs.clear();
+        weights.clear();
+        sums.clear();
+        for (std::uint32_t head : heads) {
+            const std::uint64_t key = arrivals[head].key;
+            Run run{key, weights.size(), sums.size(), 0, -1};
+            for (std::uint32_t r = head; r != none; r = next[r])
+                weights.push_back(arrivals[r].weight);
+            std::sort(weights.begin() + static_cast<std::ptrdiff_t>(run.weights), weights.end(),
+                      std::greater<>());
+            run.active = weights.size() - run.weights;
+            sums.push_back(0.0);
+            for (std::size_t r = run.weights; r < weights.size(); ++r)
+                sums.push_back(sums.back() + weights[r]);
+            // A partial state of one photon: its targets are neighbours of the outcomes.
+            if (key != 0 && (key & (key - 1)) == 0 && std::countr_zero(key) % bits == 0)
+                run.mode = std::countr_zero(key) / bits;
+            runs.push_back(run);
+        }
+        SortedOutcomes const& part = *group_part[g];
+        std::size_t live = runs.size();
+        for (std::size_t k = 0; k < part.probabilities.size() && live > 0; ++k) {
+            const double p = part.probabilities[k];
+            for (std::size_t r = 0; r < live;) {
+                Run& run = runs[r];
+                while (run.active > 0 && p * weights[run.weights + run.active - 1] < theta)
+                    --run.active;
+                if (run.active == 0)
+                    run = runs[--live];
+                else
+                    ++r;
+            }
+            const std::uint64_t c = part.packed[k];
+            double* row = nullptr;
+            bool ranked = false;
+            for (std::size_t r = 0; r < live; ++r) {
+                Run const& run = runs[r];
+                const double v = p * sums[run.sums + run.active];
+                added += v;
+                if (run.mode >= 0 && !ranked) {
+                    row = out.neighbour_ranks(c, ranks.data());
+                    ranked = true;
+                }
+                if (run.mode >= 0 && row)
+                    row[ranks[static_cast<std::size_t>(run.mode)]] += v;
+                else
+                    out.add(run.key + c, v);
+            }
         }
         finished += group_inputs[g].size();
         if (done) done(finished);

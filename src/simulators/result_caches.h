@@ -27,19 +27,48 @@ class PackedModes {
     std::uint64_t pack(FockState const& state) const;
     FockState unpack(std::uint64_t key) const;
 
+    int m() const { return m_; }
+    int bits() const { return bits_; }
+    // The largest photon count of a state packed by this computation.
+    int max_photons() const { return max_photons_; }
+
   private:
-    PackedModes(int m, int bits) : m_(m), bits_(bits) {}
+    PackedModes(int m, int bits, int max_photons) : m_(m), bits_(bits), max_photons_(max_photons) {}
 
     int m_;
     int bits_;
+    int max_photons_;
 };
 
-// Sums by packed state in an open-addressing table: the products' hot path.
+// Sums by packed state: the products' hot path. States of few photons go to a dense array by
+// their rank among the states of their photon count, which costs no probing; the others to an
+// open-addressing table.
 class PackedAccumulator {
   public:
-    explicit PackedAccumulator(PackedModes packing) : packing_(packing) {}
+    explicit PackedAccumulator(PackedModes packing);
 
-    void add(std::uint64_t key, double value);
+    PackedModes const& packing() const { return packing_; }
+
+    void add(std::uint64_t key, double value) {
+        std::uint64_t rank = 0;
+        std::size_t s = 0;
+        const std::uint64_t* row = binomials_.data();
+        const std::uint64_t mask = (std::uint64_t{1} << packing_.bits()) - 1;
+        std::uint64_t rest = key;
+        for (int k = 0; k < packing_.m(); ++k, row += stride_, rest >>= packing_.bits()) {
+            rank -= row[s];
+            s += static_cast<std::size_t>(rest & mask);
+            rank += row[s];
+        }
+        if (s < offsets_.size())
+            dense_[offsets_[s] + rank] += value;
+        else
+            add_sparse(key, value);
+    }
+    // The ranks of key plus one photon on each mode among the states of one photon more, and
+    // the dense values of that photon count, whose positions they are; null when that count is
+    // not dense. Costs one pass over the modes for all of them.
+    double* neighbour_ranks(std::uint64_t key, std::uint64_t* ranks) const;
     double sum() const;
     // Every value divided by `divisor`.
     FockSpaceFunction to_function(double divisor = 1.0) const;
@@ -49,9 +78,16 @@ class PackedAccumulator {
         std::uint64_t key;  // key + 1; 0 marks an empty slot
         double value;
     };
+    void add_sparse(std::uint64_t key, double value);
     void grow();
 
     PackedModes packing_;
+    // binomials_[k * stride_ + t] = C(k + t, k): a state's rank is the sum over modes k of
+    // C(k + photons up to k, k) - C(k + photons before k, k).
+    std::vector<std::uint64_t> binomials_;
+    std::size_t stride_;
+    std::vector<std::size_t> offsets_;  // start of each dense photon count in dense_
+    std::vector<double> dense_;
     std::vector<Slot> slots_;
     std::size_t size_ = 0;
     int shift_ = 64;
