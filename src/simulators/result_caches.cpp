@@ -154,14 +154,28 @@ void PackedAccumulator::grow() {
         if (slot.key != 0) add_sparse(slot.key - 1, slot.value);
 }
 
-double* PackedAccumulator::neighbour_ranks(std::uint64_t key, std::uint64_t* ranks) const {
+PackedAccumulator::Neighbours PackedAccumulator::neighbour_ranks(std::uint64_t key,
+                                                                 std::uint64_t* ranks) const {
     const int m = packing_.m();
     const std::uint64_t mask = (std::uint64_t{1} << packing_.bits()) - 1;
     std::array<std::size_t, 65> before{};  // photons on the modes below each mode
     for (int k = 0; k < m; ++k, key >>= packing_.bits())
         before[k + 1] = before[k] + static_cast<std::size_t>(key & mask);
     const std::size_t n = before[m];
-    if (n + 1 >= offsets_.size()) return nullptr;
+    Neighbours found;
+    if (n >= offsets_.size()) return found;
+    double* values = const_cast<double*>(dense_.data());
+    found.self = values + offsets_[n];
+    std::uint64_t below = 0;
+    if (n + 1 >= offsets_.size()) {
+        for (int k = 0; k < m; ++k) {
+            std::uint64_t const* row = binomials_.data() + k * stride_;
+            below += row[before[k + 1]] - row[before[k]];
+        }
+        ranks[m] = below;
+        return found;
+    }
+    found.plus_one = values + offsets_[n + 1];
     // With a photon added on mode a, modes below a keep their terms and modes above a see one
     // photon more before them.
     std::uint64_t above = 0;
@@ -169,14 +183,14 @@ double* PackedAccumulator::neighbour_ranks(std::uint64_t key, std::uint64_t* ran
         std::uint64_t const* row = binomials_.data() + k * stride_;
         above += row[before[k + 1] + 1] - row[before[k] + 1];
     }
-    std::uint64_t below = 0;
     for (int a = 0; a < m; ++a) {
         std::uint64_t const* row = binomials_.data() + a * stride_;
         above -= row[before[a + 1] + 1] - row[before[a] + 1];
         ranks[a] = below + row[before[a + 1] + 1] - row[before[a]] + above;
         below += row[before[a + 1]] - row[before[a]];
     }
-    return const_cast<double*>(dense_.data()) + offsets_[n + 1];
+    ranks[m] = below;
+    return found;
 }
 
 double PackedAccumulator::sum() const {
@@ -309,13 +323,16 @@ double packedMerge(std::vector<ProductInput> const& inputs, double theta, Packed
         std::size_t weights;  // start in `weights`, by decreasing weight
         std::size_t sums;     // start in `sums`: 0, then the running sums of the weights
         std::size_t active;   // weights still above the threshold for the current outcome
-        int mode;             // the mode of a one-photon partial state, else -1
+        int mode;             // the mode of a one-photon partial state, else one of:
     };
+    constexpr int vacuum = -1;
+    constexpr int other = -2;
     std::vector<Run> runs;
     std::vector<double> weights;
     std::vector<double> sums;
-    std::array<std::uint64_t, 64> ranks{};
+    std::array<std::uint64_t, 65> ranks{};
     const int bits = out.packing().bits();
+    const auto m = static_cast<std::size_t>(out.packing().m());
     constexpr std::uint32_t none = ~std::uint32_t{0};
     for (std::size_t g = 0; g < group_part.size(); ++g) {
         arrivals.clear();
@@ -349,7 +366,7 @@ double packedMerge(std::vector<ProductInput> const& inputs, double theta, Packed
         sums.clear();
         for (std::uint32_t head : heads) {
             const std::uint64_t key = arrivals[head].key;
-            Run run{key, weights.size(), sums.size(), 0, -1};
+            Run run{key, weights.size(), sums.size(), 0, key == 0 ? vacuum : other};
             for (std::uint32_t r = head; r != none; r = next[r])
                 weights.push_back(arrivals[r].weight);
             std::sort(weights.begin() + static_cast<std::ptrdiff_t>(run.weights), weights.end(),
@@ -377,18 +394,20 @@ double packedMerge(std::vector<ProductInput> const& inputs, double theta, Packed
                     ++r;
             }
             const std::uint64_t c = part.packed[k];
-            double* row = nullptr;
+            PackedAccumulator::Neighbours rows;
             bool ranked = false;
             for (std::size_t r = 0; r < live; ++r) {
                 Run const& run = runs[r];
                 const double v = p * sums[run.sums + run.active];
                 added += v;
-                if (run.mode >= 0 && !ranked) {
-                    row = out.neighbour_ranks(c, ranks.data());
+                if (run.mode != other && !ranked) {
+                    rows = out.neighbour_ranks(c, ranks.data());
                     ranked = true;
                 }
-                if (run.mode >= 0 && row)
-                    row[ranks[static_cast<std::size_t>(run.mode)]] += v;
+                if (run.mode == vacuum && rows.self)
+                    rows.self[ranks[m]] += v;
+                else if (run.mode >= 0 && rows.plus_one)
+                    rows.plus_one[ranks[static_cast<std::size_t>(run.mode)]] += v;
                 else
                     out.add(run.key + c, v);
             }

@@ -65,10 +65,14 @@ class PackedAccumulator {
         else
             add_sparse(key, value);
     }
-    // The ranks of key plus one photon on each mode among the states of one photon more, and
-    // the dense values of that photon count, whose positions they are; null when that count is
-    // not dense. Costs one pass over the modes for all of them.
-    double* neighbour_ranks(std::uint64_t key, std::uint64_t* ranks) const;
+    // The dense positions of key plus one photon on each mode, in `ranks`, and of key itself, in
+    // ranks[m]; null positions when those photon counts are not dense. One pass over the modes
+    // for all of them.
+    struct Neighbours {
+        double* plus_one = nullptr;
+        double* self = nullptr;
+    };
+    Neighbours neighbour_ranks(std::uint64_t key, std::uint64_t* ranks) const;
     double sum() const;
     // Every value divided by `divisor`.
     FockSpaceFunction to_function(double divisor = 1.0) const;
