@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <utility>
 
 namespace simulators::details {
 
@@ -74,6 +75,34 @@ struct PrefixExpansion {
 };
 
 const SortedOutcomes no_outcomes;
+
+// Positive probabilities by decreasing value: a byte-wise radix sort of their bit patterns, which
+// order as the values do, for long lists; comparisons mispredict too often there.
+void sort_decreasing(std::vector<std::pair<double, std::uint32_t>>& outcomes) {
+    const auto by_value = [](auto const& a, auto const& b) { return a.first > b.first; };
+    if (outcomes.size() < 256) {
+        std::sort(outcomes.begin(), outcomes.end(), by_value);
+        return;
+    }
+    const auto key = [](std::pair<double, std::uint32_t> const& o) {
+        return ~std::bit_cast<std::uint64_t>(o.first);
+    };
+    std::array<std::array<std::uint32_t, 256>, 8> counts{};
+    for (auto const& o : outcomes) {
+        const std::uint64_t k = key(o);
+        for (int d = 0; d < 8; ++d) ++counts[d][(k >> (8 * d)) & 0xFF];
+    }
+    std::vector<std::pair<double, std::uint32_t>> buffer(outcomes.size());
+    for (int d = 0; d < 8; ++d) {
+        auto& count = counts[d];
+        // A byte shared by every value leaves the order as it is.
+        if (std::find(count.begin(), count.end(), outcomes.size()) != count.end()) continue;
+        std::uint32_t start = 0;
+        for (auto& c : count) start += std::exchange(c, start);
+        for (auto const& o : outcomes) buffer[count[(key(o) >> (8 * d)) & 0xFF]++] = o;
+        outcomes.swap(buffer);
+    }
+}
 
 constexpr std::uint64_t mix = 0x9E3779B97F4A7C15ull;
 
@@ -241,18 +270,17 @@ FockSpaceFunction PackedAccumulator::to_function(double divisor) const {
 
 void SortedOutcomes::assign(OutputTable const& from,
                             std::vector<std::pair<double, std::uint32_t>>& outcomes) {
-    std::sort(outcomes.begin(), outcomes.end(),
-              [](auto const& a, auto const& b) { return a.first > b.first; });
+    std::erase_if(outcomes, [](auto const& outcome) { return !(outcome.first > 0); });
+    sort_decreasing(outcomes);
     table = &from;
-    positions.clear();
-    probabilities.clear();
-    packed.clear();
-    for (auto const& [p, position] : outcomes) {
-        if (!(p > 0)) break;
-        positions.push_back(position);
-        probabilities.push_back(p);
-        if (!from.packed.empty()) packed.push_back(from.packed[position]);
+    positions.resize(outcomes.size());
+    probabilities.resize(outcomes.size());
+    packed.resize(from.packed.empty() ? 0 : outcomes.size());
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        probabilities[i] = outcomes[i].first;
+        positions[i] = outcomes[i].second;
     }
+    for (std::size_t i = 0; i < packed.size(); ++i) packed[i] = from.packed[positions[i]];
 }
 
 FockSpaceFunction listMerge(std::vector<ListPair> const& pairs, double threshold) {

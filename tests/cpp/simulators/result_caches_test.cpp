@@ -1,5 +1,7 @@
 #include "simulators/result_caches.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -135,6 +137,56 @@ INSTANTIATE_TEST_SUITE_P(
         // One bit per mode: counts up to 1 only, so one photon per part.
         ProductCase{"OneBitPerMode", 64, 50, 1, 1, 30, 1e-6, 6}),
     [](auto const& info) { return std::string(info.param.name); });
+
+class SortedOutcomesTest : public ::testing::TestWithParam<int> {};
+
+// Long lists take another sort than short ones: both keep exactly the positive outcomes, by
+// decreasing probability, with their packed states alongside.
+TEST_P(SortedOutcomesTest, KeepsPositiveOutcomesByDecreasingProbability) {
+    const int size = GetParam();
+    std::mt19937 engine(static_cast<unsigned>(size));
+    std::uniform_real_distribution<double> exponent(-300.0, 0.0);
+    std::uniform_int_distribution<int> kind(0, 9);
+    OutputTable table;
+    std::vector<std::pair<double, std::uint32_t>> outcomes;
+    std::vector<double> probability(static_cast<std::size_t>(size));
+    for (int i = 0; i < size; ++i) {
+        table.packed.push_back(static_cast<std::uint64_t>(i) * 7 + 3);
+        double p = std::pow(10.0, exponent(engine));
+        // Zeros, negatives and NaN are dropped; ties, the least subnormal, 1 and values that
+        // differ in their last bits only are kept.
+        const int k = kind(engine);
+        if (k == 0) p = 0.0;
+        if (k == 1) p = -p;
+        if (k == 2) p = std::nan("");
+        if (k == 3) p = 0.5;
+        if (k == 4) p = 4.9e-324;
+        if (k == 5) p = 1.0;
+        if (k == 6) p = std::bit_cast<double>(std::bit_cast<std::uint64_t>(0.3) + engine() % 70000);
+        probability[static_cast<std::size_t>(i)] = p;
+        outcomes.emplace_back(p, static_cast<std::uint32_t>(i));
+    }
+    SortedOutcomes sorted;
+    sorted.assign(table, outcomes);
+    std::vector<std::uint32_t> expected;
+    for (int i = 0; i < size; ++i)
+        if (probability[static_cast<std::size_t>(i)] > 0)
+            expected.push_back(static_cast<std::uint32_t>(i));
+    std::vector<std::uint32_t> kept = sorted.positions;
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, expected);
+    ASSERT_EQ(sorted.probabilities.size(), sorted.positions.size());
+    ASSERT_EQ(sorted.packed.size(), sorted.positions.size());
+    for (std::size_t i = 0; i < sorted.positions.size(); ++i) {
+        EXPECT_EQ(sorted.probabilities[i], probability[sorted.positions[i]]);
+        EXPECT_EQ(sorted.packed[i], table.packed[sorted.positions[i]]);
+        if (i > 0) {
+            EXPECT_GE(sorted.probabilities[i - 1], sorted.probabilities[i]) << i;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, SortedOutcomesTest, ::testing::Values(0, 1, 255, 256, 5000));
 
 TEST(PackedModes, PacksMergesAndRefuses) {
     struct Case {
