@@ -183,43 +183,42 @@ void PackedAccumulator::grow() {
         if (slot.key != 0) add_sparse(slot.key - 1, slot.value);
 }
 
-PackedAccumulator::Neighbours PackedAccumulator::neighbour_ranks(std::uint64_t key,
-                                                                 std::uint64_t* ranks) const {
-    const int m = packing_.m();
+std::uint32_t const* PackedAccumulator::fill_successors(std::uint64_t key, std::size_t n,
+                                                        std::uint64_t r) {
+    const auto m = static_cast<std::size_t>(packing_.m());
+    if (successors_.size() <= n) successors_.resize(n + 1);
+    SuccessorRows& rows = successors_[n];
+    if (!rows.ranks) {
+        const std::size_t count = binomials_[(m - 1) * stride_ + n];
+        rows.ranks.reset(new std::uint32_t[count * m]);
+        rows.filled.assign(count, 0);
+        rows.width = m;
+    }
+    std::uint32_t* out = rows.ranks.get() + r * m;
+    rows.filled[r] = 1;
     const std::uint64_t mask = (std::uint64_t{1} << packing_.bits()) - 1;
-    std::array<std::size_t, 65> before{};  // photons on the modes below each mode
-    for (int k = 0; k < m; ++k, key >>= packing_.bits())
+    std::array<std::size_t, 65> before;  // photons on the modes below each mode
+    before[0] = 0;
+    for (std::size_t k = 0; k < m; ++k, key >>= packing_.bits())
         before[k + 1] = before[k] + static_cast<std::size_t>(key & mask);
-    const std::size_t n = before[m];
-    Neighbours found;
-    if (n >= offsets_.size()) return found;
-    double* values = const_cast<double*>(dense_.data());
-    found.self = values + offsets_[n];
-    std::uint64_t below = 0;
-    if (n + 1 >= offsets_.size()) {
-        for (int k = 0; k < m; ++k) {
-            std::uint64_t const* row = binomials_.data() + k * stride_;
-            below += row[before[k + 1]] - row[before[k]];
-        }
-        ranks[m] = below;
-        return found;
-    }
-    found.plus_one = values + offsets_[n + 1];
-    // With a photon added on mode a, modes below a keep their terms and modes above a see one
-    // photon more before them.
+    // Mode a with b photons before it and b' up to it contributes C(a + b', a) - C(a + b, a);
+    // with a photon added on a, C(a + b' + 1, a) - C(a + b, a); with one added below a,
+    // C(a + b' + 1, a) - C(a + b + 1, a).
     std::uint64_t above = 0;
-    for (int k = 0; k < m; ++k) {
-        std::uint64_t const* row = binomials_.data() + k * stride_;
-        above += row[before[k + 1] + 1] - row[before[k] + 1];
-    }
-    for (int a = 0; a < m; ++a) {
+    for (std::size_t a = 0; a < m; ++a) {
         std::uint64_t const* row = binomials_.data() + a * stride_;
-        above -= row[before[a + 1] + 1] - row[before[a] + 1];
-        ranks[a] = below + row[before[a + 1] + 1] - row[before[a]] + above;
-        below += row[before[a + 1]] - row[before[a]];
+        above += row[before[a + 1] + 1] - row[before[a] + 1];
     }
-    ranks[m] = below;
-    return found;
+    std::uint64_t below = 0;
+    for (std::size_t a = 0; a < m; ++a) {
+        std::uint64_t const* row = binomials_.data() + a * stride_;
+        const std::size_t b = before[a];
+        const std::size_t b1 = before[a + 1];
+        above -= row[b1 + 1] - row[b + 1];
+        out[a] = static_cast<std::uint32_t>(below + row[b1 + 1] - row[b] + above);
+        below += row[b1] - row[b];
+    }
+    return out;
 }
 
 double PackedAccumulator::sum() const {
@@ -350,15 +349,23 @@ double packedMerge(std::vector<ProductInput> const& inputs, double theta, Packed
         std::uint64_t key;
         std::size_t weights;  // start in `weights`, by decreasing weight
         std::size_t sums;     // start in `sums`: 0, then the running sums of the weights
-        std::size_t active;   // weights still above the threshold for the current outcome
-        int mode;             // the mode of a one-photon partial state, else one of:
+        std::size_t active;   // number of weights
+        int mode;             // the mode of a one-photon partial state, else vacuum or other
+        std::size_t reach = 0;
     };
     constexpr int vacuum = -1;
     constexpr int other = -2;
     std::vector<Run> runs;
     std::vector<double> weights;
     std::vector<double> sums;
-    std::array<std::uint64_t, 65> ranks{};
+    // Per reached outcome: the slots of the outcome plus one photon on each mode, then its own.
+    std::vector<std::uint32_t> slots;
+    constexpr std::uint32_t no_slot = ~std::uint32_t{0};
+    std::unordered_map<OutputTable const*, std::vector<std::uint64_t>> ranks;
+    constexpr std::uint64_t unranked = ~std::uint64_t{0};
+    std::vector<std::uint64_t> own;
+    std::vector<std::size_t> modes;
+    const std::uint64_t unit_mask = (std::uint64_t{1} << out.packing().bits()) - 1;
     const int bits = out.packing().bits();
     const auto m = static_cast<std::size_t>(out.packing().m());
     constexpr std::uint32_t none = ~std::uint32_t{0};
@@ -394,7 +401,7 @@ double packedMerge(std::vector<ProductInput> const& inputs, double theta, Packed
         sums.clear();
         for (std::uint32_t head : heads) {
             const std::uint64_t key = arrivals[head].key;
-            Run run{key, weights.size(), sums.size(), 0, key == 0 ? vacuum : other};
+            Run run{key, weights.size(), sums.size(), 0, key == 0 ? vacuum : other, 0};
             for (std::uint32_t r = head; r != none; r = next[r])
                 weights.push_back(arrivals[r].weight);
             std::sort(weights.begin() + static_cast<std::ptrdiff_t>(run.weights), weights.end(),
@@ -409,35 +416,82 @@ double packedMerge(std::vector<ProductInput> const& inputs, double theta, Packed
             runs.push_back(run);
         }
         SortedOutcomes const& part = *group_part[g];
-        std::size_t live = runs.size();
-        for (std::size_t k = 0; k < part.probabilities.size() && live > 0; ++k) {
-            const double p = part.probabilities[k];
-            for (std::size_t r = 0; r < live;) {
-                Run& run = runs[r];
-                while (run.active > 0 && p * weights[run.weights + run.active - 1] < theta)
-                    --run.active;
-                if (run.active == 0)
-                    run = runs[--live];
-                else
-                    ++r;
+        auto const& probabilities = part.probabilities;
+        // Outcomes a run reaches: those whose product with its largest weight stays above theta.
+        std::size_t reached = 0;
+        for (Run& run : runs) {
+            const double largest_weight = weights[run.weights];
+            run.reach = static_cast<std::size_t>(
+                std::partition_point(probabilities.begin(), probabilities.end(),
+                                     [&](double p) { return p * largest_weight >= theta; }) -
+                probabilities.begin());
+            reached = std::max(reached, run.reach);
+        }
+        // The reached outcomes' ranks, kept per output table since parts share them; the
+        // outcomes of one part all hold the part's photon count.
+        const std::size_t n = part.table->states[part.positions.front()].n();
+        bool dense = out.dense(n);
+        std::vector<std::uint64_t>& table_ranks = ranks[part.table];
+        if (dense && table_ranks.empty()) table_ranks.assign(part.table->states.size(), unranked);
+        own.resize(reached);
+        for (std::size_t k = 0; dense && k < reached; ++k) {
+            std::uint64_t& r = table_ranks[part.positions[k]];
+            if (r == unranked) {
+                const auto [rank, photons] = out.rank_of(part.packed[k]);
+                // A back-end conserves photons; a table that did not would take the slow path.
+                if (photons != n) dense = false;
+                r = rank;
             }
-            const std::uint64_t c = part.packed[k];
-            PackedAccumulator::Neighbours rows;
-            bool ranked = false;
-            for (std::size_t r = 0; r < live; ++r) {
-                Run const& run = runs[r];
-                const double v = p * sums[run.sums + run.active];
+            own[k] = r;
+        }
+        // Slots of the one-photon and vacuum partial states' targets, by outcome.
+        const bool one_more = dense && out.dense(n + 1);
+        slots.resize(reached * (m + 1));
+        for (std::size_t k = 0; k < reached; ++k) {
+            std::uint32_t* row = slots.data() + k * (m + 1);
+            std::fill_n(row, m + 1, no_slot);
+            if (!dense) continue;
+            row[m] = static_cast<std::uint32_t>(out.dense_offset(n) + own[k]);
+            if (!one_more) continue;
+            std::uint32_t const* next_ranks = out.successors(part.packed[k], n, own[k]);
+            const auto offset = static_cast<std::uint32_t>(out.dense_offset(n + 1));
+            for (std::size_t a = 0; a < m; ++a) row[a] = offset + next_ranks[a];
+        }
+        for (Run const& run : runs) {
+            std::size_t active = run.active;
+            double const* w = weights.data() + run.weights;
+            double const* sum = sums.data() + run.sums;
+            // Other partial states: their photons added one by one through the successor rows.
+            modes.clear();
+            std::uint64_t rest = run.key;
+            for (std::size_t a = 0; rest != 0; ++a, rest >>= bits)
+                for (std::uint64_t c = rest & unit_mask; c > 0; --c) modes.push_back(a);
+            bool chained = run.mode == other && dense;
+            for (std::size_t i = 0; chained && i < modes.size(); ++i)
+                chained = out.dense(n + i + 1);
+            const std::size_t column = run.mode >= 0 ? static_cast<std::size_t>(run.mode) : m;
+            for (std::size_t k = 0; k < run.reach; ++k) {
+                const double p = probabilities[k];
+                while (p * w[active - 1] < theta) --active;
+                const double v = p * sum[active];
                 added += v;
-                if (run.mode != other && !ranked) {
-                    rows = out.neighbour_ranks(c, ranks.data());
-                    ranked = true;
+                if (run.mode != other) {
+                    const std::uint32_t slot = slots[k * (m + 1) + column];
+                    if (slot != no_slot)
+                        out.add_at(slot, v);
+                    else
+                        out.add(run.key + part.packed[k], v);
+                } else if (chained) {
+                    std::uint64_t key = part.packed[k];
+                    std::uint64_t r = own[k];
+                    for (std::size_t i = 0; i < modes.size(); ++i) {
+                        r = out.successors(key, n + i, r)[modes[i]];
+                        key += std::uint64_t{1} << (modes[i] * static_cast<std::size_t>(bits));
+                    }
+                    out.add_at(out.dense_offset(n + modes.size()) + r, v);
+                } else {
+                    out.add(run.key + part.packed[k], v);
                 }
-                if (run.mode == vacuum && rows.self)
-                    rows.self[ranks[m]] += v;
-                else if (run.mode >= 0 && rows.plus_one)
-                    rows.plus_one[ranks[static_cast<std::size_t>(run.mode)]] += v;
-                else
-                    out.add(run.key + c, v);
             }
         }
         finished += group_inputs[g].size();

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -50,29 +51,39 @@ class PackedAccumulator {
     PackedModes const& packing() const { return packing_; }
 
     void add(std::uint64_t key, double value) {
+        const auto [rank, n] = rank_of(key);
+        if (n < offsets_.size())
+            dense_[offsets_[n] + rank] += value;
+        else
+            add_sparse(key, value);
+    }
+    // A state's rank among the states of its photon count, and that count; the rank is only
+    // meaningful when the count is dense.
+    std::pair<std::uint64_t, std::size_t> rank_of(std::uint64_t key) const {
         std::uint64_t rank = 0;
         std::size_t s = 0;
         const std::uint64_t* row = binomials_.data();
         const std::uint64_t mask = (std::uint64_t{1} << packing_.bits()) - 1;
-        std::uint64_t rest = key;
-        for (int k = 0; k < packing_.m(); ++k, row += stride_, rest >>= packing_.bits()) {
+        for (int k = 0; k < packing_.m(); ++k, row += stride_, key >>= packing_.bits()) {
             rank -= row[s];
-            s += static_cast<std::size_t>(rest & mask);
+            s += static_cast<std::size_t>(key & mask);
             rank += row[s];
         }
-        if (s < offsets_.size())
-            dense_[offsets_[s] + rank] += value;
-        else
-            add_sparse(key, value);
+        return {rank, s};
     }
-    // The dense positions of key plus one photon on each mode, in `ranks`, and of key itself, in
-    // ranks[m]; null positions when those photon counts are not dense. One pass over the modes
-    // for all of them.
-    struct Neighbours {
-        double* plus_one = nullptr;
-        double* self = nullptr;
-    };
-    Neighbours neighbour_ranks(std::uint64_t key, std::uint64_t* ranks) const;
+    bool dense(std::size_t n) const { return n < offsets_.size(); }
+    std::size_t dense_offset(std::size_t n) const { return offsets_[n]; }
+    // The ranks, among the states of n + 1 photons, of `key` (n photons, rank r) plus one photon
+    // on each mode. Computed from the key on first use and kept for the accumulator's life, as
+    // the same states recur across parts; n + 1 must be dense.
+    std::uint32_t const* successors(std::uint64_t key, std::size_t n, std::uint64_t r) {
+        if (n < successors_.size()) {
+            SuccessorRows const& rows = successors_[n];
+            if (rows.ranks && rows.filled[r]) return rows.ranks.get() + r * rows.width;
+        }
+        return fill_successors(key, n, r);
+    }
+    void add_at(std::size_t slot, double value) { dense_[slot] += value; }
     double sum() const;
     // Every value divided by `divisor`.
     FockSpaceFunction to_function(double divisor = 1.0) const;
@@ -92,6 +103,13 @@ class PackedAccumulator {
     std::size_t stride_;
     std::vector<std::size_t> offsets_;  // start of each dense photon count in dense_
     std::vector<double> dense_;
+    struct SuccessorRows {
+        std::unique_ptr<std::uint32_t[]> ranks;  // `width` (m) per state, valid where filled
+        std::vector<std::uint8_t> filled;
+        std::size_t width = 0;
+    };
+    std::uint32_t const* fill_successors(std::uint64_t key, std::size_t n, std::uint64_t r);
+    std::vector<SuccessorRows> successors_;  // by photon count
     std::vector<Slot> slots_;
     std::size_t size_ = 0;
     int shift_ = 64;

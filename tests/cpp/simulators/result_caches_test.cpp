@@ -126,6 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // One part per input: every input of a part shares its loop.
         ProductCase{"OnePart", 4, 30, 1, 3, 20, 1e-6, 1},
+        // Two modes of 32 bits each.
+        ProductCase{"TwoModes", 2, 40, 3, 3, 10, 1e-6, 7},
         // Few modes, many collisions of partial states.
         ProductCase{"FewModes", 3, 60, 4, 2, 10, 1e-7, 2},
         // The source's shape: small groups and a large one per input.
