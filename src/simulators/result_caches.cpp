@@ -133,7 +133,7 @@ FockState PackedModes::unpack(std::uint64_t key) const {
     return FockState(m_, std::move(code));
 }
 
-PackedAccumulator::PackedAccumulator(PackedModes packing)
+PackedAccumulator::PackedAccumulator(PackedModes packing, std::size_t dense_limit)
     : packing_(packing), stride_(static_cast<std::size_t>(packing.max_photons()) + 1) {
     const auto m = static_cast<std::size_t>(packing.m());
     // Wraps around for large counts, which only the sparse table sees.
@@ -142,8 +142,7 @@ PackedAccumulator::PackedAccumulator(PackedModes packing)
         for (std::size_t t = 1; t < stride_; ++t)
             binomials_[k * stride_ + t] =
                 binomials_[(k - 1) * stride_ + t] + binomials_[k * stride_ + t - 1];
-    // Photon counts whose states all fit in 2^17 slots in total are dense.
-    constexpr std::size_t dense_limit = std::size_t{1} << 17;
+    // Photon counts whose states all fit in the limit in total are dense.
     std::size_t total = 0;
     for (std::size_t n = 0; n < stride_; ++n) {
         // C(n + m - 1, n) states of n photons.

@@ -46,7 +46,9 @@ class PackedModes {
 // open-addressing table.
 class PackedAccumulator {
   public:
-    explicit PackedAccumulator(PackedModes packing);
+    // At most `dense_limit` dense values: the array is cleared and read whole, so a computation
+    // with few outputs keeps it small.
+    explicit PackedAccumulator(PackedModes packing, std::size_t dense_limit = std::size_t{1} << 17);
 
     PackedModes const& packing() const { return packing_; }
 

@@ -79,6 +79,10 @@ FockSpaceFunction StrongSimulator::computeNoSuperposition(
     auto guard = progress.sub_task(0.5, 1.0);
     const double count = static_cast<double>(inputs.size());
     if (packing) {
+        // A dense accumulator a few times the parts' outcomes at most.
+        std::size_t outcomes = 0;
+        for (auto const& [key, max_probability] : keys)
+            outcomes += cache.outcomes(key.first, key.second)->probabilities.size();
         std::vector<simulators::details::ProductInput> products(inputs.size());
         for (std::size_t j = 0; j < inputs.size(); ++j) {
             products[j].probability = inputs[j].probability;
@@ -86,7 +90,8 @@ FockSpaceFunction StrongSimulator::computeNoSuperposition(
                 products[j].parts.push_back(
                     cache.outcomes(compute_selection_n(inputs[j].n, part.n()), part));
         }
-        simulators::details::PackedAccumulator packed(*packing);
+        simulators::details::PackedAccumulator packed(
+            *packing, std::clamp<std::size_t>(8 * outcomes, 4096, std::size_t{1} << 17));
         logical_perf_ += simulators::details::packedMerge(
             products, cache.threshold(), packed, [&](std::size_t done) {
                 progress(static_cast<double>(done) / count, "Recombining distributions...");
