@@ -365,6 +365,7 @@ double packedMerge(std::vector<ProductInput> const& inputs, double theta, Packed
     std::vector<std::uint64_t> own;
     std::vector<std::size_t> modes;
     const std::uint64_t unit_mask = (std::uint64_t{1} << out.packing().bits()) - 1;
+    double* values = out.dense_values();
     const int bits = out.packing().bits();
     const auto m = static_cast<std::size_t>(out.packing().m());
     constexpr std::uint32_t none = ~std::uint32_t{0};
@@ -469,29 +470,38 @@ double packedMerge(std::vector<ProductInput> const& inputs, double theta, Packed
             for (std::size_t i = 0; chained && i < modes.size(); ++i)
                 chained = out.dense(n + i + 1);
             const std::size_t column = run.mode >= 0 ? static_cast<std::size_t>(run.mode) : m;
-            for (std::size_t k = 0; k < run.reach; ++k) {
-                const double p = probabilities[k];
-                while (p * w[active - 1] < theta) --active;
-                const double v = p * sum[active];
-                added += v;
-                if (run.mode != other) {
-                    const std::uint32_t slot = slots[k * (m + 1) + column];
-                    if (slot != no_slot)
-                        out.add_at(slot, v);
-                    else
+            const bool slotted = run.mode == vacuum ? dense : run.mode >= 0 && one_more;
+            double run_added = 0;
+            if (slotted) {
+                // The hot loop: every target has its slot.
+                std::uint32_t const* slot = slots.data() + column;
+                for (std::size_t k = 0; k < run.reach; ++k) {
+                    const double p = probabilities[k];
+                    while (p * w[active - 1] < theta) --active;
+                    const double v = p * sum[active];
+                    run_added += v;
+                    values[slot[k * (m + 1)]] += v;
+                }
+            } else {
+                for (std::size_t k = 0; k < run.reach; ++k) {
+                    const double p = probabilities[k];
+                    while (p * w[active - 1] < theta) --active;
+                    const double v = p * sum[active];
+                    run_added += v;
+                    if (chained) {
+                        std::uint64_t key = part.packed[k];
+                        std::uint64_t r = own[k];
+                        for (std::size_t i = 0; i < modes.size(); ++i) {
+                            r = out.successors(key, n + i, r)[modes[i]];
+                            key += std::uint64_t{1} << (modes[i] * static_cast<std::size_t>(bits));
+                        }
+                        out.add_at(out.dense_offset(n + modes.size()) + r, v);
+                    } else {
                         out.add(run.key + part.packed[k], v);
-                } else if (chained) {
-                    std::uint64_t key = part.packed[k];
-                    std::uint64_t r = own[k];
-                    for (std::size_t i = 0; i < modes.size(); ++i) {
-                        r = out.successors(key, n + i, r)[modes[i]];
-                        key += std::uint64_t{1} << (modes[i] * static_cast<std::size_t>(bits));
                     }
-                    out.add_at(out.dense_offset(n + modes.size()) + r, v);
-                } else {
-                    out.add(run.key + part.packed[k], v);
                 }
             }
+            added += run_added;
         }
         finished += group_inputs[g].size();
         if (done) done(finished);

@@ -86,6 +86,8 @@ class PackedAccumulator {
         return fill_successors(key, n, r);
     }
     void add_at(std::size_t slot, double value) { dense_[slot] += value; }
+    // The dense values by slot; the array never moves.
+    double* dense_values() { return dense_.data(); }
     double sum() const;
     // Every value divided by `divisor`.
     FockSpaceFunction to_function(double divisor = 1.0) const;
