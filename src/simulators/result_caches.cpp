@@ -136,7 +136,8 @@ FockState PackedModes::unpack(std::uint64_t key) const {
 PackedAccumulator::PackedAccumulator(PackedModes packing, std::size_t dense_limit)
     : packing_(packing), stride_(static_cast<std::size_t>(packing.max_photons()) + 1) {
     const auto m = static_cast<std::size_t>(packing.m());
-    // Wraps around for large counts, which only the sparse table sees.
+    // Exact: the largest, C(m - 1 + t, m - 1) for t photons that fit the packing, stays far
+    // below 2^64.
     binomials_.assign(m * stride_, 1);
     for (std::size_t k = 1; k < m; ++k)
         for (std::size_t t = 1; t < stride_; ++t)
@@ -438,8 +439,11 @@ double packedMerge(std::vector<ProductInput> const& inputs, double theta, Packed
             std::uint64_t& r = table_ranks[part.positions[k]];
             if (r == unranked) {
                 const auto [rank, photons] = out.rank_of(part.packed[k]);
-                // A back-end conserves photons; a table that did not would take the slow path.
-                if (photons != n) dense = false;
+                // A back-end conserves photons; a table that did not takes the slow path.
+                if (photons != n) {
+                    dense = false;
+                    break;
+                }
                 r = rank;
             }
             own[k] = r;
