@@ -1,7 +1,9 @@
 #include "simulators/result_caches.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <utility>
 
 namespace simulators::details {
 
@@ -39,35 +41,68 @@ struct SortedProduct {
         for (std::size_t i = 0; i < part.probabilities.size(); ++i) {
             const double g = part.probabilities[i] * b;
             if (g < threshold) break;
-            expand(next + 1, state.merge(*part.states[i]), g);
+            expand(next + 1, state.merge(part.state(i)), g);
         }
     }
 };
 
-struct PackedProduct {
-    std::vector<SortedOutcomes const*> const& parts;
-    double threshold;
-    double factor;
-    PackedAccumulator& out;
-    double added = 0;
+// A partial product of an input's parts but its largest: the packed state and x times the
+// product.
+struct Arrival {
+    std::uint64_t key;
+    double weight;
+};
 
-    void expand(std::size_t next, std::uint64_t key, double b) {
+struct PrefixExpansion {
+    std::vector<SortedOutcomes const*> const& parts;
+    std::size_t skipped;
+    double theta;
+    std::vector<Arrival>& arrivals;
+
+    void expand(std::size_t next, std::uint64_t key, double w) {
+        if (next == skipped) ++next;
         if (next == parts.size()) {
-            const double v = b * factor;
-            out.add(key, v);
-            added += v;
+            arrivals.push_back({key, w});
             return;
         }
         SortedOutcomes const& part = *parts[next];
         for (std::size_t i = 0; i < part.probabilities.size(); ++i) {
-            const double g = part.probabilities[i] * b;
-            if (g < threshold) break;
-            expand(next + 1, key + part.packed[i], g);
+            const double v = part.probabilities[i] * w;
+            if (v < theta) break;
+            expand(next + 1, key + part.packed[i], v);
         }
     }
 };
 
 const SortedOutcomes no_outcomes;
+
+// Positive probabilities by decreasing value: a byte-wise radix sort of their bit patterns, which
+// order as the values do, for long lists; comparisons mispredict too often there.
+void sort_decreasing(std::vector<std::pair<double, std::uint32_t>>& outcomes) {
+    const auto by_value = [](auto const& a, auto const& b) { return a.first > b.first; };
+    if (outcomes.size() < 256) {
+        std::sort(outcomes.begin(), outcomes.end(), by_value);
+        return;
+    }
+    const auto key = [](std::pair<double, std::uint32_t> const& o) {
+        return ~std::bit_cast<std::uint64_t>(o.first);
+    };
+    std::array<std::array<std::uint32_t, 256>, 8> counts{};
+    for (auto const& o : outcomes) {
+        const std::uint64_t k = key(o);
+        for (int d = 0; d < 8; ++d) ++counts[d][(k >> (8 * d)) & 0xFF];
+    }
+    std::vector<std::pair<double, std::uint32_t>> buffer(outcomes.size());
+    for (int d = 0; d < 8; ++d) {
+        auto& count = counts[d];
+        // A byte shared by every value leaves the order as it is.
+        if (std::find(count.begin(), count.end(), outcomes.size()) != count.end()) continue;
+        std::uint32_t start = 0;
+        for (auto& c : count) start += std::exchange(c, start);
+        for (auto const& o : outcomes) buffer[count[(key(o) >> (8 * d)) & 0xFF]++] = o;
+        outcomes.swap(buffer);
+    }
+}
 
 constexpr std::uint64_t mix = 0x9E3779B97F4A7C15ull;
 
@@ -77,33 +112,61 @@ std::optional<PackedModes> PackedModes::fit(int m, int max_photons) {
     if (m <= 0 || m > 64 || max_photons < 0) return std::nullopt;
     const int bits = std::min(64 / m, 32);
     if (static_cast<std::uint64_t>(max_photons) >= (std::uint64_t{1} << bits)) return std::nullopt;
-    return PackedModes(m, bits);
+    return PackedModes(m, bits, max_photons);
 }
 
 std::uint64_t PackedModes::pack(FockState const& state) const {
     std::uint64_t key = 0;
-    for (int k = 0; k < m_; ++k) key += static_cast<std::uint64_t>(state[k]) << (k * bits_);
+    const unsigned char* code = state.data();
+    for (int i = 0; i < state.n(); ++i) key += std::uint64_t{1} << (code[i] * bits_);
     return key;
 }
 
 FockState PackedModes::unpack(std::uint64_t key) const {
     const std::uint64_t mask = (std::uint64_t{1} << bits_) - 1;
-    std::vector<int> counts(static_cast<std::size_t>(m_));
-    for (int k = 0; k < m_; ++k) counts[k] = static_cast<int>((key >> (k * bits_)) & mask);
-    return FockState(counts);
+    std::size_t n = 0;
+    for (std::uint64_t rest = key; rest != 0; rest >>= bits_) n += rest & mask;
+    FockState::code_t code(n);
+    unsigned char* next = code.mutable_data();
+    for (int k = 0; key != 0; ++k, key >>= bits_)
+        for (auto count = key & mask; count > 0; --count) *next++ = static_cast<unsigned char>(k);
+    return FockState(m_, std::move(code));
 }
 
-void PackedAccumulator::add(std::uint64_t key, double value) {
-    if (2 * (size_ + 1) > keys_.size()) grow();
-    const std::size_t last = keys_.size() - 1;
+PackedAccumulator::PackedAccumulator(PackedModes packing, std::size_t dense_limit)
+    : packing_(packing), stride_(static_cast<std::size_t>(packing.max_photons()) + 1) {
+    const auto m = static_cast<std::size_t>(packing.m());
+    // Exact: the largest, C(m - 1 + t, m - 1) for t photons that fit the packing, stays far
+    // below 2^64.
+    binomials_.assign(m * stride_, 1);
+    for (std::size_t k = 1; k < m; ++k)
+        for (std::size_t t = 1; t < stride_; ++t)
+            binomials_[k * stride_ + t] =
+                binomials_[(k - 1) * stride_ + t] + binomials_[k * stride_ + t - 1];
+    // Photon counts whose states all fit in the limit in total are dense.
+    std::size_t total = 0;
+    for (std::size_t n = 0; n < stride_; ++n) {
+        // C(n + m - 1, n) states of n photons.
+        const std::size_t count = binomials_[(m - 1) * stride_ + n];
+        if (count > dense_limit || total + count > dense_limit) break;
+        offsets_.push_back(total);
+        total += count;
+    }
+    dense_.assign(total, 0.0);
+}
+
+void PackedAccumulator::add_sparse(std::uint64_t key, double value) {
+    // At most three quarters full: linear probing stays short and the table small.
+    if (4 * (size_ + 1) > 3 * slots_.size()) grow();
+    const std::size_t last = slots_.size() - 1;
     for (std::size_t i = static_cast<std::size_t>((key * mix) >> shift_);; i = (i + 1) & last) {
-        if (keys_[i] == key + 1) {
-            values_[i] += value;
+        Slot& slot = slots_[i];
+        if (slot.key == key + 1) {
+            slot.value += value;
             return;
         }
-        if (keys_[i] == 0) {
-            keys_[i] = key + 1;
-            values_[i] = value;
+        if (slot.key == 0) {
+            slot = {key + 1, value};
             ++size_;
             return;
         }
@@ -111,37 +174,112 @@ void PackedAccumulator::add(std::uint64_t key, double value) {
 }
 
 void PackedAccumulator::grow() {
-    std::vector<std::uint64_t> keys = std::move(keys_);
-    std::vector<double> values = std::move(values_);
-    const std::size_t capacity = keys.empty() ? 1024 : 2 * keys.size();
-    keys_.assign(capacity, 0);
-    values_.assign(capacity, 0.0);
+    std::vector<Slot> slots = std::move(slots_);
+    const std::size_t capacity = slots.empty() ? 1024 : 2 * slots.size();
+    slots_.assign(capacity, Slot{0, 0.0});
     shift_ = 64 - std::countr_zero(capacity);
     size_ = 0;
-    for (std::size_t i = 0; i < keys.size(); ++i)
-        if (keys[i] != 0) add(keys[i] - 1, values[i]);
+    for (Slot const& slot : slots)
+        if (slot.key != 0) add_sparse(slot.key - 1, slot.value);
 }
 
-FockSpaceFunction PackedAccumulator::to_function(PackedModes const& packing) const {
-    FockSpaceFunction f;
-    for (std::size_t i = 0; i < keys_.size(); ++i)
-        if (keys_[i] != 0) f[packing.unpack(keys_[i] - 1)] += values_[i];
-    return f;
-}
-
-void SortedOutcomes::assign(std::vector<std::pair<double, FockState const*>>& outcomes,
-                            std::optional<PackedModes> const& packing) {
-    std::sort(outcomes.begin(), outcomes.end(),
-              [](auto const& a, auto const& b) { return a.first > b.first; });
-    states.clear();
-    probabilities.clear();
-    packed.clear();
-    for (auto const& [p, state] : outcomes) {
-        if (!(p > 0)) break;
-        states.push_back(state);
-        probabilities.push_back(p);
-        if (packing) packed.push_back(packing->pack(*state));
+std::uint32_t const* PackedAccumulator::fill_successors(std::uint64_t key, std::size_t n,
+                                                        std::uint64_t r) {
+    const auto m = static_cast<std::size_t>(packing_.m());
+    if (successors_.size() <= n) successors_.resize(n + 1);
+    SuccessorRows& rows = successors_[n];
+    if (!rows.ranks) {
+        const std::size_t count = binomials_[(m - 1) * stride_ + n];
+        rows.ranks.reset(new std::uint32_t[count * m]);
+        rows.filled.assign(count, 0);
+        rows.width = m;
     }
+    std::uint32_t* out = rows.ranks.get() + r * m;
+    rows.filled[r] = 1;
+    const std::uint64_t mask = (std::uint64_t{1} << packing_.bits()) - 1;
+    std::array<std::size_t, 65> before;  // photons on the modes below each mode
+    before[0] = 0;
+    for (std::size_t k = 0; k < m; ++k, key >>= packing_.bits())
+        before[k + 1] = before[k] + static_cast<std::size_t>(key & mask);
+    // Mode a with b photons before it and b' up to it contributes C(a + b', a) - C(a + b, a);
+    // with a photon added on a, C(a + b' + 1, a) - C(a + b, a); with one added below a,
+    // C(a + b' + 1, a) - C(a + b + 1, a).
+    std::uint64_t above = 0;
+    for (std::size_t a = 0; a < m; ++a) {
+        std::uint64_t const* row = binomials_.data() + a * stride_;
+        above += row[before[a + 1] + 1] - row[before[a] + 1];
+    }
+    std::uint64_t below = 0;
+    for (std::size_t a = 0; a < m; ++a) {
+        std::uint64_t const* row = binomials_.data() + a * stride_;
+        const std::size_t b = before[a];
+        const std::size_t b1 = before[a + 1];
+        above -= row[b1 + 1] - row[b + 1];
+        out[a] = static_cast<std::uint32_t>(below + row[b1 + 1] - row[b] + above);
+        below += row[b1] - row[b];
+    }
+    return out;
+}
+
+double PackedAccumulator::sum() const {
+    double total = 0;
+    for (double v : dense_) total += v;
+    for (Slot const& slot : slots_)
+        if (slot.key != 0) total += slot.value;
+    return total;
+}
+
+FockSpaceFunction PackedAccumulator::to_function(double divisor) const {
+    FockSpaceFunction::map_type map;
+    map.max_load_factor(1.0);
+    std::size_t count = size_;
+    for (double v : dense_) count += v != 0.0;
+    map.reserve(count);
+    // Dense states in rank order: the combinations d_1 < ... < d_n of d_i = mode of photon i
+    // plus i - 1, in colexicographic order.
+    const int m = packing_.m();
+    std::vector<int> d;
+    for (std::size_t n = 0; n < offsets_.size(); ++n) {
+        const double* values = dense_.data() + offsets_[n];
+        const std::size_t size =
+            (n + 1 < offsets_.size() ? offsets_[n + 1] : dense_.size()) - offsets_[n];
+        d.resize(n + 1);
+        for (std::size_t i = 0; i < n; ++i) d[i] = static_cast<int>(i);
+        d[n] = static_cast<int>(n) + m;  // sentinel
+        for (std::size_t r = 0; r < size; ++r) {
+            if (values[r] != 0.0) {
+                FockState::code_t code(n);
+                unsigned char* c = code.mutable_data();
+                for (std::size_t i = 0; i < n; ++i)
+                    c[i] = static_cast<unsigned char>(d[i] - static_cast<int>(i));
+                map.emplace(FockState(m, std::move(code)), values[r] / divisor);
+            }
+            std::size_t i = 0;
+            while (i < n && d[i] + 1 == d[i + 1]) ++i;
+            if (i < n) {
+                ++d[i];
+                for (std::size_t j = 0; j < i; ++j) d[j] = static_cast<int>(j);
+            }
+        }
+    }
+    for (Slot const& slot : slots_)
+        if (slot.key != 0) map.emplace(packing_.unpack(slot.key - 1), slot.value / divisor);
+    return FockSpaceFunction(std::move(map), true);
+}
+
+void SortedOutcomes::assign(OutputTable const& from,
+                            std::vector<std::pair<double, std::uint32_t>>& outcomes) {
+    std::erase_if(outcomes, [](auto const& outcome) { return !(outcome.first > 0); });
+    sort_decreasing(outcomes);
+    table = &from;
+    positions.resize(outcomes.size());
+    probabilities.resize(outcomes.size());
+    packed.resize(from.packed.empty() ? 0 : outcomes.size());
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        probabilities[i] = outcomes[i].first;
+        positions[i] = outcomes[i].second;
+    }
+    for (std::size_t i = 0; i < packed.size(); ++i) packed[i] = from.packed[positions[i]];
 }
 
 FockSpaceFunction listMerge(std::vector<ListPair> const& pairs, double threshold) {
@@ -166,44 +304,240 @@ double sortedMerge(std::vector<SortedOutcomes const*> const& parts, double thres
     SortedOutcomes const& first = *parts.front();
     for (std::size_t i = 0; i < first.probabilities.size(); ++i) {
         if (first.probabilities[i] < threshold) break;
-        product.expand(1, *first.states[i], first.probabilities[i]);
+        product.expand(1, first.state(i), first.probabilities[i]);
     }
     return product.added;
 }
 
-double sortedMerge(std::vector<SortedOutcomes const*> const& parts, double threshold, double factor,
-                   PackedAccumulator& out) {
-    if (parts.empty()) return 0;
-    for (auto const* part : parts)
-        if (part->probabilities.empty()) return 0;
-    PackedProduct product{parts, threshold, factor, out};
-    product.expand(0, 0, 1.0);
-    return product.added;
-}
+double packedMerge(std::vector<ProductInput> const& inputs, double theta, PackedAccumulator& out,
+                   std::function<void(std::size_t)> const& done) {
+    // Inputs grouped by their largest part, groups in order of first appearance.
+    std::unordered_map<SortedOutcomes const*, std::size_t> group_of;
+    std::vector<SortedOutcomes const*> group_part;
+    std::vector<std::vector<std::size_t>> group_inputs;
+    std::vector<std::size_t> largest(inputs.size());
+    for (std::size_t j = 0; j < inputs.size(); ++j) {
+        auto const& parts = inputs[j].parts;
+        if (parts.empty() || !(inputs[j].probability > 0)) continue;
+        std::size_t l = 0;
+        bool empty = false;
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            empty = empty || parts[i]->probabilities.empty();
+            if (parts[i]->probabilities.size() > parts[l]->probabilities.size()) l = i;
+        }
+        if (empty) continue;
+        largest[j] = l;
+        auto [it, inserted] = group_of.try_emplace(parts[l], group_part.size());
+        if (inserted) {
+            group_part.push_back(parts[l]);
+            group_inputs.emplace_back();
+        }
+        group_inputs[it->second].push_back(j);
+    }
 
-double VectorCache::merge(std::vector<SortedOutcomes const*> const& parts, double x,
-                          PackedAccumulator& out) const {
-    if (x == 0) return 0;
-    return sortedMerge(parts, threshold_ / x, x, out);
+    double added = 0;
+    std::size_t finished = inputs.size();
+    for (auto const& group : group_inputs) finished -= group.size();
+    std::vector<Arrival> arrivals;
+    // Arrivals bucketed by partial state, each bucket a list through `next`, buckets in order of
+    // first appearance.
+    std::vector<std::uint64_t> table_keys;
+    std::vector<std::uint32_t> table_runs;
+    std::vector<std::uint32_t> heads;
+    std::vector<std::uint32_t> next;
+    struct Run {
+        std::uint64_t key;
+        std::size_t weights;  // start in `weights`, by decreasing weight
+        std::size_t sums;     // start in `sums`: 0, then the running sums of the weights
+        std::size_t active;   // number of weights
+        int mode;             // the mode of a one-photon partial state, else vacuum or other
+        std::size_t reach = 0;
+    };
+    constexpr int vacuum = -1;
+    constexpr int other = -2;
+    std::vector<Run> runs;
+    std::vector<double> weights;
+    std::vector<double> sums;
+    // Per reached outcome: the slots of the outcome plus one photon on each mode, then its own.
+    std::vector<std::uint32_t> slots;
+    constexpr std::uint32_t no_slot = ~std::uint32_t{0};
+    std::unordered_map<OutputTable const*, std::vector<std::uint64_t>> ranks;
+    constexpr std::uint64_t unranked = ~std::uint64_t{0};
+    std::vector<std::uint64_t> own;
+    std::vector<std::size_t> modes;
+    const std::uint64_t unit_mask = (std::uint64_t{1} << out.packing().bits()) - 1;
+    double* values = out.dense_values();
+    const int bits = out.packing().bits();
+    const auto m = static_cast<std::size_t>(out.packing().m());
+    constexpr std::uint32_t none = ~std::uint32_t{0};
+    for (std::size_t g = 0; g < group_part.size(); ++g) {
+        arrivals.clear();
+        for (std::size_t j : group_inputs[g])
+            PrefixExpansion{inputs[j].parts, largest[j], theta, arrivals}.expand(
+                0, 0, inputs[j].probability);
+        std::size_t capacity = 16;
+        while (capacity < 2 * arrivals.size()) capacity *= 2;
+        table_keys.assign(capacity, 0);
+        table_runs.assign(capacity, none);
+        const int shift = 64 - std::countr_zero(capacity);
+        heads.clear();
+        next.assign(arrivals.size(), none);
+        for (std::size_t r = arrivals.size(); r-- > 0;) {
+            const std::uint64_t key = arrivals[r].key;
+            std::size_t i = static_cast<std::size_t>((key * mix) >> shift);
+            while (table_runs[i] != none && table_keys[i] != key) i = (i + 1) & (capacity - 1);
+            if (table_runs[i] == none) {
+                table_keys[i] = key;
+                table_runs[i] = static_cast<std::uint32_t>(heads.size());
+                heads.push_back(none);
+            }
+            next[r] = heads[table_runs[i]];
+            heads[table_runs[i]] = static_cast<std::uint32_t>(r);
+        }
+        // Arrivals of one partial state share the largest part's loop: outcome k takes the sum of
+        // the weights w with g_k * w >= theta, a prefix of the run by decreasing weight that
+        // shrinks as g_k falls.
+        runs.clear();
+        weights.clear();
+        sums.clear();
+        for (std::uint32_t head : heads) {
+            const std::uint64_t key = arrivals[head].key;
+            Run run{key, weights.size(), sums.size(), 0, key == 0 ? vacuum : other, 0};
+            for (std::uint32_t r = head; r != none; r = next[r])
+                weights.push_back(arrivals[r].weight);
+            std::sort(weights.begin() + static_cast<std::ptrdiff_t>(run.weights), weights.end(),
+                      std::greater<>());
+            run.active = weights.size() - run.weights;
+            sums.push_back(0.0);
+            for (std::size_t r = run.weights; r < weights.size(); ++r)
+                sums.push_back(sums.back() + weights[r]);
+            // A partial state of one photon: its targets are neighbours of the outcomes.
+            if (key != 0 && (key & (key - 1)) == 0 && std::countr_zero(key) % bits == 0)
+                run.mode = std::countr_zero(key) / bits;
+            runs.push_back(run);
+        }
+        SortedOutcomes const& part = *group_part[g];
+        auto const& probabilities = part.probabilities;
+        // Outcomes a run reaches: those whose product with its largest weight stays above theta.
+        std::size_t reached = 0;
+        for (Run& run : runs) {
+            const double largest_weight = weights[run.weights];
+            run.reach = static_cast<std::size_t>(
+                std::partition_point(probabilities.begin(), probabilities.end(),
+                                     [&](double p) { return p * largest_weight >= theta; }) -
+                probabilities.begin());
+            reached = std::max(reached, run.reach);
+        }
+        // The reached outcomes' ranks, kept per output table since parts share them; the
+        // outcomes of one part all hold the part's photon count.
+        const std::size_t n = part.table->states[part.positions.front()].n();
+        bool dense = out.dense(n);
+        std::vector<std::uint64_t>& table_ranks = ranks[part.table];
+        if (dense && table_ranks.empty()) table_ranks.assign(part.table->states.size(), unranked);
+        own.resize(reached);
+        for (std::size_t k = 0; dense && k < reached; ++k) {
+            std::uint64_t& r = table_ranks[part.positions[k]];
+            if (r == unranked) {
+                const auto [rank, photons] = out.rank_of(part.packed[k]);
+                // A back-end conserves photons; a table that did not takes the slow path.
+                if (photons != n) {
+                    dense = false;
+                    break;
+                }
+                r = rank;
+            }
+            own[k] = r;
+        }
+        // Slots of the one-photon and vacuum partial states' targets, by outcome.
+        const bool one_more = dense && out.dense(n + 1);
+        slots.resize(reached * (m + 1));
+        for (std::size_t k = 0; k < reached; ++k) {
+            std::uint32_t* row = slots.data() + k * (m + 1);
+            std::fill_n(row, m + 1, no_slot);
+            if (!dense) continue;
+            row[m] = static_cast<std::uint32_t>(out.dense_offset(n) + own[k]);
+            if (!one_more) continue;
+            std::uint32_t const* next_ranks = out.successors(part.packed[k], n, own[k]);
+            const auto offset = static_cast<std::uint32_t>(out.dense_offset(n + 1));
+            for (std::size_t a = 0; a < m; ++a) row[a] = offset + next_ranks[a];
+        }
+        for (Run const& run : runs) {
+            std::size_t active = run.active;
+            double const* w = weights.data() + run.weights;
+            double const* sum = sums.data() + run.sums;
+            // Other partial states: their photons added one by one through the successor rows.
+            modes.clear();
+            std::uint64_t rest = run.key;
+            for (std::size_t a = 0; rest != 0; ++a, rest >>= bits)
+                for (std::uint64_t c = rest & unit_mask; c > 0; --c) modes.push_back(a);
+            bool chained = run.mode == other && dense;
+            for (std::size_t i = 0; chained && i < modes.size(); ++i)
+                chained = out.dense(n + i + 1);
+            const std::size_t column = run.mode >= 0 ? static_cast<std::size_t>(run.mode) : m;
+            const bool slotted = run.mode == vacuum ? dense : run.mode >= 0 && one_more;
+            double run_added = 0;
+            if (slotted) {
+                // The hot loop: every target has its slot.
+                std::uint32_t const* slot = slots.data() + column;
+                for (std::size_t k = 0; k < run.reach; ++k) {
+                    const double p = probabilities[k];
+                    while (p * w[active - 1] < theta) --active;
+                    const double v = p * sum[active];
+                    run_added += v;
+                    values[slot[k * (m + 1)]] += v;
+                }
+            } else {
+                for (std::size_t k = 0; k < run.reach; ++k) {
+                    const double p = probabilities[k];
+                    while (p * w[active - 1] < theta) --active;
+                    const double v = p * sum[active];
+                    run_added += v;
+                    if (chained) {
+                        std::uint64_t key = part.packed[k];
+                        std::uint64_t r = own[k];
+                        for (std::size_t i = 0; i < modes.size(); ++i) {
+                            r = out.successors(key, n + i, r)[modes[i]];
+                            key += std::uint64_t{1} << (modes[i] * static_cast<std::size_t>(bits));
+                        }
+                        out.add_at(out.dense_offset(n + modes.size()) + r, v);
+                    } else {
+                        out.add(run.key + part.packed[k], v);
+                    }
+                }
+            }
+            added += run_added;
+        }
+        finished += group_inputs[g].size();
+        if (done) done(finished);
+    }
+    if (done && group_part.empty()) done(finished);
+    return added;
 }
 
 void VectorCache::set_output_states(int sigma, int n, std::function<OutputList()> const& getter) {
-    auto& list = outputs_[sigma][n];
-    if (list.empty()) list = getter();
+    OutputTable& table = outputs_[sigma][n];
+    if (!table.states.empty()) return;
+    table.states = getter();
+    table.packed.clear();
+    if (packing_) {
+        table.packed.reserve(table.states.size());
+        for (FockState const& state : table.states) table.packed.push_back(packing_->pack(state));
+    }
 }
 
 void VectorCache::add_result(int sigma, FockState const& part, double max_probability,
                              std::vector<double> probabilities) {
-    OutputList const& outputs = outputs_.at(sigma).at(part.n());
+    OutputTable const& table = outputs_.at(sigma).at(part.n());
     // No input holding the part can keep an outcome below the cut: it is left out of the sorted
     // list, not of the vector.
     const double cut = max_probability > 0 ? threshold_ / max_probability : 0.0;
-    std::vector<std::pair<double, FockState const*>> outcomes;
-    const std::size_t size = std::min(outputs.size(), probabilities.size());
+    std::vector<std::pair<double, std::uint32_t>> outcomes;
+    const std::size_t size = std::min(table.states.size(), probabilities.size());
     for (std::size_t i = 0; i < size; ++i)
-        if (probabilities[i] >= cut) outcomes.emplace_back(probabilities[i], &outputs[i]);
+        if (probabilities[i] >= cut)
+            outcomes.emplace_back(probabilities[i], static_cast<std::uint32_t>(i));
     Result& result = results_[sigma][part];
-    result.sorted.assign(outcomes, packing_);
+    result.sorted.assign(table, outcomes);
     result.probabilities = std::move(probabilities);
 }
 
@@ -217,12 +551,6 @@ double VectorCache::merge(std::vector<SortedOutcomes const*> const& parts, doubl
     return sortedMerge(parts, threshold_ / x, x, out);
 }
 
-double MapCache::merge(std::vector<SortedOutcomes const*> const& parts, double x,
-                       PackedAccumulator& out) const {
-    if (x == 0) return 0;
-    return sortedMerge(parts, threshold_ / x, x, out);
-}
-
 void MapCache::set_output_states(int sigma, int n, std::function<OutputList()> const& getter) {
     if (sigma == current_sigma_ && n == current_n_ && !current_.empty()) return;
     current_sigma_ = sigma;
@@ -232,26 +560,30 @@ void MapCache::set_output_states(int sigma, int n, std::function<OutputList()> c
 
 void MapCache::add_result(int sigma, FockState const& part, double max_probability,
                           std::vector<double> const& probabilities) {
-    auto& index = index_[sigma][part.n()];
-    std::vector<double> compact(index.size(), 0.0);
-    index.reserve(current_.size());
+    OutputIndex& index = index_[sigma][part.n()];
+    OutputTable& kept = index.kept;
+    std::vector<double> compact(kept.states.size(), 0.0);
+    if (index.slots.size() < current_.size()) index.slots.resize(current_.size(), -1);
     if (max_probability == 0) return;
     const double cut = threshold_ / max_probability;
     const std::size_t size = std::min(current_.size(), probabilities.size());
-    // Index nodes never move, so the sorted outcomes may point at their keys.
-    std::vector<std::pair<double, FockState const*>> outcomes;
+    std::vector<std::pair<double, std::uint32_t>> outcomes;
     for (std::size_t i = 0; i < size; ++i) {
         if (probabilities[i] < cut) continue;
-        // compact starts at the index's size and grows with it, so positions stay aligned.
-        auto [it, inserted] = index.try_emplace(current_[i], compact.size());
-        if (inserted)
+        std::int32_t& slot = index.slots[i];
+        if (slot < 0) {
+            // compact starts at the index's size and grows with it, so slots stay aligned.
+            slot = static_cast<std::int32_t>(kept.states.size());
+            kept.states.push_back(current_[i]);
+            if (packing_) kept.packed.push_back(packing_->pack(current_[i]));
             compact.push_back(probabilities[i]);
-        else
-            compact[it->second] = probabilities[i];
-        outcomes.emplace_back(probabilities[i], &it->first);
+        } else {
+            compact[static_cast<std::size_t>(slot)] = probabilities[i];
+        }
+        outcomes.emplace_back(probabilities[i], static_cast<std::uint32_t>(slot));
     }
     Result& result = results_[sigma][part];
-    result.sorted.assign(outcomes, packing_);
+    result.sorted.assign(kept, outcomes);
     result.compact = std::move(compact);
 }
 

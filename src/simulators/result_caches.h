@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -17,7 +18,6 @@
 namespace simulators::details {
 
 using OutputList = std::vector<FockState>;
-using OutputIndex = std::unordered_map<FockState, std::size_t>;
 using ListPair = std::pair<OutputList const*, std::vector<double> const*>;
 
 // Photon counts packed in 64 / m bits per mode, so that merging two states is one addition; used
@@ -28,37 +28,114 @@ class PackedModes {
     std::uint64_t pack(FockState const& state) const;
     FockState unpack(std::uint64_t key) const;
 
+    int m() const { return m_; }
+    int bits() const { return bits_; }
+    // The largest photon count of a state packed by this computation.
+    int max_photons() const { return max_photons_; }
+
   private:
-    PackedModes(int m, int bits) : m_(m), bits_(bits) {}
+    PackedModes(int m, int bits, int max_photons) : m_(m), bits_(bits), max_photons_(max_photons) {}
 
     int m_;
     int bits_;
+    int max_photons_;
 };
 
-// Sums by packed state in an open-addressing table: the products' hot path.
+// Sums by packed state: the products' hot path. States of few photons go to a dense array by
+// their rank among the states of their photon count, which costs no probing; the others to an
+// open-addressing table.
 class PackedAccumulator {
   public:
-    void add(std::uint64_t key, double value);
-    FockSpaceFunction to_function(PackedModes const& packing) const;
+    // At most `dense_limit` dense values: the array is cleared and read whole, so a computation
+    // with few outputs keeps it small.
+    explicit PackedAccumulator(PackedModes packing, std::size_t dense_limit = std::size_t{1} << 17);
+
+    PackedModes const& packing() const { return packing_; }
+
+    void add(std::uint64_t key, double value) {
+        const auto [rank, n] = rank_of(key);
+        if (n < offsets_.size())
+            dense_[offsets_[n] + rank] += value;
+        else
+            add_sparse(key, value);
+    }
+    // A state's rank among the states of its photon count, and that count; the rank is only
+    // meaningful when the count is dense.
+    std::pair<std::uint64_t, std::size_t> rank_of(std::uint64_t key) const {
+        std::uint64_t rank = 0;
+        std::size_t s = 0;
+        const std::uint64_t* row = binomials_.data();
+        const std::uint64_t mask = (std::uint64_t{1} << packing_.bits()) - 1;
+        for (int k = 0; k < packing_.m(); ++k, row += stride_, key >>= packing_.bits()) {
+            rank -= row[s];
+            s += static_cast<std::size_t>(key & mask);
+            rank += row[s];
+        }
+        return {rank, s};
+    }
+    bool dense(std::size_t n) const { return n < offsets_.size(); }
+    std::size_t dense_offset(std::size_t n) const { return offsets_[n]; }
+    // The ranks, among the states of n + 1 photons, of `key` (n photons, rank r) plus one photon
+    // on each mode. Computed from the key on first use and kept for the accumulator's life, as
+    // the same states recur across parts; n + 1 must be dense.
+    std::uint32_t const* successors(std::uint64_t key, std::size_t n, std::uint64_t r) {
+        if (n < successors_.size()) {
+            SuccessorRows const& rows = successors_[n];
+            if (rows.ranks && rows.filled[r]) return rows.ranks.get() + r * rows.width;
+        }
+        return fill_successors(key, n, r);
+    }
+    void add_at(std::size_t slot, double value) { dense_[slot] += value; }
+    // The dense values by slot; the array never moves.
+    double* dense_values() { return dense_.data(); }
+    double sum() const;
+    // Every value divided by `divisor`.
+    FockSpaceFunction to_function(double divisor = 1.0) const;
 
   private:
+    struct Slot {
+        std::uint64_t key;  // key + 1; 0 marks an empty slot
+        double value;
+    };
+    void add_sparse(std::uint64_t key, double value);
     void grow();
 
-    std::vector<std::uint64_t> keys_;  // key + 1; 0 marks an empty slot
-    std::vector<double> values_;
+    PackedModes packing_;
+    // binomials_[k * stride_ + t] = C(k + t, k): a state's rank is the sum over modes k of
+    // C(k + photons up to k, k) - C(k + photons before k, k).
+    std::vector<std::uint64_t> binomials_;
+    std::size_t stride_;
+    std::vector<std::size_t> offsets_;  // start of each dense photon count in dense_
+    std::vector<double> dense_;
+    struct SuccessorRows {
+        std::unique_ptr<std::uint32_t[]> ranks;  // `width` (m) per state, valid where filled
+        std::vector<std::uint8_t> filled;
+        std::size_t width = 0;
+    };
+    std::uint32_t const* fill_successors(std::uint64_t key, std::size_t n, std::uint64_t r);
+    std::vector<SuccessorRows> successors_;  // by photon count
+    std::vector<Slot> slots_;
     std::size_t size_ = 0;
     int shift_ = 64;
 };
 
-// A part's non-zero outcomes by decreasing probability, the states pointing into the cache's own
-// storage: a product loop stops at the first outcome below its threshold.
-struct SortedOutcomes {
-    std::vector<FockState const*> states;
-    std::vector<double> probabilities;
-    std::vector<std::uint64_t> packed;  // filled when the cache packs states
+// The output states of one (σ, photon count), with their packed forms when the cache packs.
+struct OutputTable {
+    OutputList states;
+    std::vector<std::uint64_t> packed;
+};
 
-    void assign(std::vector<std::pair<double, FockState const*>>& outcomes,
-                std::optional<PackedModes> const& packing);
+// A part's non-zero outcomes by decreasing probability, as positions in their output table: a
+// product loop stops at the first outcome below its threshold.
+struct SortedOutcomes {
+    OutputTable const* table = nullptr;
+    std::vector<std::uint32_t> positions;
+    std::vector<double> probabilities;
+    std::vector<std::uint64_t> packed;  // the table's packed states, in this order
+
+    // Sorts `outcomes` (probability, position) in place and keeps the positive ones.
+    void assign(OutputTable const& from, std::vector<std::pair<double, std::uint32_t>>& outcomes);
+    FockState const& state(std::size_t i) const { return table->states[positions[i]]; }
 };
 
 // Products of the pairs' distributions, outputs added mode by mode; a partial product below
@@ -70,8 +147,20 @@ FockSpaceFunction listMerge(std::vector<ListPair> const& pairs, double threshold
 // probability is at most 1.
 double sortedMerge(std::vector<SortedOutcomes const*> const& parts, double threshold, double factor,
                    FockSpaceFunction& out);
-double sortedMerge(std::vector<SortedOutcomes const*> const& parts, double threshold, double factor,
-                   PackedAccumulator& out);
+
+// One input of a packed product: its parts' outcomes and its probability.
+struct ProductInput {
+    std::vector<SortedOutcomes const*> parts;
+    double probability = 0.0;
+};
+
+// For every input, x times each product of its parts' outcomes whose value x * prod reaches
+// `theta`, added into `out` by packed state; returns the sum added. The same products as
+// sortedMerge with threshold theta / x, computed at once for all inputs: the outcomes of each
+// input's largest part are expanded once per distinct partial state of the other parts, over
+// all inputs sharing that part. `done` is called with the number of inputs finished so far.
+double packedMerge(std::vector<ProductInput> const& inputs, double theta, PackedAccumulator& out,
+                   std::function<void(std::size_t)> const& done = {});
 
 // Keeps the back-end's vectors whole: suits dense results.
 class VectorCache {
@@ -85,20 +174,19 @@ class VectorCache {
     // Adds x times the product of the parts' outcomes into out; returns the sum added.
     double merge(std::vector<SortedOutcomes const*> const& parts, double x,
                  FockSpaceFunction& out) const;
-    double merge(std::vector<SortedOutcomes const*> const& parts, double x,
-                 PackedAccumulator& out) const;
-    // Outcomes added afterwards also carry their packed states.
+    double threshold() const { return threshold_; }
+    // Output tables filled afterwards also carry their packed states.
     void set_packing(std::optional<PackedModes> packing) { packing_ = packing; }
 
   private:
-    std::optional<PackedModes> packing_;
     struct Result {
         std::vector<double> probabilities;
         SortedOutcomes sorted;
     };
 
+    std::optional<PackedModes> packing_;
     double threshold_;
-    std::map<int, std::map<int, OutputList>> outputs_;
+    std::map<int, std::map<int, OutputTable>> outputs_;
     std::map<int, std::unordered_map<FockState, Result>> results_;
 };
 
@@ -114,18 +202,24 @@ class MapCache {
     SortedOutcomes const* outcomes(int sigma, FockState const& part) const;
     double merge(std::vector<SortedOutcomes const*> const& parts, double x,
                  FockSpaceFunction& out) const;
-    double merge(std::vector<SortedOutcomes const*> const& parts, double x,
-                 PackedAccumulator& out) const;
+    double threshold() const { return threshold_; }
     void set_packing(std::optional<PackedModes> packing) { packing_ = packing; }
     void clear_internal_cache() { current_.clear(); }
 
   private:
-    std::optional<PackedModes> packing_;
+    // The states of a (σ, photon count) kept for some part, and the slot of each position of the
+    // back-end's list among them (-1 when kept for no part): the back-end lists the same states
+    // in the same order for every part of a (σ, photon count).
+    struct OutputIndex {
+        std::vector<std::int32_t> slots;
+        OutputTable kept;
+    };
     struct Result {
-        std::vector<double> compact;
+        std::vector<double> compact;  // by slot; 0 at slots kept for other parts only
         SortedOutcomes sorted;
     };
 
+    std::optional<PackedModes> packing_;
     std::map<int, std::map<int, OutputIndex>> index_;
     std::map<int, std::unordered_map<FockState, Result>> results_;
     double threshold_;

@@ -76,20 +76,39 @@ FockSpaceFunction StrongSimulator::computeNoSuperposition(
     }
 
     FockSpaceFunction result;
-    simulators::details::PackedAccumulator packed;
     auto guard = progress.sub_task(0.5, 1.0);
     const double count = static_cast<double>(inputs.size());
+    if (packing) {
+        // A dense accumulator a few times the parts' outcomes at most.
+        std::size_t outcomes = 0;
+        for (auto const& [key, max_probability] : keys)
+            outcomes += cache.outcomes(key.first, key.second)->probabilities.size();
+        std::vector<simulators::details::ProductInput> products(inputs.size());
+        for (std::size_t j = 0; j < inputs.size(); ++j) {
+            products[j].probability = inputs[j].probability;
+            for (auto const& part : inputs[j].parts)
+                products[j].parts.push_back(
+                    cache.outcomes(compute_selection_n(inputs[j].n, part.n()), part));
+        }
+        simulators::details::PackedAccumulator packed(
+            *packing, std::clamp<std::size_t>(8 * outcomes, 4096, std::size_t{1} << 17));
+        logical_perf_ += simulators::details::packedMerge(
+            products, cache.threshold(), packed, [&](std::size_t done) {
+                progress(static_cast<double>(done) / count, "Recombining distributions...");
+            });
+        // Normalised here, before the states are built.
+        const double sum = packed.sum();
+        return packed.to_function(sum > negligible ? sum : 1.0);
+    }
     std::vector<simulators::details::SortedOutcomes const*> parts;
     std::size_t j = 0;
     for (auto const& input : inputs) {
         parts.clear();
         for (auto const& part : input.parts)
             parts.push_back(cache.outcomes(compute_selection_n(input.n, part.n()), part));
-        logical_perf_ += packing ? cache.merge(parts, input.probability, packed)
-                                 : cache.merge(parts, input.probability, result);
+        logical_perf_ += cache.merge(parts, input.probability, result);
         progress(static_cast<double>(++j) / count, "Recombining distributions...");
     }
-    if (packing) result = packed.to_function(*packing);
     result.normalize();
     return result;
 }

@@ -140,6 +140,31 @@ TYPED_TEST(StrongSimulatorTest, DistinguishablePhotonsMultiplyTheirGroups) {
     }
 }
 
+// Forty modes leave one bit per mode in a word: two photons no longer fit, and the groups are
+// multiplied state by state.
+TYPED_TEST(StrongSimulatorTest, GroupsOverManyModesMultiplyToo) {
+    constexpr int m = 40;
+    std::mt19937 engine(19);
+    StrongSimulator sim = this->make(haar_unitary(m, engine));
+    const auto text = [](std::string first, std::string second, std::string third) {
+        std::string s = "|" + first + "," + second + "," + third;
+        for (int k = 3; k < m; ++k) s += ",0";
+        return s + ">";
+    };
+    const FockSpaceFunction a = reference(*this->backend, FockState(text("1", "0", "0")));
+    const FockSpaceFunction b = reference(*this->backend, FockState(text("0", "1", "0")));
+    const FockSpaceFunction c = reference(*this->backend, FockState(text("1", "0", "1")));
+    StateVectorDistribution svd;
+    svd.set(sv(text("{1}", "{2}", "0")), 0.6);
+    svd.set(perfect(text("1", "0", "1")), 0.4);
+    FockSpaceFunction expected = 0.6 * product(a, b);
+    expected += 0.4 * c;
+    for (bool vector_cache : {false, true}) {
+        sim.use_vector_cache = vector_cache;
+        expect_same(sim.compute(svd), expected, 1e-9);
+    }
+}
+
 TYPED_TEST(StrongSimulatorTest, HongOuMandelDipNeedsEqualTags) {
     StrongSimulator sim = this->make(beam_splitter());
     EXPECT_NEAR(sim.compute(StateVectorDistribution(sv("|{1},{1}>"))).get(FockState("|1,1>")), 0.0,
