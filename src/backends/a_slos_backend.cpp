@@ -64,11 +64,15 @@ std::vector<std::complex<double>> const& ASlosBackend::getAmplitudes() {
     return amplitudes_;
 }
 
+void ASlosBackend::reserve_probabilities(std::vector<double>& probabilities, std::size_t count) {
+    probabilities.reserve(count);
+    advise_huge_pages(probabilities.data(), count * sizeof(double));
+}
+
 std::vector<double> ASlosBackend::computeProbabilities() {
     if (amplitudes_.empty()) compute();
     std::vector<double> probabilities;
-    probabilities.reserve(amplitudes_.size());
-    advise_huge_pages(probabilities.data(), amplitudes_.size() * sizeof(double));
+    reserve_probabilities(probabilities, amplitudes_.size());
     for (auto const& a : amplitudes_) probabilities.push_back(probability(a));
     return probabilities;
 }

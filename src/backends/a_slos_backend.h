@@ -46,6 +46,9 @@ class ASlosBackend : public IProbBackend {
         return a.real() * a.real() + a.imag() * a.imag();
     }
 
+    // Reserves room for the count of probabilities, in huge pages where the kernel grants them.
+    static void reserve_probabilities(std::vector<double>& probabilities, std::size_t count);
+
     ASlosBackend() = default;
     ASlosBackend(ASlosBackend const&) = default;
     ASlosBackend(ASlosBackend&&) = default;

@@ -69,6 +69,23 @@ class DenseLinks {
         std::size_t size() const { return scales.size(); }
     };
 
+    // The same links for the 512-bit pass, four consecutive states (ranks 4g ... 4g+3) at a
+    // time: record l of a group holds the l-th link of each of its states, as the positions in
+    // doubles of the source's real and imaginary parts (`absent` where the state has fewer
+    // links) and the tail mode, each twice, so that one gather loads the four sources.
+    struct TailLanes {
+        static constexpr std::uint32_t absent = 0xFFFFFFFFu;
+        // ends[g]: end in the records of group g; a group starts where the previous one ends.
+        std::vector<std::uint32_t> ends;
+        // Eight per record.
+        std::vector<std::uint32_t> positions;
+        std::vector<std::uint8_t> modes;
+    };
+
+    // The most tail modes: the 512-bit pass picks the column's entries of a record's modes
+    // from two registers.
+    static constexpr int max_tail = 16;
+
     DenseLinks() = default;
     // The counts of m modes and n photons must fit in 64 bits (FockSpace checks it).
     DenseLinks(int m, int n);
@@ -81,8 +98,9 @@ class DenseLinks {
 
     int head = 0;
     int tail = 0;
-    // tails[c] for c = 0 ... n.
+    // tails[c] and lanes[c] for c = 0 ... n.
     std::vector<TailLayer> tails;
+    std::vector<TailLanes> lanes;
     // √(a!) for a = 0 ... n; +inf where a! overflows.
     std::vector<double> factorial_roots;
 

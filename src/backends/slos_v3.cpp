@@ -133,6 +133,11 @@ struct DensePass {
     double* next;
     // Scales the outputs by √(s!): the last layer.
     bool last;
+    // Where the last layer also writes |z|², while its outputs are at hand; or null.
+    double* probabilities;
+    // The column's real and imaginary parts of the tail modes, zero past the tail.
+    std::array<double, DenseLinks::max_tail> tail_re{};
+    std::array<double, DenseLinks::max_tail> tail_im{};
     // The head modes met on the way down, with the distance from an output state to its source.
     std::array<std::ptrdiff_t, 256> distances{};
     std::array<int, 256> modes{};
@@ -231,17 +236,21 @@ bool dense_run_baseline(DensePass const& p, int c, std::size_t zi, std::size_t y
         nan |= std::isnan(re) || std::isnan(im);
         z[2 * i] = re;
         z[2 * i + 1] = im;
+        if (p.probabilities) p.probabilities[zi + i] = re * re + im * im;
     }
     return nan;
 }
 
-// The head sources of the run in one register per group of outputs, which meets every source
-// once; a masked last group for the remainder.
+// Four outputs per register: their tail links gathered record by record, then their head
+// sources, which are aligned runs met once per group; a masked last group for the remainder.
+// The outputs go to memory once, finished.
 ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::size_t zi,
                                               std::size_t yi, int sources, double head_scale) {
     DenseLinks::TailLayer const& tail = p.links.tails[static_cast<std::size_t>(c)];
+    DenseLinks::TailLanes const& lanes = p.links.lanes[static_cast<std::size_t>(c)];
     const std::size_t len = tail.size();
     double* z = p.next + 2 * zi;
+    const double* y = p.current + 2 * yi;
     std::array<const double*, 256> x;
     std::array<const double*, 256> u;
     for (int s = 0; s < sources; ++s) {
@@ -249,14 +258,39 @@ ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::si
         x[i] = p.current + 2 * (static_cast<std::ptrdiff_t>(zi) + p.distances[i]);
         u[i] = p.pairs + 4 * p.modes[i];
     }
-    tail_pass(p, tail, yi, z);
+    const __m512d re_low = _mm512_loadu_pd(p.tail_re.data());
+    const __m512d re_high = _mm512_loadu_pd(p.tail_re.data() + 8);
+    const __m512d im_low = _mm512_loadu_pd(p.tail_im.data());
+    const __m512d im_high = _mm512_loadu_pd(p.tail_im.data() + 8);
+    // -0.0 in the real lanes: u x = (re, re) x + (-im, im) (x.im, x.re).
+    const __m512d negate_real = _mm512_castsi512_pd(
+        _mm512_set_epi64(0, INT64_MIN, 0, INT64_MIN, 0, INT64_MIN, 0, INT64_MIN));
+    const __m256i absent = _mm256_set1_epi32(-1);
     const __m512i duplicate = _mm512_set_epi64(3, 3, 2, 2, 1, 1, 0, 0);
+    const __m512i reals = _mm512_set_epi64(6, 4, 2, 0, 6, 4, 2, 0);
+    const __m512i imaginaries = _mm512_set_epi64(7, 5, 3, 1, 7, 5, 3, 1);
     const __m512d head = _mm512_set1_pd(head_scale);
+    const std::uint32_t* positions = lanes.positions.data();
+    const std::uint8_t* modes = lanes.modes.data();
+    std::size_t record = 0;
     __mmask8 nan = 0;
-    for (std::size_t i = 0; i < len; i += 4) {
+    for (std::size_t i = 0, g = 0; i < len; i += 4, ++g) {
         const std::size_t left = len - i;
         const __mmask8 mask = left >= 4 ? __mmask8(0xFF) : __mmask8((1u << (2 * left)) - 1);
-        __m512d acc = _mm512_maskz_loadu_pd(mask, z + 2 * i);
+        __m512d acc = _mm512_setzero_pd();
+        for (const std::size_t end = lanes.ends[g]; record < end; ++record) {
+            const __m256i at =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(positions + 8 * record));
+            const __mmask8 present = _mm256_cmpneq_epu32_mask(at, absent);
+            const __m512d v = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), present, at, y, 8);
+            const __m512i mode = _mm512_maskz_cvtepu8_epi64(
+                0xFF, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(modes + 8 * record)));
+            const __m512d ur = _mm512_maskz_permutex2var_pd(present, re_low, mode, re_high);
+            const __m512d ui = _mm512_xor_pd(
+                _mm512_maskz_permutex2var_pd(present, im_low, mode, im_high), negate_real);
+            acc = _mm512_fmadd_pd(ur, v, acc);
+            acc = _mm512_fmadd_pd(ui, _mm512_maskz_permute_pd(0xFF, v, 0x55), acc);
+        }
         for (int s = 0; s < sources; ++s) {
             const auto k = static_cast<std::size_t>(s);
             const __m512d v = _mm512_maskz_loadu_pd(mask, x[k] + 2 * i);
@@ -265,17 +299,33 @@ ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::si
             acc = _mm512_fmadd_pd(_mm512_maskz_broadcast_f64x2(0xFF, _mm_loadu_pd(u[k] + 2)),
                                   _mm512_maskz_permute_pd(0xFF, v, 0x55), acc);
         }
+        const auto four = static_cast<__mmask8>(left >= 4 ? 0xF : (1u << left) - 1);
         if (p.last) {
-            const __m256d four = _mm256_maskz_loadu_pd(
-                static_cast<__mmask8>(left >= 4 ? 0xF : (1u << left) - 1), tail.scales.data() + i);
-            const __m512d scales =
-                _mm512_maskz_permutexvar_pd(0xFF, duplicate, _mm512_castpd256_pd512(four));
+            const __m512d scales = _mm512_maskz_permutexvar_pd(
+                0xFF, duplicate,
+                _mm512_castpd256_pd512(_mm256_maskz_loadu_pd(four, tail.scales.data() + i)));
             acc = _mm512_mul_pd(acc, _mm512_mul_pd(head, scales));
         }
         nan |= _mm512_mask_cmp_pd_mask(mask, acc, acc, _CMP_UNORD_Q);
         _mm512_mask_storeu_pd(z + 2 * i, mask, acc);
+        if (p.probabilities) {
+            // re² + im², the same two products and one sum as the scalar form; both terms
+            // permuted, so that no product is fused into the sum.
+            const __m512d squares = _mm512_mul_pd(acc, acc);
+            const __m512d sums =
+                _mm512_add_pd(_mm512_maskz_permutexvar_pd(0xFF, reals, squares),
+                              _mm512_maskz_permutexvar_pd(0xFF, imaginaries, squares));
+            _mm512_mask_storeu_pd(p.probabilities + zi + i, four, sums);
+        }
     }
     return nan != 0;
+}
+
+// re² + im² of two amplitudes, the same two products and one sum as the scalar form; both
+// terms are permuted, so that no product is fused into the sum.
+ORBANDILE_TARGET_AVX2 inline __m128d squared_sums(__m256d squares) {
+    return _mm_add_pd(_mm256_castpd256_pd128(_mm256_permute4x64_pd(squares, 0x08)),
+                      _mm256_castpd256_pd128(_mm256_permute4x64_pd(squares, 0x0D)));
 }
 
 ORBANDILE_TARGET_AVX2 bool dense_run_avx2(DensePass const& p, int c, std::size_t zi, std::size_t yi,
@@ -310,6 +360,10 @@ ORBANDILE_TARGET_AVX2 bool dense_run_avx2(DensePass const& p, int c, std::size_t
         }
         nan = _mm256_or_pd(nan, _mm256_cmp_pd(acc, acc, _CMP_UNORD_Q));
         _mm256_storeu_pd(z + 2 * i, acc);
+        if (p.probabilities) {
+            const __m256d squares = _mm256_mul_pd(acc, acc);
+            _mm_storeu_pd(p.probabilities + zi + i, squared_sums(squares));
+        }
     }
     bool last_nan = false;
     if (i < len) {
@@ -323,6 +377,11 @@ ORBANDILE_TARGET_AVX2 bool dense_run_avx2(DensePass const& p, int c, std::size_t
         if (p.last) acc = _mm_mul_pd(acc, _mm_set1_pd(head_scale * tail.scales[i]));
         last_nan = _mm_movemask_pd(_mm_cmpunord_pd(acc, acc)) != 0;
         _mm_storeu_pd(z + 2 * i, acc);
+        if (p.probabilities) {
+            const __m128d squares = _mm_mul_pd(acc, acc);
+            p.probabilities[zi + i] = _mm_cvtsd_f64(
+                _mm_add_sd(_mm_unpacklo_pd(squares, squares), _mm_unpackhi_pd(squares, squares)));
+        }
     }
     return last_nan || _mm256_movemask_pd(nan) != 0;
 }
@@ -395,22 +454,39 @@ void SLOS_V3::compile_for(int k) {
 }
 
 void SLOS_V3::compute() {
+    compute_into(nullptr);
+}
+
+bool SLOS_V3::compute_into(std::vector<double>* probabilities) {
     // The kernel reads column p of the unitary for every input photon in mode p.
     const int photons = input_state_.n();
     if (photons > 0 && input_state_.data()[photons - 1] >= unitary_.cols())
         throw std::runtime_error("Matrix/input state sizes mismatch");
     compile(photons);
     const double input_factor = input_state_.prodnfact();
-    std::visit(
+    return std::visit(
         [&](auto const& map) {
             using Map = std::decay_t<decltype(map)>;
             if constexpr (std::is_same_v<Map, SlosMap_t<void>>) {
                 amplitudes_.assign(1, 1.0 / std::sqrt(input_factor));
+                return false;
             } else {
+                if (!map.pruned)
+                    return run_dense(map.dense, map.m, map.n, input_factor, probabilities);
                 run(map, input_factor);
+                return false;
             }
         },
         slos_map_.get());
+}
+
+std::vector<double> SLOS_V3::computeProbabilities() {
+    if (amplitudes_.empty()) {
+        // The last layer writes them as it goes: no second pass over the amplitudes.
+        std::vector<double> probabilities;
+        if (compute_into(&probabilities)) return probabilities;
+    }
+    return ASlosBackend::computeProbabilities();
 }
 
 template <typename T>
@@ -436,10 +512,6 @@ void SLOS_V3::sweep_layer(typename SlosMap_t<T>::Layer const& layer, bool backwa
 
 template <typename T>
 void SLOS_V3::run(SlosMap_t<T> const& map, double input_factor) {
-    if (!map.pruned) {
-        run_dense(map.dense, map.m, map.n, input_factor);
-        return;
-    }
     const int photons = map.n;
     const auto final_count = static_cast<std::size_t>(map.kept_counts.back());
     current_.reserve(final_count);
@@ -474,7 +546,8 @@ void SLOS_V3::run(SlosMap_t<T> const& map, double input_factor) {
     std::vector<cd>().swap(spare_);
 }
 
-void SLOS_V3::run_dense(DenseLinks const& links, int m, int photons, double input_factor) {
+bool SLOS_V3::run_dense(DenseLinks const& links, int m, int photons, double input_factor,
+                        std::vector<double>* probabilities) {
     // n! is the largest s! of the layer, and every state is kept.
     if (!std::isfinite(links.factorial_roots[static_cast<std::size_t>(photons)]))
         throw std::overflow_error("overflow error in FockState::prodnfact()");
@@ -509,6 +582,7 @@ void SLOS_V3::run_dense(DenseLinks const& links, int m, int photons, double inpu
     column_.resize(static_cast<std::size_t>(m));
     column_pairs_.resize(4 * static_cast<std::size_t>(m));
     const unsigned char* modes = input_state_.data();
+    bool written = probabilities != nullptr;
     for (int k = 1; k <= photons; ++k) {
         const int p = modes[k - 1];
         for (int o = 0; o < m; ++o) {
@@ -519,18 +593,33 @@ void SLOS_V3::run_dense(DenseLinks const& links, int m, int photons, double inpu
             column_pairs_[4 * i + 2] = -u.imag();
             column_pairs_[4 * i + 3] = u.imag();
         }
+        const bool last = k == photons;
+        if (last && probabilities) {
+            reserve_probabilities(*probabilities, count);
+            probabilities->resize(count);
+        }
         DensePass pass{links,
                        m,
                        reinterpret_cast<const double*>(column_.data()),
                        column_pairs_.data(),
                        layer_data(k - 1),
                        layer_data(k),
-                       k == photons};
-        if (descend(pass, run, 0, k, 0, 0, 0, 1.0))
+                       last,
+                       last && probabilities ? probabilities->data() : nullptr};
+        for (int j = 0; j < links.tail; ++j) {
+            const cd u = column_[static_cast<std::size_t>(links.head + j)];
+            pass.tail_re[static_cast<std::size_t>(j)] = u.real();
+            pass.tail_im[static_cast<std::size_t>(j)] = u.imag();
+        }
+        if (descend(pass, run, 0, k, 0, 0, 0, 1.0)) {
+            // The full semantics write no probabilities.
+            if (last) written = false;
             descend(pass, dense_run_complex, 0, k, 0, 0, 0, 1.0);
+        }
     }
     amplitudes_.swap(spare_);
     std::vector<cd>().swap(spare_);
+    return written;
 }
 
 void SLOS_V3::setUnitary(Matrix unitary) {

@@ -27,15 +27,20 @@ class SLOS_V3 : public ASlosBackend {
     void setUnitary(Matrix unitary) override;
     std::vector<FockState> getFockSpace() override;
     FockSpaceFunction computeProbabilityDistribution() override;
+    std::vector<double> computeProbabilities() override;
     void compute() override;
     std::optional<unsigned long> get_index(FockState const& state) const override;
 
   private:
     void discard_compiled() override;
     void compile_for(int k) override;
+    // Computes the amplitudes; returns whether it also filled the probabilities, which it may
+    // do when given a vector.
+    bool compute_into(std::vector<double>* probabilities);
     template <typename T>
     void run(SlosMap_t<T> const& map, double input_factor);
-    void run_dense(DenseLinks const& links, int m, int photons, double input_factor);
+    bool run_dense(DenseLinks const& links, int m, int photons, double input_factor,
+                   std::vector<double>* probabilities);
     template <typename T>
     void sweep_layer(typename SlosMap_t<T>::Layer const& layer, bool backward);
 

@@ -128,6 +128,14 @@ TEST(SlosV3Test, NonFiniteEntriesGiveTheFullComplexSemantics) {
             if (counts == std::vector<int>{1, 0, 0}) {
                 EXPECT_TRUE(infinite);
             }
+            // Probabilities of a fresh pass, which the last layer writes as it goes.
+            v3.setUnitary(u);
+            v2.setUnitary(u);
+            const auto probabilities = v3.computeProbabilities();
+            const auto reference = v2.computeProbabilities();
+            ASSERT_EQ(probabilities.size(), reference.size());
+            for (std::size_t i = 0; i < probabilities.size(); ++i)
+                EXPECT_TRUE(same(probabilities[i], reference[i])) << i << " " << probabilities[i];
         }
 }
 
@@ -179,6 +187,13 @@ TEST_P(SlosV3DenseTest, AgreesWithV2) {
     const auto reference = v2.computeProbabilities();
     for (std::size_t i = 0; i < again.size(); ++i)
         ASSERT_NEAR(again[i], reference[i], 1e-12 + 1e-10 * reference[i]) << i;
+    // Written with the amplitudes by the pass, they are exactly what the amplitudes give.
+    const auto amplitudes = v3.getAmplitudes();
+    ASSERT_EQ(amplitudes.size(), again.size());
+    for (std::size_t i = 0; i < again.size(); ++i)
+        ASSERT_EQ(again[i], amplitudes[i].real() * amplitudes[i].real() +
+                                amplitudes[i].imag() * amplitudes[i].imag())
+            << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(
