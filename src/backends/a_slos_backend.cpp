@@ -31,6 +31,7 @@ void ASlosBackend::setUnitary(Matrix unitary) {
     unitary_ = std::move(unitary);
     m_ = static_cast<int>(unitary_.rows());
     amplitudes_.clear();
+    ++generation_;
 }
 
 void ASlosBackend::setInputState(FockState const& input_state) {
@@ -38,12 +39,14 @@ void ASlosBackend::setInputState(FockState const& input_state) {
     input_state_ = input_state;
     n_ = input_state_.n();
     amplitudes_.clear();
+    ++generation_;
 }
 
 void ASlosBackend::set_predicate(std::function<bool(FockState const&)> predicate) {
     predicate_ = std::move(predicate);
     discard_compiled();
     amplitudes_.clear();
+    ++generation_;
 }
 
 void ASlosBackend::setMask(std::optional<FsMask> mask) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <complex>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -65,6 +66,8 @@ class ASlosBackend : public IProbBackend {
     int n_ = 0;
     // Empty when nothing is computed.
     std::vector<std::complex<double>> amplitudes_;
+    // Counts the changes that drop the results.
+    std::uint64_t generation_ = 0;
     bool backward_ = false;
 };
 

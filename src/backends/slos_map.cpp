@@ -75,14 +75,14 @@ DenseLinks::DenseLinks(int m, int n) : n_(n) {
             std::size_t records = 0;
             for (auto const& links : group) records = std::max(records, links.size());
             for (std::size_t l = 0; l < records; ++l)
-                for (auto const& links : group)
-                    for (std::uint32_t part = 0; part < 2; ++part) {
-                        const bool present = l < links.size();
-                        lane.positions.push_back(present ? 2 * links[l].first + part
-                                                         : TailLanes::absent);
-                        lane.modes.push_back(present ? links[l].second : 0);
-                    }
-            lane.ends.push_back(static_cast<std::uint32_t>(lane.positions.size() / 8));
+                for (auto const& links : group) {
+                    const bool present = l < links.size();
+                    lane.offsets.push_back(
+                        present ? links[l].first * static_cast<std::uint32_t>(2 * sizeof(double))
+                                : 0);
+                    lane.modes.insert(lane.modes.end(), 2, present ? links[l].second : no_mode);
+                }
+            lane.ends.push_back(static_cast<std::uint32_t>(lane.offsets.size() / 4));
             for (auto& links : group) links.clear();
         };
         std::size_t in_group = 0;

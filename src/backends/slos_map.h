@@ -70,21 +70,23 @@ class DenseLinks {
     };
 
     // The same links for the 512-bit pass, four consecutive states (ranks 4g ... 4g+3) at a
-    // time: record l of a group holds the l-th link of each of its states, as the positions in
-    // doubles of the source's real and imaginary parts (`absent` where the state has fewer
-    // links) and the tail mode, each twice, so that one gather loads the four sources.
+    // time: record l of a group holds the l-th link of each of its states, as the byte offset
+    // of its source in the source run and its tail mode (twice, one per part of the complex
+    // number). A state with fewer links reads the run's first source through the mode
+    // `no_mode`, whose entry of the column is zero.
     struct TailLanes {
-        static constexpr std::uint32_t absent = 0xFFFFFFFFu;
         // ends[g]: end in the records of group g; a group starts where the previous one ends.
         std::vector<std::uint32_t> ends;
+        // Four per record.
+        std::vector<std::uint32_t> offsets;
         // Eight per record.
-        std::vector<std::uint32_t> positions;
         std::vector<std::uint8_t> modes;
     };
 
-    // The most tail modes: the 512-bit pass picks the column's entries of a record's modes
-    // from two registers.
-    static constexpr int max_tail = 16;
+    // The 512-bit pass picks the column's entries of a record's modes from two registers of
+    // eight: the tail modes and `no_mode`.
+    static constexpr int max_tail = 15;
+    static constexpr std::uint8_t no_mode = max_tail;
 
     DenseLinks() = default;
     // The counts of m modes and n photons must fit in 64 bits (FockSpace checks it).

@@ -130,14 +130,16 @@ struct DensePass {
     const double* column;
     const double* pairs;
     const double* current;
+    // Null in a last layer that writes probabilities only (512-bit pass).
     double* next;
     // Scales the outputs by √(s!): the last layer.
     bool last;
     // Where the last layer also writes |z|², while its outputs are at hand; or null.
     double* probabilities;
-    // The column's real and imaginary parts of the tail modes, zero past the tail.
-    std::array<double, DenseLinks::max_tail> tail_re{};
-    std::array<double, DenseLinks::max_tail> tail_im{};
+    // The column's real and imaginary parts of the tail modes, zero past the tail (and so at
+    // `no_mode`).
+    std::array<double, 16> tail_re{};
+    std::array<double, 16> tail_im{};
     // The head modes met on the way down, with the distance from an output state to its source.
     std::array<std::ptrdiff_t, 256> distances{};
     std::array<int, 256> modes{};
@@ -249,7 +251,8 @@ ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::si
     DenseLinks::TailLayer const& tail = p.links.tails[static_cast<std::size_t>(c)];
     DenseLinks::TailLanes const& lanes = p.links.lanes[static_cast<std::size_t>(c)];
     const std::size_t len = tail.size();
-    double* z = p.next + 2 * zi;
+    // Null when the last layer writes probabilities only.
+    double* z = p.next ? p.next + 2 * zi : nullptr;
     const double* y = p.current + 2 * yi;
     std::array<const double*, 256> x;
     std::array<const double*, 256> u;
@@ -265,12 +268,12 @@ ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::si
     // -0.0 in the real lanes: u x = (re, re) x + (-im, im) (x.im, x.re).
     const __m512d negate_real = _mm512_castsi512_pd(
         _mm512_set_epi64(0, INT64_MIN, 0, INT64_MIN, 0, INT64_MIN, 0, INT64_MIN));
-    const __m256i absent = _mm256_set1_epi32(-1);
     const __m512i duplicate = _mm512_set_epi64(3, 3, 2, 2, 1, 1, 0, 0);
     const __m512i reals = _mm512_set_epi64(6, 4, 2, 0, 6, 4, 2, 0);
     const __m512i imaginaries = _mm512_set_epi64(7, 5, 3, 1, 7, 5, 3, 1);
     const __m512d head = _mm512_set1_pd(head_scale);
-    const std::uint32_t* positions = lanes.positions.data();
+    const std::uint32_t* offsets = lanes.offsets.data();
+    const char* base = reinterpret_cast<const char*>(y);
     const std::uint8_t* modes = lanes.modes.data();
     std::size_t record = 0;
     __mmask8 nan = 0;
@@ -279,15 +282,20 @@ ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::si
         const __mmask8 mask = left >= 4 ? __mmask8(0xFF) : __mmask8((1u << (2 * left)) - 1);
         __m512d acc = _mm512_setzero_pd();
         for (const std::size_t end = lanes.ends[g]; record < end; ++record) {
-            const __m256i at =
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(positions + 8 * record));
-            const __mmask8 present = _mm256_cmpneq_epu32_mask(at, absent);
-            const __m512d v = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), present, at, y, 8);
+            // Four loads rather than a gather, which costs more than them on recent cores.
+            const std::uint32_t* at = offsets + 4 * record;
+            const __m256d low = _mm256_insertf128_pd(
+                _mm256_castpd128_pd256(_mm_loadu_pd(reinterpret_cast<const double*>(base + at[0]))),
+                _mm_loadu_pd(reinterpret_cast<const double*>(base + at[1])), 1);
+            const __m256d high = _mm256_insertf128_pd(
+                _mm256_castpd128_pd256(_mm_loadu_pd(reinterpret_cast<const double*>(base + at[2]))),
+                _mm_loadu_pd(reinterpret_cast<const double*>(base + at[3])), 1);
+            const __m512d v = _mm512_maskz_insertf64x4(0xFF, _mm512_castpd256_pd512(low), high, 1);
             const __m512i mode = _mm512_maskz_cvtepu8_epi64(
                 0xFF, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(modes + 8 * record)));
-            const __m512d ur = _mm512_maskz_permutex2var_pd(present, re_low, mode, re_high);
-            const __m512d ui = _mm512_xor_pd(
-                _mm512_maskz_permutex2var_pd(present, im_low, mode, im_high), negate_real);
+            const __m512d ur = _mm512_permutex2var_pd(re_low, mode, re_high);
+            const __m512d ui =
+                _mm512_xor_pd(_mm512_permutex2var_pd(im_low, mode, im_high), negate_real);
             acc = _mm512_fmadd_pd(ur, v, acc);
             acc = _mm512_fmadd_pd(ui, _mm512_maskz_permute_pd(0xFF, v, 0x55), acc);
         }
@@ -307,7 +315,7 @@ ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::si
             acc = _mm512_mul_pd(acc, _mm512_mul_pd(head, scales));
         }
         nan |= _mm512_mask_cmp_pd_mask(mask, acc, acc, _CMP_UNORD_Q);
-        _mm512_mask_storeu_pd(z + 2 * i, mask, acc);
+        if (z) _mm512_mask_storeu_pd(z + 2 * i, mask, acc);
         if (p.probabilities) {
             // re² + im², the same two products and one sum as the scalar form; both terms
             // permuted, so that no product is fused into the sum.
@@ -563,27 +571,43 @@ bool SLOS_V3::run_dense(DenseLinks const& links, int m, int photons, double inpu
             run = dense_run_baseline;
     }
 
+    // With probabilities asked for, the 512-bit pass writes only them in the last layer and
+    // keeps the layer before it, from which a later request for the amplitudes computes them:
+    // the pass then writes a third of the bytes. A pass that left the last layer pending
+    // resumes there.
+    const bool only_probabilities =
+        probabilities != nullptr && Permanents::selected_isa() == Permanents::Isa::avx512;
+    const int first = pending_ == generation_ ? photons : 1;
+    pending_.reset();
+
     // The layers alternate between two buffers so that the last one lands in the buffer that
     // becomes the amplitudes: the previous layer and the last are all the pass holds. The pass
     // writes every entry, so a buffer of the right size from an earlier query is not cleared.
     const std::size_t below = links.count(m, photons - 1);
     const std::size_t count = links.count(m, photons);
+    const std::size_t spare_size = !only_probabilities ? count
+                                   : photons >= 2      ? links.count(m, photons - 2)
+                                                       : 0;
     if (current_.size() < below) current_.resize(below);
-    if (spare_.size() != count) {
+    auto size_spare = [&](std::size_t size) {
+        if (spare_.size() == size) return;
         std::vector<cd>().swap(spare_);
-        spare_.resize(count);
-    }
+        spare_.resize(size);
+    };
+    size_spare(spare_size);
     auto layer_data = [&](int k) {
         return reinterpret_cast<double*>((photons - k) % 2 == 0 ? spare_.data() : current_.data());
     };
-    layer_data(0)[0] = 1.0 / std::sqrt(input_factor);
-    layer_data(0)[1] = 0.0;
+    if (first == 1) {
+        layer_data(0)[0] = 1.0 / std::sqrt(input_factor);
+        layer_data(0)[1] = 0.0;
+    }
 
     column_.resize(static_cast<std::size_t>(m));
     column_pairs_.resize(4 * static_cast<std::size_t>(m));
     const unsigned char* modes = input_state_.data();
     bool written = probabilities != nullptr;
-    for (int k = 1; k <= photons; ++k) {
+    for (int k = first; k <= photons; ++k) {
         const int p = modes[k - 1];
         for (int o = 0; o < m; ++o) {
             const cd u = unitary_(o, p);
@@ -603,7 +627,7 @@ bool SLOS_V3::run_dense(DenseLinks const& links, int m, int photons, double inpu
                        reinterpret_cast<const double*>(column_.data()),
                        column_pairs_.data(),
                        layer_data(k - 1),
-                       layer_data(k),
+                       last && only_probabilities ? nullptr : layer_data(k),
                        last,
                        last && probabilities ? probabilities->data() : nullptr};
         for (int j = 0; j < links.tail; ++j) {
@@ -612,10 +636,21 @@ bool SLOS_V3::run_dense(DenseLinks const& links, int m, int photons, double inpu
             pass.tail_im[static_cast<std::size_t>(j)] = u.imag();
         }
         if (descend(pass, run, 0, k, 0, 0, 0, 1.0)) {
-            // The full semantics write no probabilities.
-            if (last) written = false;
+            // The full semantics write amplitudes only.
+            if (last) {
+                written = false;
+                pass.probabilities = nullptr;
+                if (only_probabilities) {
+                    size_spare(count);
+                    pass.next = layer_data(k);
+                }
+            }
             descend(pass, dense_run_complex, 0, k, 0, 0, 0, 1.0);
         }
+    }
+    if (only_probabilities && written) {
+        pending_ = generation_;
+        return true;
     }
     amplitudes_.swap(spare_);
     std::vector<cd>().swap(spare_);

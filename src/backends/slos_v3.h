@@ -1,6 +1,7 @@
 #pragma once
 
 #include <complex>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -53,6 +54,9 @@ class SLOS_V3 : public ASlosBackend {
     std::vector<double> column_pairs_;
     // The amplitudes' buffer while a new unitary waits for its pass.
     std::vector<std::complex<double>> spare_;
+    // Set when a pass wrote the probabilities of the results of this generation but not the
+    // last layer's amplitudes: the layer before it is still in current_.
+    std::optional<std::uint64_t> pending_;
 };
 
 }  // namespace Backend
