@@ -265,9 +265,7 @@ ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::si
     const __m512d re_high = _mm512_loadu_pd(p.tail_re.data() + 8);
     const __m512d im_low = _mm512_loadu_pd(p.tail_im.data());
     const __m512d im_high = _mm512_loadu_pd(p.tail_im.data() + 8);
-    // -0.0 in the real lanes: u x = (re, re) x + (-im, im) (x.im, x.re).
-    const __m512d negate_real = _mm512_castsi512_pd(
-        _mm512_set_epi64(0, INT64_MIN, 0, INT64_MIN, 0, INT64_MIN, 0, INT64_MIN));
+    const __m512d ones = _mm512_set1_pd(1.0);
     const __m512i duplicate = _mm512_set_epi64(3, 3, 2, 2, 1, 1, 0, 0);
     const __m512i reals = _mm512_set_epi64(6, 4, 2, 0, 6, 4, 2, 0);
     const __m512i imaginaries = _mm512_set_epi64(7, 5, 3, 1, 7, 5, 3, 1);
@@ -280,7 +278,10 @@ ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::si
     for (std::size_t i = 0, g = 0; i < len; i += 4, ++g) {
         const std::size_t left = len - i;
         const __mmask8 mask = left >= 4 ? __mmask8(0xFF) : __mmask8((1u << (2 * left)) - 1);
+        // u x = (re, re) x + (-im, im) (x.im, x.re): the sums of the products by (re, re) and
+        // by (im, im) apart, swapped and signed once per group.
         __m512d acc = _mm512_setzero_pd();
+        __m512d acc_im = _mm512_setzero_pd();
         for (const std::size_t end = lanes.ends[g]; record < end; ++record) {
             // Four loads rather than a gather, which costs more than them on recent cores.
             const std::uint32_t* at = offsets + 4 * record;
@@ -293,20 +294,17 @@ ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::si
             const __m512d v = _mm512_maskz_insertf64x4(0xFF, _mm512_castpd256_pd512(low), high, 1);
             const __m512i mode = _mm512_maskz_cvtepu8_epi64(
                 0xFF, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(modes + 8 * record)));
-            const __m512d ur = _mm512_permutex2var_pd(re_low, mode, re_high);
-            const __m512d ui =
-                _mm512_xor_pd(_mm512_permutex2var_pd(im_low, mode, im_high), negate_real);
-            acc = _mm512_fmadd_pd(ur, v, acc);
-            acc = _mm512_fmadd_pd(ui, _mm512_maskz_permute_pd(0xFF, v, 0x55), acc);
+            acc = _mm512_fmadd_pd(_mm512_permutex2var_pd(re_low, mode, re_high), v, acc);
+            acc_im = _mm512_fmadd_pd(_mm512_permutex2var_pd(im_low, mode, im_high), v, acc_im);
         }
         for (int s = 0; s < sources; ++s) {
             const auto k = static_cast<std::size_t>(s);
             const __m512d v = _mm512_maskz_loadu_pd(mask, x[k] + 2 * i);
-            // The full-mask forms: the plain ones start from an undefined register.
-            acc = _mm512_fmadd_pd(_mm512_maskz_broadcast_f64x2(0xFF, _mm_loadu_pd(u[k])), v, acc);
-            acc = _mm512_fmadd_pd(_mm512_maskz_broadcast_f64x2(0xFF, _mm_loadu_pd(u[k] + 2)),
-                                  _mm512_maskz_permute_pd(0xFF, v, 0x55), acc);
+            acc = _mm512_fmadd_pd(_mm512_set1_pd(u[k][0]), v, acc);
+            acc_im = _mm512_fmadd_pd(_mm512_set1_pd(u[k][3]), v, acc_im);
         }
+        // The full-mask form: the plain one starts from an undefined register.
+        acc = _mm512_fmaddsub_pd(ones, acc, _mm512_maskz_permute_pd(0xFF, acc_im, 0x55));
         const auto four = static_cast<__mmask8>(left >= 4 ? 0xF : (1u << left) - 1);
         if (p.last) {
             const __m512d scales = _mm512_maskz_permutexvar_pd(
