@@ -246,20 +246,33 @@ bool dense_run_baseline(DensePass const& p, int c, std::size_t zi, std::size_t y
 // Four outputs per register: their tail links gathered record by record, then their head
 // sources, which are aligned runs met once per group; a masked last group for the remainder.
 // The outputs go to memory once, finished.
-ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::size_t zi,
-                                              std::size_t yi, int sources, double head_scale) {
+// S head sources, or any number for S = -1: with S fixed, the column's entries of the head
+// modes stay in registers across the run.
+template <int S>
+ORBANDILE_TARGET_AVX512 [[gnu::always_inline]] inline bool dense_run_avx512_t(
+    DensePass const& p, int c, std::size_t zi, std::size_t yi, int sources, double head_scale) {
     DenseLinks::TailLayer const& tail = p.links.tails[static_cast<std::size_t>(c)];
     DenseLinks::TailLanes const& lanes = p.links.lanes[static_cast<std::size_t>(c)];
     const std::size_t len = tail.size();
     // Null when the last layer writes probabilities only.
     double* z = p.next ? p.next + 2 * zi : nullptr;
     const double* y = p.current + 2 * yi;
-    std::array<const double*, 256> x;
-    std::array<const double*, 256> u;
-    for (int s = 0; s < sources; ++s) {
+    const int count = S >= 0 ? S : sources;
+    constexpr std::size_t held = S >= 0 ? static_cast<std::size_t>(S) : 256;
+    std::array<const double*, held> x;
+    constexpr std::size_t registers = S > 0 ? static_cast<std::size_t>(S) : 1;
+    __m512d u_re[registers], u_im[registers];
+    std::array<const double*, S >= 0 ? 0 : held> u;
+    for (int s = 0; s < count; ++s) {
         const auto i = static_cast<std::size_t>(s);
         x[i] = p.current + 2 * (static_cast<std::ptrdiff_t>(zi) + p.distances[i]);
-        u[i] = p.pairs + 4 * p.modes[i];
+        const double* pair = p.pairs + 4 * p.modes[i];
+        if constexpr (S >= 0) {
+            u_re[i] = _mm512_set1_pd(pair[0]);
+            u_im[i] = _mm512_set1_pd(pair[3]);
+        } else {
+            u[i] = pair;
+        }
     }
     const __m512d re_low = _mm512_loadu_pd(p.tail_re.data());
     const __m512d re_high = _mm512_loadu_pd(p.tail_re.data() + 8);
@@ -297,11 +310,16 @@ ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::si
             acc = _mm512_fmadd_pd(_mm512_permutex2var_pd(re_low, mode, re_high), v, acc);
             acc_im = _mm512_fmadd_pd(_mm512_permutex2var_pd(im_low, mode, im_high), v, acc_im);
         }
-        for (int s = 0; s < sources; ++s) {
+        for (int s = 0; s < count; ++s) {
             const auto k = static_cast<std::size_t>(s);
             const __m512d v = _mm512_maskz_loadu_pd(mask, x[k] + 2 * i);
-            acc = _mm512_fmadd_pd(_mm512_set1_pd(u[k][0]), v, acc);
-            acc_im = _mm512_fmadd_pd(_mm512_set1_pd(u[k][3]), v, acc_im);
+            if constexpr (S >= 0) {
+                acc = _mm512_fmadd_pd(u_re[k], v, acc);
+                acc_im = _mm512_fmadd_pd(u_im[k], v, acc_im);
+            } else {
+                acc = _mm512_fmadd_pd(_mm512_set1_pd(u[k][0]), v, acc);
+                acc_im = _mm512_fmadd_pd(_mm512_set1_pd(u[k][3]), v, acc_im);
+            }
         }
         // The full-mask form: the plain one starts from an undefined register.
         acc = _mm512_fmaddsub_pd(ones, acc, _mm512_maskz_permute_pd(0xFF, acc_im, 0x55));
@@ -329,6 +347,32 @@ ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::si
 
 // re² + im² of two amplitudes, the same two products and one sum as the scalar form; both
 // terms are permuted, so that no product is fused into the sum.
+ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::size_t zi,
+                                              std::size_t yi, int sources, double head_scale) {
+    switch (sources) {
+        case 0:
+            return dense_run_avx512_t<0>(p, c, zi, yi, sources, head_scale);
+        case 1:
+            return dense_run_avx512_t<1>(p, c, zi, yi, sources, head_scale);
+        case 2:
+            return dense_run_avx512_t<2>(p, c, zi, yi, sources, head_scale);
+        case 3:
+            return dense_run_avx512_t<3>(p, c, zi, yi, sources, head_scale);
+        case 4:
+            return dense_run_avx512_t<4>(p, c, zi, yi, sources, head_scale);
+        case 5:
+            return dense_run_avx512_t<5>(p, c, zi, yi, sources, head_scale);
+        case 6:
+            return dense_run_avx512_t<6>(p, c, zi, yi, sources, head_scale);
+        case 7:
+            return dense_run_avx512_t<7>(p, c, zi, yi, sources, head_scale);
+        case 8:
+            return dense_run_avx512_t<8>(p, c, zi, yi, sources, head_scale);
+        default:
+            return dense_run_avx512_t<-1>(p, c, zi, yi, sources, head_scale);
+    }
+}
+
 ORBANDILE_TARGET_AVX2 inline __m128d squared_sums(__m256d squares) {
     return _mm_add_pd(_mm256_castpd256_pd128(_mm256_permute4x64_pd(squares, 0x08)),
                       _mm256_castpd256_pd128(_mm256_permute4x64_pd(squares, 0x0D)));

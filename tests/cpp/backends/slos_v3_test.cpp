@@ -242,7 +242,10 @@ INSTANTIATE_TEST_SUITE_P(
     Sizes, SlosV3DenseTest,
     ::testing::Combine(::testing::Values(DenseCase{{1, 1, 1, 1, 1, 1}, 10},
                                          DenseCase{{1, 0, 2, 0}, 26}, DenseCase{{12, 0, 3, 10}, 1},
-                                         DenseCase{{0, 0, 1, 0, 2, 1, 0, 3}, 4}),
+                                         DenseCase{{0, 0, 1, 0, 2, 1, 0, 3}, 4},
+                                         // Runs with more head sources than the pass
+                                         // keeps in registers.
+                                         DenseCase{{1, 1, 1, 1, 1, 1, 1, 1, 1}, 2}),
                        ::testing::Values(1ul, 30ul, 65536ul),
                        ::testing::Values(Permanents::Isa::baseline, Permanents::Isa::avx2,
                                          Permanents::Isa::avx512),
