@@ -31,6 +31,7 @@ void ASlosBackend::setUnitary(Matrix unitary) {
     unitary_ = std::move(unitary);
     m_ = static_cast<int>(unitary_.rows());
     amplitudes_.clear();
+    ++generation_;
 }
 
 void ASlosBackend::setInputState(FockState const& input_state) {
@@ -38,12 +39,14 @@ void ASlosBackend::setInputState(FockState const& input_state) {
     input_state_ = input_state;
     n_ = input_state_.n();
     amplitudes_.clear();
+    ++generation_;
 }
 
 void ASlosBackend::set_predicate(std::function<bool(FockState const&)> predicate) {
     predicate_ = std::move(predicate);
     discard_compiled();
     amplitudes_.clear();
+    ++generation_;
 }
 
 void ASlosBackend::setMask(std::optional<FsMask> mask) {
@@ -64,11 +67,15 @@ std::vector<std::complex<double>> const& ASlosBackend::getAmplitudes() {
     return amplitudes_;
 }
 
+void ASlosBackend::reserve_probabilities(std::vector<double>& probabilities, std::size_t count) {
+    probabilities.reserve(count);
+    advise_huge_pages(probabilities.data(), count * sizeof(double));
+}
+
 std::vector<double> ASlosBackend::computeProbabilities() {
     if (amplitudes_.empty()) compute();
     std::vector<double> probabilities;
-    probabilities.reserve(amplitudes_.size());
-    advise_huge_pages(probabilities.data(), amplitudes_.size() * sizeof(double));
+    reserve_probabilities(probabilities, amplitudes_.size());
     for (auto const& a : amplitudes_) probabilities.push_back(probability(a));
     return probabilities;
 }

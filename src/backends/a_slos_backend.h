@@ -1,6 +1,7 @@
 #pragma once
 
 #include <complex>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -46,6 +47,9 @@ class ASlosBackend : public IProbBackend {
         return a.real() * a.real() + a.imag() * a.imag();
     }
 
+    // Reserves room for the count of probabilities, in huge pages where the kernel grants them.
+    static void reserve_probabilities(std::vector<double>& probabilities, std::size_t count);
+
     ASlosBackend() = default;
     ASlosBackend(ASlosBackend const&) = default;
     ASlosBackend(ASlosBackend&&) = default;
@@ -62,6 +66,8 @@ class ASlosBackend : public IProbBackend {
     int n_ = 0;
     // Empty when nothing is computed.
     std::vector<std::complex<double>> amplitudes_;
+    // Counts the changes that drop the results.
+    std::uint64_t generation_ = 0;
     bool backward_ = false;
 };
 

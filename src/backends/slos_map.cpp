@@ -1,9 +1,13 @@
 #include "backends/slos_map.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 #include <utility>
+
+#include <fmt/format.h>
 
 namespace Backend {
 
@@ -42,7 +46,7 @@ DenseLinks::DenseLinks(int m, int n) : n_(n) {
     // caches, while each head link costs a streamed run per group of output states.
     const unsigned long limit = std::min(dense_tail_limit().load(), 65536ul);
     tail = 1;
-    while (tail < m && count(tail + 1, n) <= limit) ++tail;
+    while (tail < m && tail < max_tail && count(tail + 1, n) <= limit) ++tail;
     head = m - tail;
 
     factorial_roots.assign(columns, 1.0);
@@ -56,12 +60,32 @@ DenseLinks::DenseLinks(int m, int n) : n_(n) {
 
     const FockSpace space(tail, n);
     tails.resize(columns);
+    lanes.resize(columns);
     for (int c = 0; c <= n; ++c) {
         TailLayer& layer = tails[static_cast<std::size_t>(c)];
+        TailLanes& lane = lanes[static_cast<std::size_t>(c)];
         const auto classes = static_cast<std::size_t>(std::min(tail, c)) + 1;
         std::vector<std::vector<std::uint16_t>> states(classes), sources(classes);
         std::vector<std::vector<std::uint8_t>> modes(classes);
         layer.scales.reserve(count(tail, c));
+        lane.ends.reserve((count(tail, c) + 3) / 4);
+        // The links of the states of the group being filled, by lane.
+        std::array<std::vector<std::pair<std::uint32_t, std::uint8_t>>, 4> group;
+        auto close_group = [&] {
+            std::size_t records = 0;
+            for (auto const& links : group) records = std::max(records, links.size());
+            for (std::size_t l = 0; l < records; ++l)
+                for (auto const& links : group) {
+                    const bool present = l < links.size();
+                    lane.offsets.push_back(
+                        present ? links[l].first * static_cast<std::uint32_t>(2 * sizeof(double))
+                                : 0);
+                    lane.modes.insert(lane.modes.end(), 2, present ? links[l].second : no_mode);
+                }
+            lane.ends.push_back(static_cast<std::uint32_t>(lane.offsets.size() / 4));
+            for (auto& links : group) links.clear();
+        };
+        std::size_t in_group = 0;
         for (auto const& s : space.FockStates(c)) {
             std::size_t size = 0;
             const auto previous_states = space.RemoveOnePhoton(s);
@@ -69,10 +93,17 @@ DenseLinks::DenseLinks(int m, int n) : n_(n) {
             for (auto const& previous : space.RemoveOnePhoton(s)) {
                 sources[size].push_back(static_cast<std::uint16_t>(previous.index));
                 modes[size].push_back(static_cast<std::uint8_t>(previous.mode));
+                group[in_group].emplace_back(static_cast<std::uint32_t>(previous.index),
+                                             static_cast<std::uint8_t>(previous.mode));
             }
             states[size].push_back(static_cast<std::uint16_t>(s.index));
             layer.scales.push_back(sqrt_prodnfact(s.d));
+            if (++in_group == 4) {
+                close_group();
+                in_group = 0;
+            }
         }
+        if (in_group > 0) close_group();
         for (std::size_t size = 0; size < classes; ++size) {
             layer.states.insert(layer.states.end(), states[size].begin(), states[size].end());
             layer.sources.insert(layer.sources.end(), sources[size].begin(), sources[size].end());
@@ -227,6 +258,10 @@ std::vector<FockState> SlosMap::final_states() const {
 }
 
 void SlosMap::build(int m, int n, std::function<bool(FockState const&)> predicate, bool backward) {
+    // The states are Fock states: nothing in a build of more modes need make one.
+    if (m > FockState::max_modes)
+        throw std::runtime_error(
+            fmt::format("Fock state size is capped from 0 to {} modes", FockState::max_modes));
     variant_type built;
     {
         const FockSpace space(m, n);

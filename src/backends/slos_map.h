@@ -69,6 +69,25 @@ class DenseLinks {
         std::size_t size() const { return scales.size(); }
     };
 
+    // The same links for the 512-bit pass, four consecutive states (ranks 4g ... 4g+3) at a
+    // time: record l of a group holds the l-th link of each of its states, as the byte offset
+    // of its source in the source run and its tail mode (twice, one per part of the complex
+    // number). A state with fewer links reads the run's first source through the mode
+    // `no_mode`, whose entry of the column is zero.
+    struct TailLanes {
+        // ends[g]: end in the records of group g; a group starts where the previous one ends.
+        std::vector<std::uint32_t> ends;
+        // Four per record.
+        std::vector<std::uint32_t> offsets;
+        // Eight per record.
+        std::vector<std::uint8_t> modes;
+    };
+
+    // The 512-bit pass picks the column's entries of a record's modes from two registers of
+    // eight: the tail modes and `no_mode`.
+    static constexpr int max_tail = 15;
+    static constexpr std::uint8_t no_mode = max_tail;
+
     DenseLinks() = default;
     // The counts of m modes and n photons must fit in 64 bits (FockSpace checks it).
     DenseLinks(int m, int n);
@@ -81,8 +100,9 @@ class DenseLinks {
 
     int head = 0;
     int tail = 0;
-    // tails[c] for c = 0 ... n.
+    // tails[c] and lanes[c] for c = 0 ... n.
     std::vector<TailLayer> tails;
+    std::vector<TailLanes> lanes;
     // √(a!) for a = 0 ... n; +inf where a! overflows.
     std::vector<double> factorial_roots;
 

@@ -130,9 +130,16 @@ struct DensePass {
     const double* column;
     const double* pairs;
     const double* current;
+    // Null in a last layer that writes probabilities only (512-bit pass).
     double* next;
     // Scales the outputs by √(s!): the last layer.
     bool last;
+    // Where the last layer also writes |z|², while its outputs are at hand; or null.
+    double* probabilities;
+    // The column's real and imaginary parts of the tail modes, zero past the tail (and so at
+    // `no_mode`).
+    std::array<double, 16> tail_re{};
+    std::array<double, 16> tail_im{};
     // The head modes met on the way down, with the distance from an output state to its source.
     std::array<std::ptrdiff_t, 256> distances{};
     std::array<int, 256> modes{};
@@ -231,51 +238,144 @@ bool dense_run_baseline(DensePass const& p, int c, std::size_t zi, std::size_t y
         nan |= std::isnan(re) || std::isnan(im);
         z[2 * i] = re;
         z[2 * i + 1] = im;
+        if (p.probabilities) p.probabilities[zi + i] = re * re + im * im;
     }
     return nan;
 }
 
-// The head sources of the run in one register per group of outputs, which meets every source
-// once; a masked last group for the remainder.
-ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::size_t zi,
-                                              std::size_t yi, int sources, double head_scale) {
+// Four outputs per register: their tail links gathered record by record, then their head
+// sources, which are aligned runs met once per group; a masked last group for the remainder.
+// The outputs go to memory once, finished.
+// S head sources, or any number for S = -1: with S fixed, the column's entries of the head
+// modes stay in registers across the run.
+template <int S>
+ORBANDILE_TARGET_AVX512 [[gnu::always_inline]] inline bool dense_run_avx512_t(
+    DensePass const& p, int c, std::size_t zi, std::size_t yi, int sources, double head_scale) {
     DenseLinks::TailLayer const& tail = p.links.tails[static_cast<std::size_t>(c)];
+    DenseLinks::TailLanes const& lanes = p.links.lanes[static_cast<std::size_t>(c)];
     const std::size_t len = tail.size();
-    double* z = p.next + 2 * zi;
-    std::array<const double*, 256> x;
-    std::array<const double*, 256> u;
-    for (int s = 0; s < sources; ++s) {
+    // Null when the last layer writes probabilities only.
+    double* z = p.next ? p.next + 2 * zi : nullptr;
+    const double* y = p.current + 2 * yi;
+    const int count = S >= 0 ? S : sources;
+    constexpr std::size_t held = S >= 0 ? static_cast<std::size_t>(S) : 256;
+    std::array<const double*, held> x;
+    constexpr std::size_t registers = S > 0 ? static_cast<std::size_t>(S) : 1;
+    __m512d u_re[registers], u_im[registers];
+    std::array<const double*, S >= 0 ? 0 : held> u;
+    for (int s = 0; s < count; ++s) {
         const auto i = static_cast<std::size_t>(s);
         x[i] = p.current + 2 * (static_cast<std::ptrdiff_t>(zi) + p.distances[i]);
-        u[i] = p.pairs + 4 * p.modes[i];
+        const double* pair = p.pairs + 4 * p.modes[i];
+        if constexpr (S >= 0) {
+            u_re[i] = _mm512_set1_pd(pair[0]);
+            u_im[i] = _mm512_set1_pd(pair[3]);
+        } else {
+            u[i] = pair;
+        }
     }
-    tail_pass(p, tail, yi, z);
+    const __m512d re_low = _mm512_loadu_pd(p.tail_re.data());
+    const __m512d re_high = _mm512_loadu_pd(p.tail_re.data() + 8);
+    const __m512d im_low = _mm512_loadu_pd(p.tail_im.data());
+    const __m512d im_high = _mm512_loadu_pd(p.tail_im.data() + 8);
+    const __m512d ones = _mm512_set1_pd(1.0);
     const __m512i duplicate = _mm512_set_epi64(3, 3, 2, 2, 1, 1, 0, 0);
+    const __m512i reals = _mm512_set_epi64(6, 4, 2, 0, 6, 4, 2, 0);
+    const __m512i imaginaries = _mm512_set_epi64(7, 5, 3, 1, 7, 5, 3, 1);
     const __m512d head = _mm512_set1_pd(head_scale);
+    const std::uint32_t* offsets = lanes.offsets.data();
+    const char* base = reinterpret_cast<const char*>(y);
+    const std::uint8_t* modes = lanes.modes.data();
+    std::size_t record = 0;
     __mmask8 nan = 0;
-    for (std::size_t i = 0; i < len; i += 4) {
+    for (std::size_t i = 0, g = 0; i < len; i += 4, ++g) {
         const std::size_t left = len - i;
         const __mmask8 mask = left >= 4 ? __mmask8(0xFF) : __mmask8((1u << (2 * left)) - 1);
-        __m512d acc = _mm512_maskz_loadu_pd(mask, z + 2 * i);
-        for (int s = 0; s < sources; ++s) {
+        // u x = (re, re) x + (-im, im) (x.im, x.re): the sums of the products by (re, re) and
+        // by (im, im) apart, swapped and signed once per group.
+        __m512d acc = _mm512_setzero_pd();
+        __m512d acc_im = _mm512_setzero_pd();
+        for (const std::size_t end = lanes.ends[g]; record < end; ++record) {
+            // Four loads rather than a gather, which costs more than them on recent cores.
+            const std::uint32_t* at = offsets + 4 * record;
+            const __m256d low = _mm256_insertf128_pd(
+                _mm256_castpd128_pd256(_mm_loadu_pd(reinterpret_cast<const double*>(base + at[0]))),
+                _mm_loadu_pd(reinterpret_cast<const double*>(base + at[1])), 1);
+            const __m256d high = _mm256_insertf128_pd(
+                _mm256_castpd128_pd256(_mm_loadu_pd(reinterpret_cast<const double*>(base + at[2]))),
+                _mm_loadu_pd(reinterpret_cast<const double*>(base + at[3])), 1);
+            const __m512d v = _mm512_maskz_insertf64x4(0xFF, _mm512_castpd256_pd512(low), high, 1);
+            const __m512i mode = _mm512_maskz_cvtepu8_epi64(
+                0xFF, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(modes + 8 * record)));
+            acc = _mm512_fmadd_pd(_mm512_permutex2var_pd(re_low, mode, re_high), v, acc);
+            acc_im = _mm512_fmadd_pd(_mm512_permutex2var_pd(im_low, mode, im_high), v, acc_im);
+        }
+        for (int s = 0; s < count; ++s) {
             const auto k = static_cast<std::size_t>(s);
             const __m512d v = _mm512_maskz_loadu_pd(mask, x[k] + 2 * i);
-            // The full-mask forms: the plain ones start from an undefined register.
-            acc = _mm512_fmadd_pd(_mm512_maskz_broadcast_f64x2(0xFF, _mm_loadu_pd(u[k])), v, acc);
-            acc = _mm512_fmadd_pd(_mm512_maskz_broadcast_f64x2(0xFF, _mm_loadu_pd(u[k] + 2)),
-                                  _mm512_maskz_permute_pd(0xFF, v, 0x55), acc);
+            if constexpr (S >= 0) {
+                acc = _mm512_fmadd_pd(u_re[k], v, acc);
+                acc_im = _mm512_fmadd_pd(u_im[k], v, acc_im);
+            } else {
+                acc = _mm512_fmadd_pd(_mm512_set1_pd(u[k][0]), v, acc);
+                acc_im = _mm512_fmadd_pd(_mm512_set1_pd(u[k][3]), v, acc_im);
+            }
         }
+        // The full-mask form: the plain one starts from an undefined register.
+        acc = _mm512_fmaddsub_pd(ones, acc, _mm512_maskz_permute_pd(0xFF, acc_im, 0x55));
+        const auto four = static_cast<__mmask8>(left >= 4 ? 0xF : (1u << left) - 1);
         if (p.last) {
-            const __m256d four = _mm256_maskz_loadu_pd(
-                static_cast<__mmask8>(left >= 4 ? 0xF : (1u << left) - 1), tail.scales.data() + i);
-            const __m512d scales =
-                _mm512_maskz_permutexvar_pd(0xFF, duplicate, _mm512_castpd256_pd512(four));
+            const __m512d scales = _mm512_maskz_permutexvar_pd(
+                0xFF, duplicate,
+                _mm512_castpd256_pd512(_mm256_maskz_loadu_pd(four, tail.scales.data() + i)));
             acc = _mm512_mul_pd(acc, _mm512_mul_pd(head, scales));
         }
         nan |= _mm512_mask_cmp_pd_mask(mask, acc, acc, _CMP_UNORD_Q);
-        _mm512_mask_storeu_pd(z + 2 * i, mask, acc);
+        if (z) _mm512_mask_storeu_pd(z + 2 * i, mask, acc);
+        if (p.probabilities) {
+            // re² + im², the same two products and one sum as the scalar form; both terms
+            // permuted, so that no product is fused into the sum.
+            const __m512d squares = _mm512_mul_pd(acc, acc);
+            const __m512d sums =
+                _mm512_add_pd(_mm512_maskz_permutexvar_pd(0xFF, reals, squares),
+                              _mm512_maskz_permutexvar_pd(0xFF, imaginaries, squares));
+            _mm512_mask_storeu_pd(p.probabilities + zi + i, four, sums);
+        }
     }
     return nan != 0;
+}
+
+// re² + im² of two amplitudes, the same two products and one sum as the scalar form; both
+// terms are permuted, so that no product is fused into the sum.
+ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::size_t zi,
+                                              std::size_t yi, int sources, double head_scale) {
+    switch (sources) {
+        case 0:
+            return dense_run_avx512_t<0>(p, c, zi, yi, sources, head_scale);
+        case 1:
+            return dense_run_avx512_t<1>(p, c, zi, yi, sources, head_scale);
+        case 2:
+            return dense_run_avx512_t<2>(p, c, zi, yi, sources, head_scale);
+        case 3:
+            return dense_run_avx512_t<3>(p, c, zi, yi, sources, head_scale);
+        case 4:
+            return dense_run_avx512_t<4>(p, c, zi, yi, sources, head_scale);
+        case 5:
+            return dense_run_avx512_t<5>(p, c, zi, yi, sources, head_scale);
+        case 6:
+            return dense_run_avx512_t<6>(p, c, zi, yi, sources, head_scale);
+        case 7:
+            return dense_run_avx512_t<7>(p, c, zi, yi, sources, head_scale);
+        case 8:
+            return dense_run_avx512_t<8>(p, c, zi, yi, sources, head_scale);
+        default:
+            return dense_run_avx512_t<-1>(p, c, zi, yi, sources, head_scale);
+    }
+}
+
+ORBANDILE_TARGET_AVX2 inline __m128d squared_sums(__m256d squares) {
+    return _mm_add_pd(_mm256_castpd256_pd128(_mm256_permute4x64_pd(squares, 0x08)),
+                      _mm256_castpd256_pd128(_mm256_permute4x64_pd(squares, 0x0D)));
 }
 
 ORBANDILE_TARGET_AVX2 bool dense_run_avx2(DensePass const& p, int c, std::size_t zi, std::size_t yi,
@@ -310,6 +410,10 @@ ORBANDILE_TARGET_AVX2 bool dense_run_avx2(DensePass const& p, int c, std::size_t
         }
         nan = _mm256_or_pd(nan, _mm256_cmp_pd(acc, acc, _CMP_UNORD_Q));
         _mm256_storeu_pd(z + 2 * i, acc);
+        if (p.probabilities) {
+            const __m256d squares = _mm256_mul_pd(acc, acc);
+            _mm_storeu_pd(p.probabilities + zi + i, squared_sums(squares));
+        }
     }
     bool last_nan = false;
     if (i < len) {
@@ -323,6 +427,11 @@ ORBANDILE_TARGET_AVX2 bool dense_run_avx2(DensePass const& p, int c, std::size_t
         if (p.last) acc = _mm_mul_pd(acc, _mm_set1_pd(head_scale * tail.scales[i]));
         last_nan = _mm_movemask_pd(_mm_cmpunord_pd(acc, acc)) != 0;
         _mm_storeu_pd(z + 2 * i, acc);
+        if (p.probabilities) {
+            const __m128d squares = _mm_mul_pd(acc, acc);
+            p.probabilities[zi + i] = _mm_cvtsd_f64(
+                _mm_add_sd(_mm_unpacklo_pd(squares, squares), _mm_unpackhi_pd(squares, squares)));
+        }
     }
     return last_nan || _mm256_movemask_pd(nan) != 0;
 }
@@ -395,22 +504,39 @@ void SLOS_V3::compile_for(int k) {
 }
 
 void SLOS_V3::compute() {
+    compute_into(nullptr);
+}
+
+bool SLOS_V3::compute_into(std::vector<double>* probabilities) {
     // The kernel reads column p of the unitary for every input photon in mode p.
     const int photons = input_state_.n();
     if (photons > 0 && input_state_.data()[photons - 1] >= unitary_.cols())
         throw std::runtime_error("Matrix/input state sizes mismatch");
     compile(photons);
     const double input_factor = input_state_.prodnfact();
-    std::visit(
+    return std::visit(
         [&](auto const& map) {
             using Map = std::decay_t<decltype(map)>;
             if constexpr (std::is_same_v<Map, SlosMap_t<void>>) {
                 amplitudes_.assign(1, 1.0 / std::sqrt(input_factor));
+                return false;
             } else {
+                if (!map.pruned)
+                    return run_dense(map.dense, map.m, map.n, input_factor, probabilities);
                 run(map, input_factor);
+                return false;
             }
         },
         slos_map_.get());
+}
+
+std::vector<double> SLOS_V3::computeProbabilities() {
+    if (amplitudes_.empty()) {
+        // The last layer writes them as it goes: no second pass over the amplitudes.
+        std::vector<double> probabilities;
+        if (compute_into(&probabilities)) return probabilities;
+    }
+    return ASlosBackend::computeProbabilities();
 }
 
 template <typename T>
@@ -436,10 +562,6 @@ void SLOS_V3::sweep_layer(typename SlosMap_t<T>::Layer const& layer, bool backwa
 
 template <typename T>
 void SLOS_V3::run(SlosMap_t<T> const& map, double input_factor) {
-    if (!map.pruned) {
-        run_dense(map.dense, map.m, map.n, input_factor);
-        return;
-    }
     const int photons = map.n;
     const auto final_count = static_cast<std::size_t>(map.kept_counts.back());
     current_.reserve(final_count);
@@ -474,7 +596,8 @@ void SLOS_V3::run(SlosMap_t<T> const& map, double input_factor) {
     std::vector<cd>().swap(spare_);
 }
 
-void SLOS_V3::run_dense(DenseLinks const& links, int m, int photons, double input_factor) {
+bool SLOS_V3::run_dense(DenseLinks const& links, int m, int photons, double input_factor,
+                        std::vector<double>* probabilities) {
     // n! is the largest s! of the layer, and every state is kept.
     if (!std::isfinite(links.factorial_roots[static_cast<std::size_t>(photons)]))
         throw std::overflow_error("overflow error in FockState::prodnfact()");
@@ -490,26 +613,43 @@ void SLOS_V3::run_dense(DenseLinks const& links, int m, int photons, double inpu
             run = dense_run_baseline;
     }
 
+    // With probabilities asked for, the 512-bit pass writes only them in the last layer and
+    // keeps the layer before it, from which a later request for the amplitudes computes them:
+    // the pass then writes a third of the bytes. A pass that left the last layer pending
+    // resumes there.
+    const bool only_probabilities =
+        probabilities != nullptr && Permanents::selected_isa() == Permanents::Isa::avx512;
+    const int first = pending_ == generation_ ? photons : 1;
+    pending_.reset();
+
     // The layers alternate between two buffers so that the last one lands in the buffer that
     // becomes the amplitudes: the previous layer and the last are all the pass holds. The pass
     // writes every entry, so a buffer of the right size from an earlier query is not cleared.
     const std::size_t below = links.count(m, photons - 1);
     const std::size_t count = links.count(m, photons);
+    const std::size_t spare_size = !only_probabilities ? count
+                                   : photons >= 2      ? links.count(m, photons - 2)
+                                                       : 0;
     if (current_.size() < below) current_.resize(below);
-    if (spare_.size() != count) {
+    auto size_spare = [&](std::size_t size) {
+        if (spare_.size() == size) return;
         std::vector<cd>().swap(spare_);
-        spare_.resize(count);
-    }
+        spare_.resize(size);
+    };
+    size_spare(spare_size);
     auto layer_data = [&](int k) {
         return reinterpret_cast<double*>((photons - k) % 2 == 0 ? spare_.data() : current_.data());
     };
-    layer_data(0)[0] = 1.0 / std::sqrt(input_factor);
-    layer_data(0)[1] = 0.0;
+    if (first == 1) {
+        layer_data(0)[0] = 1.0 / std::sqrt(input_factor);
+        layer_data(0)[1] = 0.0;
+    }
 
     column_.resize(static_cast<std::size_t>(m));
     column_pairs_.resize(4 * static_cast<std::size_t>(m));
     const unsigned char* modes = input_state_.data();
-    for (int k = 1; k <= photons; ++k) {
+    bool written = probabilities != nullptr;
+    for (int k = first; k <= photons; ++k) {
         const int p = modes[k - 1];
         for (int o = 0; o < m; ++o) {
             const cd u = unitary_(o, p);
@@ -519,18 +659,44 @@ void SLOS_V3::run_dense(DenseLinks const& links, int m, int photons, double inpu
             column_pairs_[4 * i + 2] = -u.imag();
             column_pairs_[4 * i + 3] = u.imag();
         }
+        const bool last = k == photons;
+        if (last && probabilities) {
+            reserve_probabilities(*probabilities, count);
+            probabilities->resize(count);
+        }
         DensePass pass{links,
                        m,
                        reinterpret_cast<const double*>(column_.data()),
                        column_pairs_.data(),
                        layer_data(k - 1),
-                       layer_data(k),
-                       k == photons};
-        if (descend(pass, run, 0, k, 0, 0, 0, 1.0))
+                       last && only_probabilities ? nullptr : layer_data(k),
+                       last,
+                       last && probabilities ? probabilities->data() : nullptr};
+        for (int j = 0; j < links.tail; ++j) {
+            const cd u = column_[static_cast<std::size_t>(links.head + j)];
+            pass.tail_re[static_cast<std::size_t>(j)] = u.real();
+            pass.tail_im[static_cast<std::size_t>(j)] = u.imag();
+        }
+        if (descend(pass, run, 0, k, 0, 0, 0, 1.0)) {
+            // The full semantics write amplitudes only.
+            if (last) {
+                written = false;
+                pass.probabilities = nullptr;
+                if (only_probabilities) {
+                    size_spare(count);
+                    pass.next = layer_data(k);
+                }
+            }
             descend(pass, dense_run_complex, 0, k, 0, 0, 0, 1.0);
+        }
+    }
+    if (only_probabilities && written) {
+        pending_ = generation_;
+        return true;
     }
     amplitudes_.swap(spare_);
     std::vector<cd>().swap(spare_);
+    return written;
 }
 
 void SLOS_V3::setUnitary(Matrix unitary) {

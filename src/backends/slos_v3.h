@@ -1,6 +1,7 @@
 #pragma once
 
 #include <complex>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -27,15 +28,20 @@ class SLOS_V3 : public ASlosBackend {
     void setUnitary(Matrix unitary) override;
     std::vector<FockState> getFockSpace() override;
     FockSpaceFunction computeProbabilityDistribution() override;
+    std::vector<double> computeProbabilities() override;
     void compute() override;
     std::optional<unsigned long> get_index(FockState const& state) const override;
 
   private:
     void discard_compiled() override;
     void compile_for(int k) override;
+    // Computes the amplitudes; returns whether it also filled the probabilities, which it may
+    // do when given a vector.
+    bool compute_into(std::vector<double>* probabilities);
     template <typename T>
     void run(SlosMap_t<T> const& map, double input_factor);
-    void run_dense(DenseLinks const& links, int m, int photons, double input_factor);
+    bool run_dense(DenseLinks const& links, int m, int photons, double input_factor,
+                   std::vector<double>* probabilities);
     template <typename T>
     void sweep_layer(typename SlosMap_t<T>::Layer const& layer, bool backward);
 
@@ -48,6 +54,9 @@ class SLOS_V3 : public ASlosBackend {
     std::vector<double> column_pairs_;
     // The amplitudes' buffer while a new unitary waits for its pass.
     std::vector<std::complex<double>> spare_;
+    // Set when a pass wrote the probabilities of the results of this generation but not the
+    // last layer's amplitudes: the layer before it is still in current_.
+    std::optional<std::uint64_t> pending_;
 };
 
 }  // namespace Backend
