@@ -327,13 +327,19 @@ def test_sigint_reaches_python_after_overlapping_long_calls(run_python):
         import numpy as np
         import orbandile as ob
         ends = {}
-        def run(name, n, delay):
-            time.sleep(delay)
+        first_started = threading.Event()
+        def run(name, n, after):
+            if after is not None:
+                after.wait()
+                time.sleep(0.05)
             ends[name, "start"] = time.monotonic()
+            if after is None:
+                first_started.set()
             ob.sub_permanents_fl(np.full((n + 1, n), 0.5))
             ends[name, "end"] = time.monotonic()
-        threads = [threading.Thread(target=run, args=("first", 26, 0.0)),
-                   threading.Thread(target=run, args=("second", 27, 0.3))]
+        # The second call starts once the first is under way, and has three times its work.
+        threads = [threading.Thread(target=run, args=("first", 26, None)),
+                   threading.Thread(target=run, args=("second", 27, first_started))]
         for thread in threads:
             thread.start()
         for thread in threads:
