@@ -345,8 +345,7 @@ ORBANDILE_TARGET_AVX512 [[gnu::always_inline]] inline bool dense_run_avx512_t(
     return nan != 0;
 }
 
-// re² + im² of two amplitudes, the same two products and one sum as the scalar form; both
-// terms are permuted, so that no product is fused into the sum.
+// Up to eight head sources get a copy of the run with their column entries in registers.
 ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::size_t zi,
                                               std::size_t yi, int sources, double head_scale) {
     switch (sources) {
@@ -373,6 +372,8 @@ ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::si
     }
 }
 
+// re² + im² of two amplitudes, the same two products and one sum as the scalar form; both
+// terms are permuted, so that no product is fused into the sum.
 ORBANDILE_TARGET_AVX2 inline __m128d squared_sums(__m256d squares) {
     return _mm_add_pd(_mm256_castpd256_pd128(_mm256_permute4x64_pd(squares, 0x08)),
                       _mm256_castpd256_pd128(_mm256_permute4x64_pd(squares, 0x0D)));
