@@ -338,6 +338,8 @@ double packedMerge(std::vector<ProductInput> const& inputs, double theta, Packed
     double added = 0;
     std::size_t finished = inputs.size();
     for (auto const& group : group_inputs) finished -= group.size();
+    // No arrival, run or slot.
+    constexpr std::uint32_t none = ~std::uint32_t{0};
     std::vector<Arrival> arrivals;
     // Arrivals bucketed by partial state, each bucket a list through `next`, buckets in order of
     // first appearance.
@@ -360,7 +362,6 @@ double packedMerge(std::vector<ProductInput> const& inputs, double theta, Packed
     std::vector<double> sums;
     // Per reached outcome: the slots of the outcome plus one photon on each mode, then its own.
     std::vector<std::uint32_t> slots;
-    constexpr std::uint32_t no_slot = ~std::uint32_t{0};
     std::unordered_map<OutputTable const*, std::vector<std::uint64_t>> ranks;
     constexpr std::uint64_t unranked = ~std::uint64_t{0};
     std::vector<std::uint64_t> own;
@@ -369,7 +370,6 @@ double packedMerge(std::vector<ProductInput> const& inputs, double theta, Packed
     double* values = out.dense_values();
     const int bits = out.packing().bits();
     const auto m = static_cast<std::size_t>(out.packing().m());
-    constexpr std::uint32_t none = ~std::uint32_t{0};
     for (std::size_t g = 0; g < group_part.size(); ++g) {
         arrivals.clear();
         for (std::size_t j : group_inputs[g])
@@ -453,7 +453,7 @@ double packedMerge(std::vector<ProductInput> const& inputs, double theta, Packed
         slots.resize(reached * (m + 1));
         for (std::size_t k = 0; k < reached; ++k) {
             std::uint32_t* row = slots.data() + k * (m + 1);
-            std::fill_n(row, m + 1, no_slot);
+            std::fill_n(row, m + 1, none);
             if (!dense) continue;
             row[m] = static_cast<std::uint32_t>(out.dense_offset(n) + own[k]);
             if (!one_more) continue;
