@@ -217,7 +217,6 @@ def test_docstrings():
     assert "Creates a new state from ``self`` with a section replaced" in FockState.set_slice.__doc__
 
 
-@pytest.mark.skipif(not hasattr(ob, "BSSamples"), reason="BSSamples is registered by the distributions bindings")
 def test_partition_returns_bs_samples():
     ways = FockState([2, 0]).partition([1, 1])
     assert len(ways) == 1 and isinstance(ways[0], ob.BSSamples)

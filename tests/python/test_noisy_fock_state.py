@@ -5,9 +5,6 @@ import pytest
 import orbandile as ob
 from orbandile import FockState, NoisyFockState, ParsedBasicState
 
-needs_bs_samples = pytest.mark.skipif(not hasattr(ob, "BSSamples"),
-                                      reason="BSSamples is registered by the distributions bindings")
-
 
 @pytest.fixture
 def s():
@@ -80,8 +77,6 @@ def test_constructor_errors(args, error, message):
 
 
 def test_annotated_fock_state_is_not_accepted():
-    if not hasattr(ob, "AnnotatedFockState"):
-        pytest.skip("AnnotatedFockState is not registered")
     with pytest.raises(TypeError):
         NoisyFockState(ob.AnnotatedFockState("|{a:1}>"))
 
@@ -145,7 +140,6 @@ def test_tag_queries(s):
         s.get_mode_annotations(-1)
 
 
-@needs_bs_samples
 def test_separate_state(s):
     batches = s.separate_state()
     assert isinstance(batches, ob.BSSamples)
