@@ -3,7 +3,7 @@
 #include <bit>
 #include <cmath>
 
-#include "runtime/permanent_lanes.h"
+#include "runtime/instruction_set.h"
 
 namespace Backend {
 

@@ -10,7 +10,7 @@
 
 #include <immintrin.h>
 
-#include "runtime/permanent_lanes.h"
+#include "runtime/instruction_set.h"
 
 namespace Backend {
 

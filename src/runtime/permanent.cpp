@@ -12,6 +12,7 @@
 #include <fmt/format.h>
 
 #include "runtime/config.h"
+#include "runtime/instruction_set.h"
 #include "runtime/parallel.h"
 #include "runtime/permanent_lanes.h"
 
@@ -20,7 +21,7 @@ using Permanents::RowSums;
 
 namespace {
 
-using Permanents::Isa;
+using InstructionSet::Isa;
 using Permanents::LaneGroup;
 using Permanents::RegisterSums;
 
@@ -297,7 +298,7 @@ T permanentGlynn(const MatrixView<T>& matrix) {
     r.scale(rows, 0.5);
     const typename RowSums<T>::Real two(2);
     if (n == 1) return r.template product<16>() * two;
-    switch (Permanents::selected_isa()) {
+    switch (InstructionSet::selected_isa()) {
         case Isa::avx512:
             return glynn_avx512(r, n) * two;
         case Isa::avx2:
@@ -334,7 +335,7 @@ T permanentRyserRange(const T* data, unsigned long from, unsigned long to, unsig
         for (unsigned long rest = start ^ (start >> 1); rest != 0; rest &= rest - 1)
             r.add(static_cast<std::size_t>(std::countr_zero(rest)));
         T part;
-        switch (Permanents::selected_isa()) {
+        switch (InstructionSet::selected_isa()) {
             case Isa::avx512:
                 part = ryser_avx512(r, start, end, n);
                 break;

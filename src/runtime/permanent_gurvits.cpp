@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "runtime/config.h"
+#include "runtime/instruction_set.h"
 #include "runtime/interrupt_signal_handler.h"
 #include "runtime/parallel.h"
 #include "runtime/permanent_lanes.h"
@@ -119,10 +120,10 @@ ORBANDILE_TARGET_AVX512 std::pair<T, double> sample_avx512(const PaddedRows<T>& 
 // Runs on a task thread whose engine Parallel::run_seeded has reseeded.
 template <typename T>
 std::pair<T, double> permanentGurvits_task(const PaddedRows<T>& rows, unsigned int samples) {
-    switch (Permanents::selected_isa()) {
-        case Permanents::Isa::avx512:
+    switch (InstructionSet::selected_isa()) {
+        case InstructionSet::Isa::avx512:
             return sample_avx512(rows, samples);
-        case Permanents::Isa::avx2:
+        case InstructionSet::Isa::avx2:
             return sample_avx2(rows, samples);
         default:
             return sample_baseline(rows, samples);

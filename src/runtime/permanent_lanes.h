@@ -1,7 +1,5 @@
 #pragma once
 
-#include <algorithm>
-#include <atomic>
 #include <bit>
 #include <complex>
 #include <cstddef>
@@ -11,6 +9,8 @@
 #include <type_traits>
 #include <utility>
 #include <vector>
+
+#include "runtime/instruction_set.h"
 
 // Building blocks of the Gray-code permanent kernels. Row sums live in arrays padded to whole
 // 64-byte blocks, real and imaginary parts apart, and a product runs as one independent partial
@@ -68,36 +68,6 @@ template <typename R>
 std::size_t padded_size(std::size_t rows) {
     return (rows + lanes<R> - 1) / lanes<R> * lanes<R>;
 }
-
-enum class Isa { baseline, avx2, avx512 };
-
-// The widest instruction set of this processor that the kernels have a variant for.
-inline Isa detected_isa() {
-    static const Isa isa = []() {
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx2") &&
-            __builtin_cpu_supports("fma"))
-            return Isa::avx512;
-        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return Isa::avx2;
-        return Isa::baseline;
-    }();
-    return isa;
-}
-
-// The variant the kernels run: the detected one, or a narrower one that tests and benchmarks
-// select to exercise every variant on one machine.
-inline std::atomic<Isa>& isa_limit() {
-    static std::atomic<Isa> limit{Isa::avx512};
-    return limit;
-}
-
-inline Isa selected_isa() {
-    return std::min(detected_isa(), isa_limit().load(std::memory_order_relaxed));
-}
-
-#define ORBANDILE_TARGET_AVX2 __attribute__((target("avx2,fma")))
-#define ORBANDILE_TARGET_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx2,fma")))
 
 template <typename R, int Bytes>
 struct Native {

@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "runtime/instruction_set.h"
 #include "runtime/interrupt_signal_handler.h"
 #include "runtime/permanent_lanes.h"
 
@@ -42,7 +43,7 @@ Eigen::Matrix<T, Eigen::Dynamic, 1> sub_permanents_driver(const MatrixView<T>& m
 
 namespace {
 
-using Permanents::Isa;
+using InstructionSet::Isa;
 using Permanents::lanes;
 using Permanents::load;
 using Permanents::Native;
@@ -331,7 +332,7 @@ void sub_permanents(const T* a, int n, T* out) {
     }
     using Real = typename Permanents::Scalar<T>::Real;
     if (n <= std::countr_zero(static_cast<unsigned>(lanes<Real>))) return narrow_walk(a, n, out);
-    switch (Permanents::selected_isa()) {
+    switch (InstructionSet::selected_isa()) {
         case Isa::avx512:
             return lane_walk_avx512(a, n, out);
         case Isa::avx2:

@@ -15,7 +15,7 @@
 #include "backend_reference.h"
 #include "backends/slos_v2.h"
 #include "fockspace/fs_mask.h"
-#include "runtime/permanent_lanes.h"
+#include "runtime/instruction_set.h"
 #include "test_support.h"
 
 namespace {

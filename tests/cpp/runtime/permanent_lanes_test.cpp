@@ -10,6 +10,7 @@
 
 #include "permanent_reference.h"
 #include "runtime/config.h"
+#include "runtime/instruction_set.h"
 #include "runtime/permanent.h"
 #include "runtime/permanent_gurvits.h"
 #include "runtime/rng.h"
@@ -19,16 +20,16 @@ namespace {
 
 using cd = std::complex<double>;
 using cf = std::complex<float>;
+using InstructionSet::Isa;
 using PermanentReference::brute_force;
 using PermanentReference::random_matrix;
-using Permanents::Isa;
 
 // Every instruction-set variant of the kernels against the definition, whichever variant this
 // processor would pick by itself (variants it lacks fall back to the widest it has).
 class KernelVariants : public ::testing::TestWithParam<Isa> {
   protected:
-    void SetUp() override { Permanents::isa_limit() = GetParam(); }
-    void TearDown() override { Permanents::isa_limit() = Isa::avx512; }
+    void SetUp() override { InstructionSet::isa_limit() = GetParam(); }
+    void TearDown() override { InstructionSet::isa_limit() = Isa::avx512; }
 };
 
 TEST_P(KernelVariants, ExactPermanents) {
