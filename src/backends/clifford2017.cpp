@@ -10,6 +10,7 @@
 
 #include "backends/clifford2017_cpu.h"
 #include "runtime/interrupt_signal_handler.h"
+#include "runtime/keyboard_interrupt_exception.h"
 #include "runtime/logging.h"
 #include "runtime/parallel.h"
 
@@ -118,7 +119,7 @@ void Clifford2017::poll(std::atomic<std::uint32_t> const& counter,
     }
 }
 
-BSSamples Clifford2017::samples(std::uint32_t count) {
+BSSamples Clifford2017::samples(std::uint32_t count, OnInterrupt on_interrupt) {
     if (input_.n() == 0) return BSSamples(count, input_);
     prepare();
     std::atomic<std::uint32_t> counter(count);
@@ -133,7 +134,14 @@ BSSamples Clifford2017::samples(std::uint32_t count) {
         runners_.size(),
         [&](std::size_t k) {
             const Ended ended{running};
-            runners_[k]->generateSamplesLoop(counter, outputs[k]);
+            try {
+                runners_[k]->generateSamplesLoop(counter, outputs[k]);
+            } catch (KeyboardInterruptException const&) {
+                // The sample under way is lost; those pushed before it are whole.
+                if (on_interrupt == OnInterrupt::rethrow ||
+                    !InterruptSignalHandler::is_interrupted())
+                    throw;
+            }
         },
         [&] {
             if (advance_callback_) poll(counter, running, outputs, count);

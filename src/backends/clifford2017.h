@@ -47,10 +47,14 @@ class Clifford2017 {
     static Runners createRunners(Config const& cfg);
     void prepare();
 
+    // What `samples` makes of a task that Ctrl-C or a cancelling callback stops inside a sample.
+    enum class OnInterrupt { rethrow, keep_finished };
+
     FockState sample();
     // `count` states, grouped by task; fewer when interrupted before the end, or the
-    // KeyboardInterruptException of a task caught inside a sample.
-    BSSamples samples(std::uint32_t count);
+    // KeyboardInterruptException of a task caught inside a sample unless `keep_finished` asks
+    // for the states finished by then.
+    BSSamples samples(std::uint32_t count, OnInterrupt on_interrupt = OnInterrupt::rethrow);
 
   private:
     void poll(std::atomic<std::uint32_t> const& counter, std::atomic<std::size_t> const& running,

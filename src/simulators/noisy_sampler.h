@@ -25,13 +25,11 @@ using Heralds = std::map<unsigned char, unsigned char>;
 using SeparatedInput = std::vector<FockState>;
 
 // Budgets shared by the tasks of a run. Each claim is one fetch_sub; a value at or below 0 means
-// spent. `stop` ends every task before its next shot when the run fails; `cancelled` says the
-// progress callable asked to stop, so an interruption met inside a shot is no error.
+// spent. `stop` ends every task before its next shot when the run fails.
 struct RunCounters {
     std::atomic<std::int64_t> samples_left{0};
     std::atomic<std::int64_t> shots_left{0};
     std::atomic<bool> stop{false};
-    std::atomic<bool> cancelled{false};
 };
 
 // Hands pre-drawn separated inputs to every task of a run. A refill draws about the work still

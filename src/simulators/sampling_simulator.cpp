@@ -91,7 +91,9 @@ BSSamples SamplingSimulator::perfect_sampling(FockState const& input, int count)
     logical_perf_ = 1.0;
     sampler_->setInputState(input);
     sampler_->setAdvanceCallback(progress_callback, callback_interval);
-    return sampler_->samples(static_cast<std::uint32_t>(count));
+    // Stopped runs return what is done on either path, wherever the interruption met the tasks.
+    return sampler_->samples(static_cast<std::uint32_t>(count),
+                             Backend::Clifford2017::OnInterrupt::keep_finished);
 }
 
 SamplingSimulator SamplingSimulator::clone() const {
@@ -219,7 +221,6 @@ BSSamples SamplingSimulator::noisy_sampling(Generator&& generator, int m, std::u
             const double by_shots =
                 double(initial_shots - counters.shots_left.load()) / double(initial_shots);
             if (progress_callback(std::max(by_samples, by_shots), "Sampling...")) {
-                counters.cancelled.store(true);
                 InterruptSignalHandler::interrupted.exchange(true);
                 return;
             }
@@ -231,8 +232,9 @@ BSSamples SamplingSimulator::noisy_sampling(Generator&& generator, int m, std::u
             try {
                 details::run_noisy_sampling_task(samplers[k], outputs[k], counters);
             } catch (KeyboardInterruptException const&) {
-                // A cancel asked for returns what is done, whether or not a shot was under way.
-                if (!counters.cancelled.load()) {
+                // Ctrl-C or a cancelling callable met inside a shot ends the task as it would
+                // between two shots: the run returns what is done.
+                if (!InterruptSignalHandler::is_interrupted()) {
                     counters.stop.store(true);
                     running.fetch_sub(1);
                     throw;

@@ -8,6 +8,7 @@ import pytest
 import orbandile as ob
 from orbandile import (Clifford2017, FockState, NoisyFockState, PostSelect, SamplingSimulator,
                        Source, StateVector, SVDistribution)
+from interrupt import run_and_interrupt
 
 SPLITTER = np.array([[1, 1], [1, -1]]) / np.sqrt(2)
 
@@ -152,6 +153,34 @@ def test_a_cancelling_callable_returns_what_is_done_and_the_next_run_starts_afre
     s.progress_callback = None
     assert len(s.samples(Source(0.9, 0.03, 0.8), FockState([1, 1, 0]), 50, None)) == 50
     assert s.progress_callback is None
+
+
+@pytest.mark.parametrize("setup, call", [
+    ("", "s.samples(d, 10**9, None)"),
+    ("s.postselect = ob.PostSelect('[0] < 30')", "s.samples(d, 10**9, None)"),
+    ("s.postselect = ob.PostSelect('[0] < 30')", "s.samples(ob.Source(0.99), state, 10**9, None)"),
+], ids=["perfect", "noisy", "source"])
+def test_ctrl_c_returns_what_is_done_on_every_path_and_not_the_next_run(setup, call):
+    # 20 photons keep every task inside a sub-permanent most of the time.
+    lines = run_and_interrupt(f"""
+        import numpy as np, orbandile as ob
+        q, _ = np.linalg.qr(np.random.default_rng(0).normal(size=(40, 40)) + 0j)
+        c = ob.Clifford2017()
+        c.set_unitary(q)
+        s = ob.SamplingSimulator(c)
+        {setup}
+        state = ob.FockState([1] * 20 + [0] * 20)
+        d = ob.SVDistribution({{ob.StateVector(state): 1.0}})
+        print("ready", flush=True)
+        try:
+            print("returned", len({call}), flush=True)
+        except KeyboardInterrupt as e:
+            print("interrupted:", e, flush=True)
+        c.set_unitary(np.eye(40))
+        print(len({call.replace("10**9", "3")}), flush=True)
+    """)
+    assert lines[0].startswith("returned ") and int(lines[0].split()[1]) < 10**9
+    assert lines[1:] == ["3"]
 
 
 def test_a_stored_callable_reads_back_as_a_new_callable():
