@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <iterator>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 
 #include "backends/clifford2017_cpu.h"
@@ -13,6 +11,7 @@
 #include "runtime/keyboard_interrupt_exception.h"
 #include "runtime/logging.h"
 #include "runtime/parallel.h"
+#include "runtime/progress_poller.h"
 
 namespace Backend {
 
@@ -95,30 +94,6 @@ FockState Clifford2017::sample() {
     return runners_.front()->sample();
 }
 
-void Clifford2017::poll(std::atomic<std::uint32_t> const& counter,
-                        std::atomic<std::size_t> const& running,
-                        std::vector<RunnerOutput> const& outputs, std::uint32_t count) const {
-    using namespace std::chrono;
-    // Slept in short slices, so that a batch ending early is not held for a whole interval.
-    constexpr milliseconds slice(10);
-    // A day at most, so that the wake-up time cannot overflow the clock.
-    const milliseconds interval(std::min<std::int64_t>(callback_interval_, 86'400'000));
-    const auto active = [&] { return counter.load() != 0 && running.load() != 0; };
-    advance_callback_(0.0, "Sampling...");
-    while (active()) {
-        const auto wake = steady_clock::now() + interval;
-        for (auto now = steady_clock::now(); now < wake && active(); now = steady_clock::now())
-            std::this_thread::sleep_for(std::min<steady_clock::duration>(slice, wake - now));
-        if (InterruptSignalHandler::is_interrupted()) return;
-        std::size_t finished = 0;
-        for (auto const& out : outputs) finished += out.finished.load();
-        if (advance_callback_(static_cast<double>(finished) / count, "Sampling...")) {
-            InterruptSignalHandler::interrupted.exchange(true);
-            return;
-        }
-    }
-}
-
 BSSamples Clifford2017::samples(std::uint32_t count, OnInterrupt on_interrupt) {
     if (input_.n() == 0) return BSSamples(count, input_);
     prepare();
@@ -144,7 +119,15 @@ BSSamples Clifford2017::samples(std::uint32_t count, OnInterrupt on_interrupt) {
             }
         },
         [&] {
-            if (advance_callback_) poll(counter, running, outputs, count);
+            if (!advance_callback_) return;
+            ProgressPoller::poll(
+                advance_callback_, callback_interval_,
+                [&] { return counter.load() != 0 && running.load() != 0; },
+                [&] {
+                    std::size_t finished = 0;
+                    for (auto const& out : outputs) finished += out.finished.load();
+                    return static_cast<double>(finished) / count;
+                });
         });
     if (advance_callback_) advance_callback_(1.0, "Sampling...");
     std::size_t total = 0;

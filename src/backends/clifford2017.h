@@ -57,9 +57,6 @@ class Clifford2017 {
     BSSamples samples(std::uint32_t count, OnInterrupt on_interrupt = OnInterrupt::rethrow);
 
   private:
-    void poll(std::atomic<std::uint32_t> const& counter, std::atomic<std::size_t> const& running,
-              std::vector<RunnerOutput> const& outputs, std::uint32_t count) const;
-
     bool prepared_ = false;
     Matrix unitary_;
     FockState input_;

@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <iterator>
 #include <limits>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 #include <variant>
 
@@ -16,6 +14,7 @@
 #include "runtime/keyboard_interrupt_exception.h"
 #include "runtime/logging.h"
 #include "runtime/parallel.h"
+#include "runtime/progress_poller.h"
 #include "simulators/svd_sampler.h"
 
 namespace simulators {
@@ -202,29 +201,19 @@ BSSamples SamplingSimulator::noisy_sampling(Generator&& generator, int m, std::u
     std::atomic<std::size_t> running(tasks);
     const auto poll = [&] {
         if (!progress_callback) return;
-        progress_callback(0.0, "Sampling...");
-        using namespace std::chrono;
-        // Slept in short slices, so that a finished run is not held for a whole interval.
-        constexpr milliseconds slice(10);
-        const milliseconds interval(std::min<std::int64_t>(callback_interval, 86'400'000));
-        const auto active = [&] {
-            return counters.samples_left.load() > 0 && counters.shots_left.load() > 0 &&
-                   running.load() > 0;
-        };
-        while (active()) {
-            const auto wake = steady_clock::now() + interval;
-            for (auto now = steady_clock::now(); now < wake && active(); now = steady_clock::now())
-                std::this_thread::sleep_for(std::min<steady_clock::duration>(slice, wake - now));
-            if (InterruptSignalHandler::is_interrupted()) return;
-            const double by_samples =
-                double(std::int64_t{max_samples} - counters.samples_left.load()) / max_samples;
-            const double by_shots =
-                double(initial_shots - counters.shots_left.load()) / double(initial_shots);
-            if (progress_callback(std::max(by_samples, by_shots), "Sampling...")) {
-                InterruptSignalHandler::interrupted.exchange(true);
-                return;
-            }
-        }
+        ProgressPoller::poll(
+            progress_callback, callback_interval,
+            [&] {
+                return counters.samples_left.load() > 0 && counters.shots_left.load() > 0 &&
+                       running.load() > 0;
+            },
+            [&] {
+                const double by_samples =
+                    double(std::int64_t{max_samples} - counters.samples_left.load()) / max_samples;
+                const double by_shots =
+                    double(initial_shots - counters.shots_left.load()) / double(initial_shots);
+                return std::max(by_samples, by_shots);
+            });
     };
     Parallel::run_seeded(
         tasks,
