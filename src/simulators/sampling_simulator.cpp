@@ -34,7 +34,51 @@ void check_detector_count(SamplingSimulator::Detectors const& detectors, int m) 
             "State length ({}) and detector count ({}) do not match", m, detectors.size()));
 }
 
+int herald_sum(details::Heralds const& heralds) {
+    int sum = 0;
+    for (auto const& entry : heralds) sum += entry.second;
+    return sum;
+}
+
+int min_photons_with_heralds(std::int32_t filter, details::Heralds const& heralds) {
+    // Saturated: a filter near the int limit would otherwise wrap into a small minimum.
+    return static_cast<int>(std::min<std::int64_t>(std::int64_t{filter} + herald_sum(heralds),
+                                                   std::numeric_limits<int>::max()));
+}
+
+bool perfect_setup(details::Heralds const& heralds, PostSelect const& postselect,
+                   std::int32_t detector_behaviour) {
+    return heralds.empty() && !postselect.hasCondition() && detector_behaviour == 0;
+}
+
 }  // namespace
+
+struct SamplingSimulator::Settings {
+    std::int32_t min_photons_filter;
+    bool differentiate_perf;
+    bool keep_heralds;
+    details::Heralds heralds;
+    PostSelect postselect;
+    ProgressCallback progress_callback;
+    std::int64_t callback_interval;
+    std::shared_ptr<Backend::Clifford2017> sampler;
+    Detectors detectors;
+    std::int32_t detector_behaviour;
+
+    bool is_perfect() const { return perfect_setup(heralds, postselect, detector_behaviour); }
+    int min_photons() const { return min_photons_with_heralds(min_photons_filter, heralds); }
+
+    // What the noisy path needs and the runners would otherwise meet mid-run (or not at all):
+    // a square unitary of the input's size, a detector per mode, heralds on existing modes.
+    void check_noisy_setup(Matrix const& u, int m) const {
+        if (u.rows() != m || u.cols() != m)
+            throw std::runtime_error("Matrix/input state sizes mismatch");
+        check_detector_count(detectors, m);
+        if (!heralds.empty() && heralds.rbegin()->first >= m)
+            throw std::invalid_argument(fmt::format(
+                "Herald mode {} is outside the {} modes of the input", heralds.rbegin()->first, m));
+    }
+};
 
 SamplingSimulator::SamplingSimulator(std::shared_ptr<Backend::Clifford2017> sampler)
     : sampler_(std::move(sampler)) {
@@ -42,14 +86,11 @@ SamplingSimulator::SamplingSimulator(std::shared_ptr<Backend::Clifford2017> samp
 }
 
 int SamplingSimulator::get_min_photons_with_heralds() const {
-    std::int64_t sum = min_photons_filter;
-    for (auto const& entry : heralds) sum += entry.second;
-    // Saturated: a filter near the int limit would otherwise wrap into a small minimum.
-    return static_cast<int>(std::min<std::int64_t>(sum, std::numeric_limits<int>::max()));
+    return min_photons_with_heralds(min_photons_filter, heralds);
 }
 
 bool SamplingSimulator::is_perfect() const {
-    return heralds.empty() && !postselect.hasCondition() && detector_behaviour_ == 0;
+    return perfect_setup(heralds, postselect, detector_behaviour_);
 }
 
 unsigned SamplingSimulator::getConfig() {
@@ -75,24 +116,32 @@ void SamplingSimulator::check_input_svd(StateVectorDistribution const& svd) cons
     }
 }
 
-void SamplingSimulator::check_noisy_setup(int m) const {
-    Matrix const& u = sampler_->get_unitary();
-    if (u.rows() != m || u.cols() != m)
-        throw std::runtime_error("Matrix/input state sizes mismatch");
-    check_detector_count(detectors_, m);
-    if (!heralds.empty() && heralds.rbegin()->first >= m)
-        throw std::invalid_argument(fmt::format(
-            "Herald mode {} is outside the {} modes of the input", heralds.rbegin()->first, m));
+SamplingSimulator::Settings SamplingSimulator::settings() const {
+    return Settings{.min_photons_filter = min_photons_filter,
+                    .differentiate_perf = differentiate_perf,
+                    .keep_heralds = keep_heralds,
+                    .heralds = heralds,
+                    .postselect = postselect,
+                    .progress_callback = progress_callback,
+                    .callback_interval = callback_interval,
+                    .sampler = sampler_,
+                    .detectors = detectors_,
+                    .detector_behaviour = detector_behaviour_};
 }
 
 BSSamples SamplingSimulator::perfect_sampling(FockState const& input, int count) {
+    return perfect_sampling(settings(), input, count);
+}
+
+BSSamples SamplingSimulator::perfect_sampling(Settings const& run, FockState const& input,
+                                              int count) {
     physical_perf_ = 1.0;
     logical_perf_ = 1.0;
-    sampler_->setInputState(input);
-    sampler_->setAdvanceCallback(progress_callback, callback_interval);
+    run.sampler->setInputState(input);
+    run.sampler->setAdvanceCallback(run.progress_callback, run.callback_interval);
     // Stopped runs return what is done on either path, wherever the interruption met the tasks.
-    return sampler_->samples(static_cast<std::uint32_t>(count),
-                             Backend::Clifford2017::OnInterrupt::keep_finished);
+    return run.sampler->samples(static_cast<std::uint32_t>(count),
+                                Backend::Clifford2017::OnInterrupt::keep_finished);
 }
 
 SamplingSimulator SamplingSimulator::clone() const {
@@ -105,45 +154,46 @@ SamplingSimulator SamplingSimulator::clone() const {
 BSSamples SamplingSimulator::samples(StateVectorDistribution const& svd, int max_samples,
                                      std::optional<int> max_shots) {
     check_input_svd(svd);
+    const Settings run = settings();
     const int d = effective_count(max_samples, max_shots);
     if (d <= 0) return {};
-    if (is_perfect() && svd.size() == 1) {
+    if (run.is_perfect() && svd.size() == 1) {
         auto const& term = svd.begin()->first.componentAt(0);
         if (auto const* perfect = std::get_if<FockState>(&term)) {
             Logging::log(Logging::general, spdlog::level::debug, "Perfect sampling");
-            return perfect_sampling(*perfect, d);
+            return perfect_sampling(run, *perfect, d);
         }
     }
-    int herald_sum = 0;
-    for (auto const& entry : heralds) herald_sum += entry.second;
-    SVDSampler generator(svd, min_photons_filter, herald_sum, d, max_shots);
+    SVDSampler generator(svd, run.min_photons_filter, herald_sum(run.heralds), d, max_shots);
     // Nothing can be drawn: every entry is below the minimum, too rare, or of zero weight.
     double weight = 0.0;
     for (auto const& entry : generator.distribution()) weight += entry.second;
     if (!(weight > 0.0) || (max_shots && *max_shots <= 0)) return {};
-    check_noisy_setup(generator.mode_count());
+    const int m = generator.mode_count();
+    run.check_noisy_setup(run.sampler->get_unitary(), m);
     physical_perf_ = generator.physical_perf();
     std::optional<std::uint32_t> shots;
     if (max_shots) shots = static_cast<std::uint32_t>(*max_shots);
-    const int m = generator.mode_count();
-    return noisy_sampling(std::move(generator), m, static_cast<std::uint32_t>(max_samples), shots);
+    return noisy_sampling(run, std::move(generator), m, static_cast<std::uint32_t>(max_samples),
+                          shots);
 }
 
 BSSamples SamplingSimulator::samples(Source const& source, FockState const& expected,
                                      int max_samples, std::optional<int> max_shots) {
-    check_detector_count(detectors_, expected.m());
+    const Settings run = settings();
+    check_detector_count(run.detectors, expected.m());
     const int d = effective_count(max_samples, max_shots);
     if (d <= 0) return {};
-    if (is_perfect() && source.is_perfect()) {
+    if (run.is_perfect() && source.is_perfect()) {
         Logging::log(Logging::general, spdlog::level::debug, "Perfect sampling");
-        return perfect_sampling(expected, d);
+        return perfect_sampling(run, expected, d);
     }
-    check_noisy_setup(expected.m());
-    SourceSampler generator = source.create_sampler(expected, get_min_photons_with_heralds());
+    run.check_noisy_setup(run.sampler->get_unitary(), expected.m());
+    SourceSampler generator = source.create_sampler(expected, run.min_photons());
     std::optional<std::uint32_t> shots;
     if (max_shots) {
         double budget = *max_shots;
-        if (min_photons_filter > 1) {
+        if (run.min_photons_filter > 1) {
             // A source that never emits gives no shot with photons.
             const double scale =
                 generator.zpp() < 1.0 ? generator.physical_perf() / (1.0 - generator.zpp()) : 0.0;
@@ -153,12 +203,13 @@ BSSamples SamplingSimulator::samples(Source const& source, FockState const& expe
     }
     if (generator.events().empty() || (shots && *shots == 0)) return {};
     physical_perf_ = generator.physical_perf();
-    return noisy_sampling(std::move(generator), expected.m(),
+    return noisy_sampling(run, std::move(generator), expected.m(),
                           static_cast<std::uint32_t>(max_samples), shots);
 }
 
 template <typename Generator>
-BSSamples SamplingSimulator::noisy_sampling(Generator&& generator, int m, std::uint32_t max_samples,
+BSSamples SamplingSimulator::noisy_sampling(Settings const& run, Generator&& generator, int m,
+                                            std::uint32_t max_samples,
                                             std::optional<std::uint32_t> max_shots) {
     using Provider = details::InputProvider<std::decay_t<Generator>>;
     using Sampler = details::NoisySampler<Provider>;
@@ -168,14 +219,12 @@ BSSamples SamplingSimulator::noisy_sampling(Generator&& generator, int m, std::u
     const std::int64_t initial_shots = max_shots ? std::int64_t{*max_shots} : no_shot_budget;
     counters.shots_left = initial_shots;
     Provider provider(std::forward<Generator>(generator), counters);
-    const details::NoisySamplerParameters parameters{get_min_photons_with_heralds(),
-                                                     need_vector_translation(),
-                                                     differentiate_perf,
-                                                     keep_heralds,
-                                                     heralds,
-                                                     postselect,
-                                                     detector_behaviour_,
-                                                     sampler_->get_unitary()};
+    // The tasks multiply by this copy: a unitary set on the shared sampler meanwhile is the next
+    // run's.
+    const Matrix unitary = run.sampler->get_unitary();
+    const details::NoisySamplerParameters parameters{
+        run.min_photons(), !run.is_perfect(), run.differentiate_perf, run.keep_heralds,
+        run.heralds,       run.postselect,    run.detector_behaviour, unitary};
 
     getConfig();
     auto runners = Backend::Clifford2017::createRunners(config_);
@@ -184,8 +233,8 @@ BSSamples SamplingSimulator::noisy_sampling(Generator&& generator, int m, std::u
     samplers.reserve(runners.size());
     for (auto& runner : runners) {
         Detectors clones;
-        clones.reserve(detectors_.size());
-        for (auto const& detector : detectors_) clones.push_back(detector->clone());
+        clones.reserve(run.detectors.size());
+        for (auto const& detector : run.detectors) clones.push_back(detector->clone());
         samplers.emplace_back(std::move(runner), provider, std::move(clones), parameters, m);
     }
 
@@ -200,9 +249,9 @@ BSSamples SamplingSimulator::noisy_sampling(Generator&& generator, int m, std::u
     // Tasks still running: should all of them fail, nobody else brings the budgets to 0.
     std::atomic<std::size_t> running(tasks);
     const auto poll = [&] {
-        if (!progress_callback) return;
+        if (!run.progress_callback) return;
         ProgressPoller::poll(
-            progress_callback, callback_interval,
+            run.progress_callback, run.callback_interval,
             [&] {
                 return counters.samples_left.load() > 0 && counters.shots_left.load() > 0 &&
                        running.load() > 0;
@@ -245,7 +294,7 @@ BSSamples SamplingSimulator::noisy_sampling(Generator&& generator, int m, std::u
                 throw;
             }
         });
-    if (progress_callback) progress_callback(1.0, "Sampling...");
+    if (run.progress_callback) run.progress_callback(1.0, "Sampling...");
 
     std::int64_t shots = 0;
     std::int64_t rejections = 0;

@@ -68,12 +68,15 @@ class SamplingSimulator {
                       std::optional<int> max_shots);
 
   private:
-    // What the noisy path needs and the runners would otherwise meet mid-run (or not at all):
-    // a square unitary of the input's size, a detector per mode, heralds on existing modes.
-    void check_noisy_setup(int m) const;
+    // What a run reads, copied when it starts: the progress callable, another thread or the
+    // owner of the shared sampler may change the members while the tasks work.
+    struct Settings;
+
+    Settings settings() const;
+    BSSamples perfect_sampling(Settings const& run, FockState const& input, int count);
     template <typename Generator>
-    BSSamples noisy_sampling(Generator&& generator, int m, std::uint32_t max_samples,
-                             std::optional<std::uint32_t> max_shots);
+    BSSamples noisy_sampling(Settings const& run, Generator&& generator, int m,
+                             std::uint32_t max_samples, std::optional<std::uint32_t> max_shots);
 
     std::shared_ptr<Backend::Clifford2017> sampler_;
     Detectors detectors_;

@@ -1,6 +1,8 @@
 import collections
 import copy
 import math
+import threading
+import time
 
 import numpy as np
 import pytest
@@ -181,6 +183,76 @@ def test_ctrl_c_returns_what_is_done_on_every_path_and_not_the_next_run(setup, c
     """)
     assert lines[0].startswith("returned ") and int(lines[0].split()[1]) < 10**9
     assert lines[1:] == ["3"]
+
+
+def changing_everything(s, c):
+    s.heralds = {2: 0}
+    s.heralds = {}
+    s.keep_heralds = True
+    s.postselect.merge(PostSelect("[1] == 1"))
+    s.postselect = PostSelect("[0] == 0")
+    s.min_photons_filter = 3
+    s.set_detectors(["", "", ""])
+    c.set_unitary(np.eye(2))
+    s.progress_callback = None
+
+
+def started_with(s):
+    s.heralds = {2: 0}
+    s.keep_heralds = False
+    s.postselect = PostSelect("[0] == 1")
+    s.callback_interval = 0.001
+
+
+# A run keeps the settings it started with, whoever changes them while the tasks work; the next
+# run takes the changes.
+def test_settings_changed_by_the_callable_apply_to_the_next_run(threads):
+    ob.Config.compute_max_thread_count = 3
+    c = Clifford2017()
+    c.set_unitary(np.eye(3))
+    s = SamplingSimulator(c)
+    started_with(s)
+    calls = []
+
+    def callback(progress, message):
+        calls.append(progress)
+        changing_everything(s, c)
+        return False
+
+    s.progress_callback = callback
+    samples = s.samples(Source(0.9, 0.03, 0.8), FockState([1, 1, 0]), 100_000, None)
+    assert len(samples) == 100_000 and {str(x)[:2] for x in samples} == {"|1"}
+    assert all(x.m == 2 for x in samples) and len(calls) >= 2
+    assert s.progress_callback is None and s.heralds == {}
+    with pytest.raises(RuntimeError, match="^Matrix/input state sizes mismatch$"):
+        s.samples(Source(0.9, 0.03, 0.8), FockState([1, 1, 0]), 10, None)
+
+
+def test_settings_changed_by_another_thread_apply_to_the_next_run(threads):
+    ob.Config.compute_max_thread_count = 3
+    c = Clifford2017()
+    c.set_unitary(np.eye(3))
+    s = SamplingSimulator(c)
+    started_with(s)
+    done = threading.Event()
+
+    def meddle():
+        while not done.is_set():
+            s.heralds = {2: 0}
+            s.postselect.merge(PostSelect("[1] < 3"))
+            s.postselect = PostSelect("[0] == 1")
+            s.progress_callback = None
+            s.progress_callback = lambda p, m: time.sleep(0.0005) or False
+
+    s.progress_callback = lambda p, m: time.sleep(0.0005) or False
+    meddler = threading.Thread(target=meddle)
+    meddler.start()
+    try:
+        samples = s.samples(Source(0.9, 0.03, 0.8), FockState([1, 1, 0]), 200_000, None)
+    finally:
+        done.set()
+        meddler.join()
+    assert len(samples) == 200_000 and all(x.m == 2 and str(x)[:2] == "|1" for x in samples)
 
 
 def test_a_stored_callable_reads_back_as_a_new_callable():

@@ -649,6 +649,44 @@ TEST(SamplingSimulatorTest, AFailingCallbackStopsEveryTaskBeforeItLeaves) {
     EXPECT_FALSE(InterruptSignalHandler::is_interrupted());
 }
 
+// The callable changes every setting, the callable itself included, and the shared sampler's
+// unitary while the tasks work: the run goes on with what it started from, the next run takes
+// the changes.
+TEST(SamplingSimulatorTest, ARunKeepsTheSettingsItStartedWith) {
+    ThreadCount threads(3);
+    auto shared = sampler_on(Matrix::Identity(3, 3));
+    SamplingSimulator sim(shared);
+    sim.heralds = {{2, 0}};
+    sim.keep_heralds = false;
+    sim.postselect = PostSelect("[0] == 1");
+    sim.callback_interval = 1;
+    int calls = 0;
+    sim.progress_callback = [&](double, std::string const&) {
+        ++calls;
+        sim.heralds = {{2, 0}};
+        sim.heralds = {};
+        sim.keep_heralds = true;
+        sim.postselect.merge(PostSelect("[1] == 1"));
+        sim.postselect = PostSelect("[0] == 0");
+        sim.min_photons_filter = 3;
+        sim.differentiate_perf = true;
+        sim.set_detectors({threshold(), threshold(), threshold()});
+        shared->setUnitary(Matrix::Identity(2, 2));
+        sim.progress_callback = nullptr;
+        return false;
+    };
+    const auto samples = sim.samples(Source(0.9, 0.03, 0.8), fs({1, 1, 0}), 200'000, {});
+    EXPECT_GE(calls, 2);
+    ASSERT_EQ(samples.size(), 200'000u);
+    for (auto const& state : samples) {
+        ASSERT_EQ(state.m(), 2);
+        ASSERT_EQ(state[0], 1);
+    }
+    EXPECT_FALSE(sim.progress_callback);
+    EXPECT_EQ(sim.heralds.size(), 0u);
+    EXPECT_THROW(sim.samples(Source(0.9, 0.03, 0.8), fs({1, 1, 0}), 10, {}), std::runtime_error);
+}
+
 TEST(SamplingSimulatorTest, SeveralTasksShareTheBudgetsExactly) {
     ThreadCount threads(4);
     SamplingSimulator sim(sampler_on(haar(4, 10)));
