@@ -144,6 +144,13 @@ BSSamples SamplingSimulator::perfect_sampling(Settings const& run, FockState con
                                 Backend::Clifford2017::OnInterrupt::keep_finished);
 }
 
+BSSamples SamplingSimulator::nothing_drawn(double physical_perf) {
+    // Still a run: its figures replace the last run's, as a run without a shot would set them.
+    physical_perf_ = physical_perf;
+    logical_perf_ = 1.0;
+    return {};
+}
+
 SamplingSimulator SamplingSimulator::clone() const {
     SamplingSimulator copy(*this);
     copy.sampler_ = std::make_shared<Backend::Clifford2017>(*sampler_);
@@ -168,7 +175,8 @@ BSSamples SamplingSimulator::samples(StateVectorDistribution const& svd, int max
     // Nothing can be drawn: every entry is below the minimum, too rare, or of zero weight.
     double weight = 0.0;
     for (auto const& entry : generator.distribution()) weight += entry.second;
-    if (!(weight > 0.0) || (max_shots && *max_shots <= 0)) return {};
+    if (!(weight > 0.0) || (max_shots && *max_shots <= 0))
+        return nothing_drawn(generator.physical_perf());
     const int m = generator.mode_count();
     run.check_noisy_setup(run.sampler->get_unitary(), m);
     physical_perf_ = generator.physical_perf();
@@ -201,7 +209,8 @@ BSSamples SamplingSimulator::samples(Source const& source, FockState const& expe
         }
         shots = static_cast<std::uint32_t>(budget);
     }
-    if (generator.events().empty() || (shots && *shots == 0)) return {};
+    if (generator.events().empty() || (shots && *shots == 0))
+        return nothing_drawn(generator.physical_perf());
     physical_perf_ = generator.physical_perf();
     return noisy_sampling(run, std::move(generator), expected.m(),
                           static_cast<std::uint32_t>(max_samples), shots);

@@ -74,6 +74,8 @@ class SamplingSimulator {
 
     Settings settings() const;
     BSSamples perfect_sampling(Settings const& run, FockState const& input, int count);
+    // The end of a run that has nothing to draw: no input reaches the minimum, or no shot is left.
+    BSSamples nothing_drawn(double physical_perf);
     template <typename Generator>
     BSSamples noisy_sampling(Settings const& run, Generator&& generator, int m,
                              std::uint32_t max_samples, std::optional<std::uint32_t> max_shots);

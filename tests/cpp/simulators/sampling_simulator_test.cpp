@@ -326,6 +326,44 @@ TEST(SamplingSimulatorTest, DegenerateBudgetsGiveNothingAndKeepThePerformances) 
     EXPECT_FALSE(std::isnan(sim.get_physical_perf()));
 }
 
+// A run that has nothing to draw still reports its own figures: none of its inputs reach the
+// minimum, so the physical performance is 0, whatever the last run left.
+struct NothingToDrawCase {
+    std::string name;
+    int filter;
+    std::map<unsigned char, unsigned char> heralds;
+    bool source;
+};
+
+void PrintTo(NothingToDrawCase const& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class NothingToDrawTest : public testing::TestWithParam<NothingToDrawCase> {};
+
+TEST_P(NothingToDrawTest, ReportsItsOwnPerformances) {
+    auto const& c = GetParam();
+    SamplingSimulator sim(sampler_on(haar(2, 3)));
+    sim.postselect = PostSelect("[0] == 1");
+    EXPECT_EQ(sim.samples(svd({{"|1,0>", 1.0}}), 200, {}).size(), 200u);
+    ASSERT_LT(sim.get_logical_perf(), 1.0);
+    sim.min_photons_filter = c.filter;
+    sim.heralds = c.heralds;
+    const auto samples = c.source ? sim.samples(Source(0.9), fs({1, 0}), 10, 10)
+                                  : sim.samples(svd({{"|1,0>", 1.0}}), 10, 10);
+    EXPECT_TRUE(samples.empty());
+    EXPECT_EQ(sim.get_physical_perf(), 0.0);
+    EXPECT_EQ(sim.get_logical_perf(), 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, NothingToDrawTest,
+                         testing::Values(NothingToDrawCase{"FilterAboveThePhotons", 2, {}, false},
+                                         NothingToDrawCase{"ImpossibleHeralds", 0, {{1, 2}}, false},
+                                         NothingToDrawCase{"SourceBelowTheFilter", 2, {}, true},
+                                         NothingToDrawCase{
+                                             "SourceWithImpossibleHeralds", 0, {{1, 2}}, true}),
+                         [](auto const& info) { return info.param.name; });
+
 TEST(SamplingSimulatorTest, PerfectSetupsGoStraightToTheSampler) {
     GeneralLog log;
     SamplingSimulator sim(sampler_on(haar(3, 2)));
