@@ -65,10 +65,14 @@ void bind_sampling_simulator(py::module_& m) {
         .def_readwrite("keep_heralds", &SamplingSimulator::keep_heralds,
                        "Whether or not to keep the modes on which there are heralds.\nKept herald "
                        "modes are expected to hold the number of photons given by their herald.\n")
-        .def_readwrite("heralds", &SamplingSimulator::heralds,
-                       "A map associating each mode to a wanted number of detected photons on this "
-                       "mode.\nSampled states that do not fulfill this condition will be rejected "
-                       "and counted into the logical perf.\n")
+        .def_property(
+            "heralds", [](SamplingSimulator const& self) { return self.heralds; },
+            [](SamplingSimulator& self, py::object const& heralds) {
+                self.heralds = sb::heralds_from(heralds);
+            },
+            "A map associating each mode to a wanted number of detected photons on this "
+            "mode.\nSampled states that do not fulfill this condition will be rejected and "
+            "counted into the logical perf.\n")
         .def_property(
             "postselect",
             py::cpp_function([](SamplingSimulator& self) -> PostSelect& { return self.postselect; },

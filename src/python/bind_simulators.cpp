@@ -63,10 +63,14 @@ void bind_strong_simulator(py::module_& m) {
         .def_readwrite("keep_heralds", &StrongSimulator::keep_heralds,
                        "Whether or not to keep the modes on which there are heralds.\nKept herald "
                        "modes hold the number of photons given by their herald.\n")
-        .def_property("heralds", &StrongSimulator::get_heralds, &StrongSimulator::set_heralds,
-                      "A map associating each mode to a wanted number of detected photons on this "
-                      "mode.\nSampled states that do not fulfill this condition will be rejected "
-                      "and counted into the logical perf.\n")
+        .def_property(
+            "heralds", &StrongSimulator::get_heralds,
+            [](StrongSimulator& self, py::object const& heralds) {
+                self.set_heralds(sb::heralds_from(heralds));
+            },
+            "A map associating each mode to a wanted number of detected photons on this "
+            "mode.\nSampled states that do not fulfill this condition will be rejected and "
+            "counted into the logical perf.\n")
         .def_property(
             "postselect",
             py::cpp_function([](StrongSimulator& self) -> PostSelect& { return self.postselect; },

@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -10,14 +12,15 @@
 #include <fmt/format.h>
 #include <pybind11/functional.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include "detectors/a_detector.h"
 #include "detectors/ppnr_detector.h"
 #include "runtime/progress_callback.h"
 #include "serialisation/detector_deserializer.h"
 
-// The conversions the simulator classes share: detectors from serialised strings, the progress
-// callable and its interval.
+// The conversions the simulator classes share: detectors from serialised strings, the heralds,
+// the progress callable and its interval.
 namespace Python::simulator_binding {
 
 namespace py = pybind11;
@@ -37,6 +40,30 @@ inline std::vector<std::shared_ptr<Detector::ADetector>> parse_serialized_detect
         detectors.push_back(Serial::DetectorDeserializer::deserialize(stream));
     }
     return detectors;
+}
+
+using HeraldMap = std::map<unsigned char, unsigned char>;
+
+// A mapping of modes to expected photon counts, both integers from 0 to 255 (TypeError
+// otherwise). Two keys that read as one mode (objects with __index__) would silently keep only
+// one of their counts: ValueError.
+inline HeraldMap heralds_from(py::handle value) {
+    py::detail::make_caster<HeraldMap> caster;
+    if (!caster.load(value, true))
+        throw py::type_error("heralds must map modes to photon counts, integers from 0 to 255");
+    HeraldMap heralds = py::detail::cast_op<HeraldMap&&>(std::move(caster));
+    const py::dict given =
+        py::isinstance<py::dict>(value)
+            ? py::reinterpret_borrow<py::dict>(value)
+            : py::dict(py::reinterpret_steal<py::object>(PyMapping_Items(value.ptr())));
+    if (heralds.size() == given.size()) return heralds;
+    std::set<int> seen;
+    for (auto const& item : given) {
+        const int mode = item.first.cast<unsigned char>();
+        if (!seen.insert(mode).second)
+            throw py::value_error(fmt::format("Herald mode {} is given more than once", mode));
+    }
+    return heralds;
 }
 
 // A new callable over the stored one (never the object that was assigned), or None.

@@ -3,6 +3,7 @@ import copy
 import math
 import threading
 import time
+import types
 
 import numpy as np
 import pytest
@@ -53,6 +54,32 @@ def test_heralds_are_a_sorted_copy_and_bad_ones_change_nothing():
             s.heralds = bad
     assert s.heralds == {0: 2, 3: 1}
     s.heralds = {0: 0, 255: 255}
+
+
+class Mode:
+    """A mode number that Python tells apart from the int of the same value."""
+
+    def __init__(self, mode):
+        self.mode = mode
+
+    def __index__(self):
+        return self.mode
+
+
+@pytest.mark.parametrize("make", [lambda: simulator(np.eye(2)),
+                                  lambda: ob.StrongSimulator(ob.SLOS())], ids=["sampling", "strong"])
+def test_a_herald_mapping_naming_one_mode_twice_is_refused(make):
+    s = make()
+    s.heralds = {Mode(3): 1}
+    assert s.heralds == {3: 1}
+    for twice in ({Mode(0): 1, 0: 2}, {Mode(1): 0, Mode(1): 0},
+                  types.MappingProxyType({2: 1, Mode(2): 1})):
+        with pytest.raises(ValueError, match=r"^Herald mode \d is given more than once$"):
+            s.heralds = twice
+    assert s.heralds == {3: 1}
+    with pytest.raises(TypeError):
+        s.heralds = {0: 256}
+    assert s.heralds == {3: 1}
 
 
 def test_postselect_is_the_simulators_own_and_refuses_none():
