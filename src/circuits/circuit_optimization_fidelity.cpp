@@ -2,8 +2,12 @@
 
 #include <complex>
 #include <set>
+#include <stdexcept>
+
+#include <fmt/format.h>
 
 #include "circuits/circuit_optimizer_incompatibility.h"
+#include "runtime/config.h"
 
 namespace Circuit {
 
@@ -12,17 +16,26 @@ namespace {
 using cx = std::complex<double>;
 using Kind = ComponentWrapper::Kind;
 
-std::set<int> kept_out(const Matrix& target, const std::vector<int>& emptyModes) {
-    std::set<int> modes;
-    for (int mode : emptyModes)
-        if (mode >= 0 && mode < target.cols()) modes.insert(mode);
-    return modes;
+// The target with the columns of the empty modes zeroed. When the shapes fit (the base refuses
+// the others, in its own order), the target must be unitary, so that the fitness stays within
+// [0, 1], and every empty mode a mode of it.
+Matrix masked(const Matrix& target, const std::shared_ptr<CompositeCircuit>& circuit,
+              const std::vector<int>& emptyModes) {
+    if (!circuit || circuit->m != target.rows() || target.cols() != target.rows()) return target;
+    if (!is_unitary(target, config.unitary_check_precision))
+        throw CircuitOptimizerIncompatibility("Reference must be a unitary matrix");
+    Matrix m = target;
+    for (int mode : emptyModes) {
+        if (mode < 0 || mode >= target.cols())
+            throw std::invalid_argument(fmt::format(
+                "Empty mode {} is outside the {} modes of the circuit", mode, target.cols()));
+        m.col(mode).setZero();
+    }
+    return m;
 }
 
-Matrix masked(const Matrix& target, const std::vector<int>& emptyModes) {
-    Matrix m = target;
-    for (int mode : kept_out(target, emptyModes)) m.col(mode).setZero();
-    return m;
+std::uint64_t distinct(const std::vector<int>& modes) {
+    return std::set<int>(modes.begin(), modes.end()).size();
 }
 
 std::shared_ptr<CompositeCircuit> flattened(const std::shared_ptr<CompositeCircuit>& circuit) {
@@ -34,9 +47,8 @@ std::shared_ptr<CompositeCircuit> flattened(const std::shared_ptr<CompositeCircu
 CircuitOptimizationFidelity::CircuitOptimizationFidelity(
     const Matrix& target, const std::shared_ptr<CompositeCircuit>& circuit,
     const std::vector<int>& emptyModes)
-    : ACircuitOptimizationProblem(masked(target, emptyModes), flattened(circuit)),
-      keptModeCount_(static_cast<std::uint64_t>(target.cols()) -
-                     kept_out(target, emptyModes).size()) {
+    : ACircuitOptimizationProblem(masked(target, circuit, emptyModes), flattened(circuit)),
+      keptModeCount_(static_cast<std::uint64_t>(target.cols()) - distinct(emptyModes)) {
     if (keptModeCount_ == 0)
         throw CircuitOptimizerIncompatibility("Cannot fit a template with every mode empty");
     const Eigen::Index m = getModeCount();

@@ -16,8 +16,11 @@ namespace Circuit {
 // components.
 class CircuitOptimizationFidelity : public ACircuitOptimizationProblem {
   public:
-    // Works on a flattened copy of `circuit`; the caller's template is never changed. Empty modes
-    // outside the target's columns are ignored, repeats count once. Throws the errors of
+    // Works on a flattened copy of `circuit`; the caller's template is never changed. Repeated
+    // empty modes count once. Throws the shape errors of ACircuitOptimizationProblem, then
+    // CircuitOptimizerIncompatibility "Reference must be a unitary matrix" for a target that is
+    // not unitary within config.unitary_check_precision (non-finite entries included), then
+    // std::invalid_argument for an empty mode outside the circuit, then the other errors of
     // ACircuitOptimizationProblem, then CircuitOptimizerIncompatibility "Cannot fit a template
     // with every mode empty" when no mode is kept (the fitness would be 0/0).
     CircuitOptimizationFidelity(const Matrix& target,

@@ -92,7 +92,8 @@ def test_optimizer_errors():
 
 
 def test_optimizer_returns_a_circuit_when_no_trial_beats_fitness_one():
-    opt = ob.CircuitOptimizer(np.zeros((2, 2), dtype=complex), circuit(2, [beam_splitter(0, "t")]))
+    # Rx(t) stays orthogonal to Z.
+    opt = ob.CircuitOptimizer(np.diag([1, -1]).astype(complex), circuit(2, [beam_splitter(0, "t")]))
     assert len(read_circuit(opt.optimize(2))[2]) == 1
     assert opt.fidelity == 0.0
 
@@ -109,6 +110,24 @@ def test_optimizer_returns_a_circuit_when_no_trial_beats_fitness_one():
 def test_optimizer_refuses_templates(target, template, message):
     with pytest.raises(RuntimeError, match=f"^{message}"):
         ob.CircuitOptimizer(target, template)
+
+
+@pytest.mark.parametrize("target", [5 * np.ones((2, 2), dtype=complex),
+                                    np.array([[1, 0], [0, np.inf]], dtype=complex),
+                                    np.array([[np.nan, 0], [0, 1]], dtype=complex),
+                                    np.array([[1, 0], [0, 1.01]], dtype=complex)],
+                         ids=["fives", "inf", "nan", "stretched"])
+def test_optimizer_refuses_a_target_that_is_not_unitary(target):
+    # The fidelity would leave [0, 1]: 19.6 for the fives.
+    with pytest.raises(RuntimeError, match="^Reference must be a unitary matrix$"):
+        ob.CircuitOptimizer(target, circuit(2, [beam_splitter(0, "t")]))
+
+
+@pytest.mark.parametrize("mode", [5, 2, -1])
+def test_optimizer_refuses_empty_modes_outside_the_circuit(mode):
+    with pytest.raises(ValueError, match=f"^Empty mode {mode} is outside the 2 modes of the circuit$"):
+        ob.CircuitOptimizer(RX1, circuit(2, [beam_splitter(0, "t")]), empty_modes=[mode])
+    assert ob.CircuitOptimizer(RX1, circuit(2, [beam_splitter(0, "t")]), empty_modes=[1, 1]).optimize(1)
 
 
 def test_optimizer_takes_the_target_only_as_complex128_c_contiguous():

@@ -1,6 +1,7 @@
 #include "circuits/circuit_optimization_fidelity.h"
 
 #include <algorithm>
+#include <cmath>
 #include <complex>
 #include <cstdint>
 #include <functional>
@@ -189,17 +190,16 @@ TEST(CircuitOptimizationFidelity, GlobalPhaseCostsNothing) {
     for (double g : problem.computeGradient(u)) EXPECT_NEAR(g, 0.0, 1e-14);
 }
 
-// An empty mode's column plays no part; listing it twice, or listing modes outside the target,
-// changes nothing further.
+// An empty mode's column plays no part; listing it twice changes nothing further.
 TEST(CircuitOptimizationFidelity, EmptyModesLeaveTheirColumnsOut) {
     std::mt19937 rng(3);
     auto c = std::make_shared<CompositeCircuit>(3, "");
     c->add(0, std::make_shared<Unitary>(haar_unitary(3, rng), "u", false));
     const Matrix target = haar_unitary(3, rng);
     Matrix changed = target;
-    changed.col(1) = haar_unitary(3, rng).col(0);
+    changed.col(1) *= std::polar(1.0, 0.7);
     const Matrix u = c->unitary();
-    const std::vector<int> once{1}, again{1, 1, -1, 3, 1000};
+    const std::vector<int> once{1}, again{1, 1, 1};
     const double fitness = CircuitOptimizationFidelity(target, c, once).computeFitness(u);
     EXPECT_NEAR(fitness, reference_fitness(target, u, {0, 2}), 1e-14);
     EXPECT_EQ(CircuitOptimizationFidelity(changed, c, once).computeFitness(u), fitness);
@@ -313,8 +313,39 @@ INSTANTIATE_TEST_SUITE_P(
                                   },
                                   Matrix::Identity(2, 2),
                                   {},
-                                  "Cannot process a 2x2 matrix on 1 modes"}),
+                                  "Cannot process a 2x2 matrix on 1 modes"},
+                      // Its fitness would leave [0, 1]: a fidelity of 19.6 for this one.
+                      RefusalCase{"target_not_unitary",
+                                  [] { return std::make_shared<CompositeCircuit>(2, ""); },
+                                  Matrix::Constant(2, 2, 5.0),
+                                  {},
+                                  "Reference must be a unitary matrix"},
+                      RefusalCase{"target_not_finite",
+                                  [] { return std::make_shared<CompositeCircuit>(2, ""); },
+                                  (Matrix(2, 2) << 1, 0, 0, HUGE_VAL).finished(),
+                                  {},
+                                  "Reference must be a unitary matrix"},
+                      RefusalCase{"target_nan",
+                                  [] { return std::make_shared<CompositeCircuit>(2, ""); },
+                                  (Matrix(2, 2) << NAN, 0, 0, 1).finished(),
+                                  {1},
+                                  "Reference must be a unitary matrix"}),
     [](const auto& info) { return info.param.name; });
+
+class EmptyModeOutsideTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(EmptyModeOutsideTest, IsRefused) {
+    auto c = two_modes_with(
+        [](CompositeCircuit& circuit) { circuit.add(0, std::make_shared<PhaseShifter>(var())); });
+    const int mode = GetParam();
+    expect_throw_message<std::invalid_argument>(
+        [&] {
+            CircuitOptimizationFidelity(Matrix::Identity(2, 2), c, {0, mode});
+        },
+        "Empty mode " + std::to_string(mode) + " is outside the 2 modes of the circuit");
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, EmptyModeOutsideTest, ::testing::Values(-1, 2, 5, 1000));
 
 // A set angle with a free phase is a fixed component whose matrix cannot be computed.
 TEST(CircuitOptimizationFidelity, FixedAngleWithFreePhaseHasNoValue) {

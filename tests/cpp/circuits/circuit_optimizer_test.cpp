@@ -181,9 +181,11 @@ TEST_F(CircuitOptimizerTest, RefusesAFirstGuessOfTheWrongSize) {
     EXPECT_EQ(opt.result().getFitness(), fitness);
 }
 
-// Nothing beats the reset fitness 1.0 against a zero target, yet the converged trial is kept.
+// Rx(θ) stays orthogonal to Z: nothing beats the reset fitness 1.0, yet the converged trial is
+// kept.
 TEST_F(CircuitOptimizerTest, KeepsTheFirstConvergedTrialEvenAtFitnessOne) {
-    auto opt = optimizer(Matrix::Zero(2, 2), one_rx(), 0);
+    const Matrix z = Eigen::Vector2cd(1, -1).asDiagonal();
+    auto opt = optimizer(z, one_rx(), 0);
     EXPECT_FALSE(opt.optimize(2u));
     EXPECT_EQ(opt.result().getFitness(), 1.0);
     EXPECT_EQ(opt.generateBestCircuit()->variableCount(), 0u);
