@@ -95,6 +95,8 @@ bool CircuitOptimizer::optimize(std::vector<double> firstGuess) {
     if (!firstGuess.empty() && firstGuess.size() != problem_->getVariableCount())
         throw std::runtime_error("First guess size does not match the number of parameters");
     result_.reset();
+    // No guess: the start a multi-start call's next trial would take.
+    if (firstGuess.empty()) firstGuess = generateRandomGuess(rng_());
     std::atomic<std::uint32_t> converged{0};
     gradient_descent(converged, std::move(firstGuess));
     if (converged.load() == 0)

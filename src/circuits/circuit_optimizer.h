@@ -50,9 +50,10 @@ class CircuitOptimizer {
     // lowest worker that failed otherwise: KeyboardInterruptException "Process interrupted by
     // user." once the interrupt flag is set.
     bool optimize(std::uint32_t maxTrials);
-    // One descent on the calling thread from firstGuess. Throws std::runtime_error "First guess
-    // size does not match the number of parameters", leaving the result as it was, for a
-    // non-empty guess of the wrong size; an empty guess is a descent that cannot converge.
+    // One descent on the calling thread from firstGuess, or, when it is empty, from a random
+    // start seeded by the next output of the optimiser's generator. Throws std::runtime_error
+    // "First guess size does not match the number of parameters", leaving the result as it was,
+    // for a non-empty guess of the wrong size.
     bool optimize(std::vector<double> firstGuess);
 
     // A copy of the template with the best parameters; the problem's template stays free, so

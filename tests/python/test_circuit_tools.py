@@ -73,6 +73,14 @@ def test_optimizer_seeds_its_trials_and_draws_once_from_the_thread_generator():
             == ob.CircuitOptimizer(target, template, random_seed=9).optimize(1))
 
 
+def test_an_empty_first_guess_runs_one_descent_from_a_random_start():
+    template = circuit(2, [beam_splitter(0, "theta")])
+    guessed = ob.CircuitOptimizer(RX1, template, random_seed=4)
+    drawn = ob.CircuitOptimizer(RX1, template, random_seed=4)
+    assert guessed.optimize([]) == drawn.optimize(1)
+    assert guessed.fidelity == drawn.fidelity > 1 - 1e-6
+
+
 def test_optimizer_errors():
     template = circuit(2, [beam_splitter(0, "theta")])
     opt = ob.CircuitOptimizer(RX1, template)

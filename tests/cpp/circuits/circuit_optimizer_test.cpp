@@ -158,15 +158,30 @@ TEST_F(CircuitOptimizerTest, ReportsWhenNoTrialConverged) {
     expect_throw_message<CircuitOptimizerIncompatibility>([&] { opt.optimize(0u); }, no_trial);
     EXPECT_EQ(opt.result().getFitness(), 1.0);
     EXPECT_TRUE(opt.result().getParameters().empty());
-    // An empty first guess is a start of the wrong size.
-    expect_throw_message<CircuitOptimizerIncompatibility>(
-        [&] { opt.optimize(std::vector<double>{}); }, no_trial);
+    // Without variables, an empty first guess has nothing to descend either.
 
     auto fixed = std::make_shared<CompositeCircuit>(2, "");
     fixed->add(0, std::make_shared<BeamSplitter_Rx>(0.5));
     auto without_variables = optimizer(Matrix::Identity(2, 2), fixed, 0);
     expect_throw_message<CircuitOptimizerIncompatibility>([&] { without_variables.optimize(3u); },
                                                           no_trial);
+    expect_throw_message<CircuitOptimizerIncompatibility>(
+        [&] { without_variables.optimize(std::vector<double>{}); }, no_trial);
+}
+
+// An empty first guess is one descent from the start the next multi-start trial would take.
+TEST_F(CircuitOptimizerTest, AnEmptyFirstGuessStartsAtRandom) {
+    std::mt19937 rng(5);
+    const Matrix target = haar_unitary(3, rng);
+    auto guessed = optimizer(target, mesh(3), 17);
+    auto drawn = optimizer(target, mesh(3), 17);
+    guessed.optimize(std::vector<double>{});
+    drawn.optimize(1u);
+    EXPECT_EQ(guessed.result().getParameters().size(), 9u);
+    EXPECT_EQ(guessed.result().getParameters(), drawn.result().getParameters());
+    // The generator moved on: the next random start is another one.
+    guessed.optimize(std::vector<double>{});
+    EXPECT_NE(guessed.result().getParameters(), drawn.result().getParameters());
 }
 
 TEST_F(CircuitOptimizerTest, RefusesAFirstGuessOfTheWrongSize) {
