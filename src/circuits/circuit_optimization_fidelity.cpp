@@ -113,12 +113,7 @@ const std::vector<double>& CircuitOptimizationFidelity::computeGradient(const Ma
                 for (int a = 0; a < 2; ++a)
                     for (int c = 0; c < 2; ++c) delta += db(a, c) * work_(p + c, p + a);
                 entry(delta);
-                for (Eigen::Index c = 0; c < m; ++c) {
-                    const cx top = work_(p, c);
-                    const cx bottom = work_(p + 1, c);
-                    work_(p, c) = b(0, 0) * top + b(0, 1) * bottom;
-                    work_(p + 1, c) = b(1, 0) * top + b(1, 1) * bottom;
-                }
+                rotateRows(work_, p, b);
                 break;
             }
         }

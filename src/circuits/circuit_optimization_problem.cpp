@@ -158,6 +158,15 @@ void ComponentWrapper::processBeamSplitter(const ABeamSplitter& component, Kind 
     kind = variableKind;
 }
 
+void rotateRows(Matrix& w, Eigen::Index p, const Eigen::Matrix2cd& b) {
+    for (Eigen::Index col = 0; col < w.cols(); ++col) {
+        const cx top = w(p, col);
+        const cx bottom = w(p + 1, col);
+        w(p, col) = b(0, 0) * top + b(0, 1) * bottom;
+        w(p + 1, col) = b(1, 0) * top + b(1, 1) * bottom;
+    }
+}
+
 Eigen::Matrix2cd beamSplitterDerivative(const BeamSplitter_Rx&, double theta) {
     return core_derivative(Kind::beamSplitterRx, theta);
 }
@@ -215,7 +224,6 @@ void ACircuitOptimizationProblem::setVariableParameterValues(const std::vector<d
 
 const Matrix& ACircuitOptimizationProblem::computeUnitary() {
     unitary_.setIdentity();
-    const Eigen::Index m = modeCount_;
     for (auto const& record : components_) {
         const Eigen::Index p = record.port;
         switch (record.kind) {
@@ -229,16 +237,9 @@ const Matrix& ACircuitOptimizationProblem::computeUnitary() {
             case ComponentWrapper::Kind::phaseShifter:
                 unitary_.row(p) *= std::polar(1.0, record.value);
                 break;
-            default: {
-                const Eigen::Matrix2cd b = record.beamSplitterMatrix();
-                for (Eigen::Index col = 0; col < m; ++col) {
-                    const cx top = unitary_(p, col);
-                    const cx bottom = unitary_(p + 1, col);
-                    unitary_(p, col) = b(0, 0) * top + b(0, 1) * bottom;
-                    unitary_(p + 1, col) = b(1, 0) * top + b(1, 1) * bottom;
-                }
+            default:
+                rotateRows(unitary_, p, record.beamSplitterMatrix());
                 break;
-            }
         }
     }
     return unitary_;

@@ -66,6 +66,10 @@ Eigen::Matrix2cd beamSplitterDerivative(const BeamSplitter_Rx&, double theta);
 Eigen::Matrix2cd beamSplitterDerivative(const BeamSplitter_Ry&, double theta);
 Eigen::Matrix2cd beamSplitterDerivative(const BeamSplitter_H&, double theta);
 
+// Rows p and p + 1 of w replaced by b times them: how the unitary's product and the gradient walk
+// apply a beam splitter.
+void rotateRows(Matrix& w, Eigen::Index p, const Eigen::Matrix2cd& b);
+
 // A template circuit fitted to a target matrix. The template's variables are free in the problem
 // for its whole life: evaluations set the records' values, and circuits with values are copies.
 class ACircuitOptimizationProblem {
