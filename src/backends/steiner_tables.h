@@ -12,19 +12,16 @@ namespace Backend {
 using SteinerRow = std::vector<int>;
 using SteinerGroup = std::vector<SteinerRow>;
 
-// Group n - 2 serves n = 2 ... 14 photons; filled once at load and only read afterwards. Up to 6
-// photons the groups of least work are stored; beyond, they are built at load by pruning the
-// complete tree of shapes, most costly shape first, while every shape keeps a parent.
+// Group n - 2 serves n = 2 ... 14 photons; filled once at load and only read afterwards. Each
+// group has the least work W(n) below for n <= 8; for larger n no single row can be dropped or
+// replaced by a cheaper shape.
 extern const std::vector<SteinerGroup> data_steiner;
 
 // 2 <= n <= 14: the photon counts data_steiner serves.
 bool isSteinerCompatible(int n);
 
-// The group for n photons built by pruning (exposed to check it against the stored ones).
-SteinerGroup generateSteinerGroup(int n);
-
 // W(n): sum over the rows of degree d >= 1 of N d C(n, d), N the occupation vectors of the row's
 // shape in n modes: the group's internal work in coefficient updates.
-double steinerWork(SteinerGroup const& group, int n);
+long long steinerWork(SteinerGroup const& group, int n);
 
 }  // namespace Backend
