@@ -87,9 +87,29 @@ void Sizes(benchmark::internal::Benchmark* b) {
         b->Args({m, n});
 }
 
+// The Steiner walk on one photon per mode, m = n: its internal work is the group's W(n).
+void BM_SteinerAllAmplitudes(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const Matrix u = haar_unitary(n, 1);
+    for (auto _ : state) {
+        Backend::SLAP backend;
+        backend.setSteiner(true);
+        backend.setUnitary(u);
+        backend.setInputState(first_modes_input(n, n));
+        benchmark::DoNotOptimize(backend.getAmplitudes().data());
+    }
+    state.counters["outputs"] = binomial(2 * n - 1, n);
+}
+
 BENCHMARK(BM_AllAmplitudesFirst<Backend::SLAP>)->Apply(Sizes);
 BENCHMARK(BM_AllAmplitudesFirst<Backend::SLOS_V3>)->Apply(Sizes);
 BENCHMARK(BM_AllProbabilitiesRepeated<Backend::SLAP>)->Apply(Sizes);
 BENCHMARK(BM_AllProbabilitiesRepeated<Backend::SLOS_V3>)->Apply(Sizes);
+BENCHMARK(BM_SteinerAllAmplitudes)
+    ->ArgName("n")
+    ->Arg(12)
+    ->Arg(14)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 }  // namespace
