@@ -16,7 +16,7 @@ inputs=${1:-1000000}
 hostile_calls=${2:-100000}
 seed=${ORBANDILE_FUZZ_SEED:-$RANDOM$RANDOM}
 
-bash scripts/setup.sh
+bash scripts/setup.sh --tests
 export CCACHE_BASEDIR="$root"
 py=.venv/bin/python
 # -O1 is the sanitizers' usual level: it keeps reports readable and halves the build time.

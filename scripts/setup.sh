@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Installs what the build needs: Debian packages when missing, and the .venv with the Python
-# dependencies. Idempotent and quick when everything is already there.
+# dependencies. With --tests, also what only the tests, the benchmarks and the format check need
+# (GoogleTest, Google Benchmark, clang-format). Idempotent and quick when everything is already
+# there.
+#
+#   scripts/setup.sh [--tests]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
 debian_packages=(
-    build-essential cmake ninja-build ccache pkg-config
+    build-essential cmake ninja-build ccache pkg-config python3-dev python3-venv
     libeigen3-dev libprotobuf-dev protobuf-compiler libspdlog-dev libfmt-dev libnlopt-cxx-dev
-    libpcre2-dev libboost-dev librange-v3-dev libgtest-dev libgmock-dev libbenchmark-dev
-    clang-format
+    libpcre2-dev libboost-dev librange-v3-dev
 )
+if [ "${1:-}" = "--tests" ]; then
+    debian_packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang-format)
+fi
 missing=()
 for pkg in "${debian_packages[@]}"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")

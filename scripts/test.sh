@@ -5,7 +5,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 python3 scripts/check_includes.py
-bash scripts/setup.sh
+bash scripts/setup.sh --tests
 bash scripts/check_format.sh
 bash scripts/build.sh --asan
 jobs=$(nproc)
