@@ -12,7 +12,7 @@ cd "$root"
 debian_packages=(
     build-essential cmake ninja-build ccache pkg-config python3-dev python3-venv
     libeigen3-dev libprotobuf-dev protobuf-compiler libspdlog-dev libfmt-dev libnlopt-cxx-dev
-    libpcre2-dev libboost-dev librange-v3-dev
+    libpcre2-dev
 )
 if [ "${1:-}" = "--tests" ]; then
     debian_packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang-format)
