@@ -4,6 +4,8 @@ import textwrap
 
 import pytest
 
+from config_state import saved_config
+
 
 @pytest.fixture
 def run_python():
@@ -14,3 +16,10 @@ def run_python():
                               text=True, timeout=60, env=env)
 
     return run
+
+
+@pytest.fixture
+def restore_config():
+    """ob.Config, whose settings are put back as they were when the test ends."""
+    with saved_config() as config:
+        yield config

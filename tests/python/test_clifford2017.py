@@ -1,8 +1,6 @@
 import collections
 import copy
 import math
-import signal
-import time
 
 import numpy as np
 import pytest
@@ -10,7 +8,7 @@ import pytest
 import orbandile as ob
 from orbandile import Clifford2017, FockState
 from haar import haar_unitary
-from interrupt import run_and_interrupt
+from interrupt import run_and_interrupt, then_sigint_reaches_python
 
 SPLITTER = np.array([[1, 1], [1, -1]]) / np.sqrt(2)
 
@@ -22,19 +20,12 @@ def sampler(u, state):
     return s
 
 
-@pytest.fixture
-def threads():
-    saved = ob.Config.compute_max_thread_count, ob.Config.use_single_precision
-    yield
-    ob.Config.compute_max_thread_count, ob.Config.use_single_precision = saved
-
-
 def test_a_balanced_splitter_never_keeps_two_photons_apart():
     assert all(str(s) in ("|2,0>", "|0,2>") for s in sampler(SPLITTER, [1, 1]).samples(2000))
 
 
 @pytest.mark.parametrize("single", [False, True])
-def test_a_bunched_pair_splits_one_quarter_one_half_one_quarter(threads, single):
+def test_a_bunched_pair_splits_one_quarter_one_half_one_quarter(restore_config, single):
     ob.Config.use_single_precision = single
     ob.set_seed(7)
     count = 20000
@@ -44,7 +35,7 @@ def test_a_bunched_pair_splits_one_quarter_one_half_one_quarter(threads, single)
         assert abs(seen[state] - p * count) < 6 * math.sqrt(count * p * (1 - p))
 
 
-def test_frequencies_follow_the_permanents(threads):
+def test_frequencies_follow_the_permanents(restore_config):
     # A five-photon input on seven modes against SLOS, small cells pooled.
     ob.Config.compute_max_thread_count = 3
     ob.set_seed(11)
@@ -70,7 +61,7 @@ def test_frequencies_follow_the_permanents(threads):
     assert statistic < degrees + 7 * math.sqrt(2 * degrees) + 10
 
 
-def test_one_thread_runs_repeat_from_the_seed(threads):
+def test_one_thread_runs_repeat_from_the_seed(restore_config):
     ob.Config.compute_max_thread_count = 1
     s = sampler(haar_unitary(5, 1), [1, 1, 0, 1, 0])
     ob.set_seed(3)
@@ -134,8 +125,7 @@ def test_docstrings():
 def test_ctrl_c_stops_a_long_call_and_not_the_next(call):
     # 28 photons take seconds per sample: Ctrl-C reaches every task inside a sub-permanent, or
     # between two claims when the batch returns what is done.
-    lines = run_and_interrupt(f"""
-        import os, signal, time
+    lines = run_and_interrupt(then_sigint_reaches_python(f"""
         import numpy as np, orbandile as ob
         q, _ = np.linalg.qr(np.random.default_rng(0).normal(size=(56, 56)) + 0j)
         s = ob.Clifford2017()
@@ -149,13 +139,7 @@ def test_ctrl_c_stops_a_long_call_and_not_the_next(call):
             print("interrupted:", e, flush=True)
         s.set_input_state(ob.FockState([1, 1] + [0] * 54))
         print(len(s.samples(3)), s.sample().n, flush=True)
-        try:
-            os.kill(os.getpid(), signal.SIGINT)
-            time.sleep(5)
-            print("not interrupted")
-        except KeyboardInterrupt:
-            print("python interrupted")
-    """)
+    """))
     assert lines[0] == "interrupted: Process interrupted by user." or (
         call.startswith("samples") and lines[0].startswith("returned ") and int(lines[0].split()[1]) < 10**8)
     assert lines[1:] == ["3 2", "python interrupted"]

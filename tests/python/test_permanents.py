@@ -13,18 +13,6 @@ from interrupt import run_and_interrupt
 M = [[1, 2], [3, 4]]
 
 
-@pytest.fixture
-def threads():
-    """Sets Config.compute_max_thread_count for one test."""
-    saved = ob.Config.compute_max_thread_count
-
-    def set_count(count):
-        ob.Config.compute_max_thread_count = count
-
-    yield set_count
-    ob.Config.compute_max_thread_count = saved
-
-
 def brute_force(a):
     from itertools import permutations
     n = len(a)
@@ -174,17 +162,17 @@ def test_every_kind_refuses_orders_no_counter_holds(run_python, function, dtype,
 
 
 @pytest.mark.parametrize("count", [0, 1, 2, 3, 5, 70, -1])
-def test_integer_results_do_not_depend_on_the_thread_count(threads, count):
+def test_integer_results_do_not_depend_on_the_thread_count(restore_config, count):
     a = np.random.default_rng(1).integers(-5, 6, size=(7, 7))
-    threads(count)
+    restore_config.compute_max_thread_count = count
     assert ob.permanent_in(a) == ob.permanent_in(a, ptype="ryser") == round(brute_force(a.tolist()))
 
 
 @pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="counts threads through /proc")
-def test_thread_count_setting_is_a_maximum(threads):
+def test_thread_count_setting_is_a_maximum(restore_config):
     # 100000 threads once took seconds to start and then failed with "Resource temporarily
     # unavailable": the calls must run on no more threads than the hardware has.
-    threads(100000)
+    restore_config.compute_max_thread_count = 100000
     hardware = os.cpu_count()
     before = len(os.listdir("/proc/self/task"))
     peak = [before]
@@ -211,8 +199,8 @@ def test_algorithms_agree():
 @pytest.mark.parametrize("function, dtype, expected", [
     (ob.permanent_in, np.int64, 1), (ob.permanent_fl, float, 1.0), (ob.permanent_cx, complex, 1 + 0j)])
 @pytest.mark.parametrize("count", [1, 3, 0])
-def test_empty_matrix_has_permanent_one(threads, function, dtype, expected, count):
-    threads(count)
+def test_empty_matrix_has_permanent_one(restore_config, function, dtype, expected, count):
+    restore_config.compute_max_thread_count = count
     assert function(np.zeros((0, 0), dtype=dtype)) == expected
     assert ob.estimate_permanent_fl(np.zeros((0, 0)), 5) == (1.0, 0.0)
     assert ob.sub_permanents_cx(np.zeros((1, 0))).tolist() == [1 + 0j]
@@ -230,9 +218,9 @@ def test_estimate_arguments():
         ob.estimate_permanent_fl(np.ones((2, 2)), 0)
 
 
-def test_seeded_estimates_repeat(threads):
+def test_seeded_estimates_repeat(restore_config):
     a = np.random.default_rng(4).normal(size=(6, 6)) + 1j
-    threads(3)
+    restore_config.compute_max_thread_count = 3
     ob.set_seed(7)
     first = ob.estimate_permanent_cx(a, 999)
     ob.set_seed(7)
@@ -252,8 +240,8 @@ def test_docstrings():
         in ob.estimate_permanent_cx.__doc__
 
 
-def test_other_threads_run_during_a_long_permanent(threads):
-    threads(1)
+def test_other_threads_run_during_a_long_permanent(restore_config):
+    restore_config.compute_max_thread_count = 1
     a = np.random.default_rng(5).normal(size=(26, 26))
     window = []
 

@@ -1,13 +1,10 @@
 import os
-import signal
 import sys
-import textwrap
-import time
 
 import pytest
 
 import orbandile as ob
-from interrupt import run_and_interrupt
+from interrupt import run_and_interrupt, then_sigint_reaches_python
 
 
 def test_module_attributes():
@@ -20,15 +17,6 @@ def test_reimport_returns_cached_module():
     import orbandile as again
     assert again is ob
     sys.modules["orbandile"] = ob
-
-
-@pytest.fixture
-def restore_config():
-    saved = (ob.Config.use_single_precision, ob.Config.compute_max_thread_count,
-             ob.Config.unitary_check_precision)
-    yield
-    (ob.Config.use_single_precision, ob.Config.compute_max_thread_count,
-     ob.Config.unitary_check_precision) = saved
 
 
 def test_config_defaults(run_python):
@@ -159,17 +147,10 @@ def test_logging_unopenable_file_raises_then_recovers(run_python, tmp_path):
 
 
 def test_sigint_after_import_still_interrupts_python(run_python):
-    result = run_python("""
-        import os, signal, time
+    result = run_python(then_sigint_reaches_python("""
         import orbandile
-        try:
-            os.kill(os.getpid(), signal.SIGINT)
-            time.sleep(5)
-            print("not interrupted")
-        except KeyboardInterrupt:
-            print("interrupted")
-    """)
-    assert result.stdout.strip() == "interrupted"
+    """))
+    assert result.stdout.strip() == "python interrupted"
 
 
 def test_logging_refuses_values_outside_the_enumerations(run_python):
@@ -322,8 +303,8 @@ def test_enumerations_pickle_at_every_protocol(run_python, name):
 
 def test_sigint_reaches_python_after_overlapping_long_calls(run_python):
     # Thread 2 starts while thread 1 runs and ends last: the interpreter's handler must come back.
-    result = run_python("""
-        import os, signal, threading, time
+    result = run_python(then_sigint_reaches_python("""
+        import threading, time
         import numpy as np
         import orbandile as ob
         ends = {}
@@ -345,15 +326,9 @@ def test_sigint_reaches_python_after_overlapping_long_calls(run_python):
         for thread in threads:
             thread.join()
         print("overlapped", ends["second", "start"] < ends["first", "end"] < ends["second", "end"])
-        try:
-            os.kill(os.getpid(), signal.SIGINT)
-            time.sleep(5)
-            print("not interrupted")
-        except KeyboardInterrupt:
-            print("interrupted")
-    """)
+    """))
     assert result.returncode == 0, result.stderr
-    assert result.stdout.splitlines() == ["overlapped True", "interrupted"]
+    assert result.stdout.splitlines() == ["overlapped True", "python interrupted"]
 
 
 # Enumerations and estimates that could run for hours; each must stop at Ctrl-C within a moment.
@@ -366,8 +341,7 @@ LONG_CALLS = {
 
 @pytest.mark.parametrize("name", sorted(LONG_CALLS))
 def test_sigint_interrupts_long_calls(name):
-    code = textwrap.dedent(f"""
-        import os, signal, time
+    code = then_sigint_reaches_python(f"""
         import numpy as np, orbandile as ob
         print("ready", flush=True)
         try:
@@ -385,12 +359,6 @@ def test_sigint_interrupts_long_calls(name):
         print(len(ob.FockState([2, 2]).partition([2, 2])),
               ob.FSArray(12, 6, ob.FSMask(12, 6, ["*" * 12])).count(),
               ob.estimate_permanent_fl(np.eye(3), 10000), flush=True)
-        try:
-            os.kill(os.getpid(), signal.SIGINT)
-            time.sleep(5)
-            print("not interrupted")
-        except KeyboardInterrupt:
-            print("python interrupted")
     """)
     assert run_and_interrupt(code) == ["interrupted: Process interrupted by user.", "12376",
                                        "3 12376 (1.0, 0.0)", "python interrupted"]

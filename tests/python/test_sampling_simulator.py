@@ -26,13 +26,6 @@ def svd(entries):
     return SVDistribution({StateVector(s): p for s, p in entries.items()})
 
 
-@pytest.fixture
-def threads():
-    saved = ob.Config.compute_max_thread_count
-    yield
-    ob.Config.compute_max_thread_count = saved
-
-
 def test_a_new_simulator_reads_its_initial_values():
     s = simulator(np.eye(2))
     assert (s.keep_heralds, s.differentiate_perf, s.min_photons_filter) == (True, False, 0)
@@ -292,7 +285,7 @@ def test_a_stored_callable_reads_back_as_a_new_callable():
 
 # Two distinguishable photons on a balanced splitter leave one per mode half of the time; the
 # herald on mode 1 keeps only the outputs with exactly one photon there.
-def test_noisy_heralded_samples_follow_the_exact_probabilities(threads):
+def test_noisy_heralded_samples_follow_the_exact_probabilities(restore_config):
     ob.Config.compute_max_thread_count = 2
     s = simulator(SPLITTER)
     s.heralds = {1: 1}
@@ -308,7 +301,7 @@ def test_noisy_heralded_samples_follow_the_exact_probabilities(threads):
     assert counts == {"|1>": 100}
 
 
-def test_noisy_heralded_post_selected_samples_follow_the_strong_simulator(threads):
+def test_noisy_heralded_post_selected_samples_follow_the_strong_simulator(restore_config):
     rng = np.random.default_rng(11)
     q, r = np.linalg.qr(rng.normal(size=(4, 4)) + 1j * rng.normal(size=(4, 4)))
     u = q * (np.diag(r) / abs(np.diag(r)))

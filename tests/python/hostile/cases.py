@@ -9,6 +9,7 @@ import threading
 import numpy as np
 
 import orbandile as ob
+from config_state import saved_config
 
 from .cost import arrays_in, too_costly
 from .discovery import CLASS_NAMES, COMMON_BASE, ENTRIES, ENTRY_BY_KEY, Entry
@@ -193,19 +194,12 @@ def check_exception(exc, from_next=False):
         raise Finding(f"{type(exc).__name__}: {message[:300]}")
 
 
-GLOBALS = ("compute_max_thread_count", "use_single_precision", "unitary_check_precision")
-
-
 def run_case(case):
-    saved = {name: getattr(ob.Config, name) for name in GLOBALS}
-    try:
+    with saved_config():
         if case.threaded:
             run_threaded(case)
         else:
             run_sequence(case)
-    finally:
-        for name, value in saved.items():
-            setattr(ob.Config, name, value)
 
 
 class ArrayGuard:
