@@ -24,6 +24,7 @@ import time
 import pytest
 
 import orbandile as ob
+import mutation
 
 COUNT = int(os.environ.get("ORBANDILE_FUZZ_COUNT", "5000"))
 SEED = int(os.environ.get("ORBANDILE_FUZZ_SEED", "13"))
@@ -321,24 +322,7 @@ def gen_state(r, groups=(b"tag", b"annotation")):
 
 
 def mutate(r, text):
-    data = bytearray(text)
-    for _ in range(r.choice([1, 1, 2, 3, 5])):
-        at = r.randint(0, len(data))
-        op = r.randrange(6)
-        if op == 0:
-            data.insert(at, r.choice(_BYTES))
-        elif op == 1 and data:
-            del data[at % len(data)]
-        elif op == 2 and data:
-            data[at % len(data)] = r.choice(_BYTES)
-        elif op == 3:
-            begin = r.randint(0, len(data))
-            data[at:at] = data[begin:begin + r.randint(1, 12)]
-        elif op == 4:
-            data[at:at] = r.choice(_TOKENS)
-        else:
-            del data[at:at + r.randint(1, 6)]
-    return bytes(data)
+    return mutation.mutate(r, text, _BYTES, _TOKENS)
 
 
 def long_text(r, chunks, prefix=b"", suffix=b""):
