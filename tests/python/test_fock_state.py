@@ -4,6 +4,7 @@ import pytest
 
 import orbandile as ob
 from orbandile import FockState
+from equality import assert_distinct_values, assert_equal_values
 
 
 def test_empty_and_vacuum_states():
@@ -42,8 +43,7 @@ def test_constructions_agree_and_hash_alike():
               FockState(code=[1, 0, 2]), FockState("|1,0,2>"), FockState(str=" |1, 0,2> "),
               FockState(b"|1,0,2>"), FockState("|1,0,2>\0junk"), FockState(ob.ParsedBasicState("|1,0,2>")),
               FockState(parsed_bs=ob.ParsedBasicState("|1,0,2>"))]
-    assert all(s == states[0] for s in states)
-    assert len({hash(s) for s in states}) == 1
+    assert_equal_values(*states)
     assert FockState([1, 0, 2]).__hash__() == 0xcd5d99c015f881e1
     assert FockState().__hash__() == 0xd53e17e9696627e0
     assert FockState([9, 0]).__hash__() == 0xa3b8abfa9e1bdc0d
@@ -55,6 +55,7 @@ def test_states_are_dict_keys_and_set_members():
     counts[FockState([0, 1])] = 5
     assert counts == {FockState([1, 0]): 2, FockState([0, 1]): 5}
     assert len({FockState([2]), FockState([2]), FockState([9, 1]), FockState([9, 1])}) == 2
+    assert_distinct_values(FockState([2]), FockState([2, 0]), FockState([0, 2]), FockState([1, 1]), FockState())
 
 
 def test_indexing_and_iteration():
