@@ -2,7 +2,6 @@
 // sanitized test build (leak checks included) reads hostile bytes too: every input is refused with
 // a documented exception or read into an object that writes back to bytes the reader takes again.
 
-#include <cstdlib>
 #include <functional>
 #include <new>
 #include <ostream>
@@ -23,6 +22,7 @@
 #include "circuits/unitary.h"
 #include "detectors/a_detector.h"
 #include "detectors/bs_layered_detector.h"
+#include "fuzz_mutation.h"
 #include "serialisation/circuit_deserializer.h"
 #include "serialisation/circuit_serializer.h"
 #include "serialisation/detector_deserializer.h"
@@ -32,16 +32,6 @@
 namespace {
 
 using wire_bytes::from_hex;
-
-int fuzz_count() {
-    const char* count = std::getenv("ORBANDILE_FUZZ_COUNT");
-    return count != nullptr ? std::atoi(count) : 3000;
-}
-
-std::uint32_t fuzz_seed() {
-    const char* seed = std::getenv("ORBANDILE_FUZZ_SEED");
-    return seed != nullptr ? static_cast<std::uint32_t>(std::strtoul(seed, nullptr, 10)) : 17;
-}
 
 // Pieces that steer mutations towards the wire format's corners: long and negative varints,
 // lengths, group and reserved wire types, the tags of nested members.
@@ -64,40 +54,14 @@ const std::vector<std::string> tokens = {from_hex("FF FF FF FF FF FF FF FF FF 01
                                          from_hex("08 FF FF FF FF 0F"),
                                          from_hex("10 80 80 80 80 08")};
 
-std::string mutate(std::mt19937& rng, const std::vector<std::string>& seeds) {
+// One input in eight is noise; the others are mutated seeds.
+std::string next_input(std::mt19937& rng, const std::vector<std::string>& seeds) {
     if (rng() % 8 == 0) {
         std::string noise(rng() % 40, '\0');
         for (char& c : noise) c = static_cast<char>(rng());
         return noise;
     }
-    std::string bytes = seeds[rng() % seeds.size()];
-    const int edits = std::uniform_int_distribution<int>(1, 4)(rng);
-    for (int e = 0; e < edits; ++e) {
-        const std::size_t at = std::uniform_int_distribution<std::size_t>(0, bytes.size())(rng);
-        switch (rng() % 6) {
-            case 0:
-                bytes.insert(at, tokens[rng() % tokens.size()]);
-                break;
-            case 1:
-                if (at < bytes.size()) bytes.erase(at, 1 + rng() % 4);
-                break;
-            case 2:
-                if (at < bytes.size()) bytes[at] = static_cast<char>(rng());
-                break;
-            case 3:
-                if (at < bytes.size())
-                    bytes[at] = static_cast<char>(bytes[at] ^ (1 << (rng() % 8)));
-                break;
-            case 4:
-                bytes.insert(at, bytes.substr(rng() % (bytes.size() + 1), 1 + rng() % 16));
-                break;
-            default: {
-                const std::string& other = seeds[rng() % seeds.size()];
-                bytes.insert(at, other.substr(rng() % (other.size() + 1)));
-            }
-        }
-    }
-    return bytes;
+    return fuzz::mutate(rng, seeds[rng() % seeds.size()], tokens, seeds);
 }
 
 struct Reader {
@@ -117,10 +81,10 @@ TEST_P(SchemaReaderFuzz, RefusesWithItsErrorsOrReadsConsistently) {
     // Invalid UTF-8 in a string field is logged by the runtime on every parse.
     google::protobuf::LogSilencer quiet;
     const Reader& reader = GetParam();
-    std::mt19937 rng(fuzz_seed());
+    std::mt19937 rng(fuzz::seed(17));
     int accepted = 0;
-    for (int i = 0; i < fuzz_count(); ++i) {
-        const std::string bytes = mutate(rng, reader.seeds);
+    for (int i = 0; i < fuzz::count(); ++i) {
+        const std::string bytes = next_input(rng, reader.seeds);
         try {
             reader.read(bytes);
             ++accepted;

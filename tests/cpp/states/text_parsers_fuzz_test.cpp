@@ -2,7 +2,6 @@
 // included) reads hostile texts too. The Python fuzz test holds the reference readers; here an
 // accepted text must print to a text that reads back to the same print.
 
-#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -14,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fuzz_mutation.h"
 #include "states/annotated_fock_state.h"
 #include "states/annotation.h"
 #include "states/any_fs_utils.h"
@@ -22,11 +22,6 @@
 #include "states/parsed_basic_state.h"
 
 namespace {
-
-int fuzz_count() {
-    const char* count = std::getenv("ORBANDILE_FUZZ_COUNT");
-    return count != nullptr ? std::atoi(count) : 3000;
-}
 
 const std::vector<std::string> seeds = {"|1,0,2>",
                                         "  |  1 , 0 ,2 >  ",
@@ -50,27 +45,6 @@ const std::vector<std::string> tokens = {
     "{",  "}",   "|",    ">",    ",",   ":",     "(",          ")",
     "+-", "e39", "e-40", "j",    "i",   "\xff",  "\x80",       "\t",
     " ",  "0",   "9",    "8191", "{0}", "{a:1}", "2147483647", std::string(1, '\0')};
-
-std::string mutate(std::mt19937& rng, std::string text) {
-    const int edits = std::uniform_int_distribution<int>(1, 4)(rng);
-    for (int e = 0; e < edits; ++e) {
-        const std::size_t at = std::uniform_int_distribution<std::size_t>(0, text.size())(rng);
-        switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
-            case 0:
-                text.insert(at, tokens[rng() % tokens.size()]);
-                break;
-            case 1:
-                if (at < text.size()) text.erase(at, 1 + rng() % 3);
-                break;
-            case 2:
-                if (at < text.size()) text[at] = static_cast<char>(rng() % 256);
-                break;
-            default:
-                text.insert(at, text.substr(rng() % (text.size() + 1), 1 + rng() % 8));
-        }
-    }
-    return text;
-}
 
 void expect_printable(const std::exception& error) {
     for (const char c : std::string(error.what()))
@@ -104,9 +78,9 @@ class TextParserFuzz : public testing::TestWithParam<Parser> {};
 
 TEST_P(TextParserFuzz, RefusesWithItsErrorsOrReadsBackItsPrint) {
     const Parser& parser = GetParam();
-    std::mt19937 rng(13);
-    for (int i = 0; i < fuzz_count(); ++i) {
-        const std::string text = mutate(rng, seeds[rng() % seeds.size()]);
+    std::mt19937 rng(fuzz::seed(13));
+    for (int i = 0; i < fuzz::count(); ++i) {
+        const std::string text = fuzz::mutate(rng, seeds[rng() % seeds.size()], tokens, seeds);
         const auto printed = read_or_refuse(parser.read, text);
         if (!printed) continue;
         // A print without tags or annotations is a perfect state, which the richer kinds may
