@@ -78,23 +78,6 @@ TEST(SlosTest, InputsWithFewerModesThanTheMatrixHaveEmptyMissingModes) {
     EXPECT_EQ(slos.getFockSpace().front(), FockState(std::vector<int>{2, 0, 0}));
 }
 
-TEST(SlosTest, ZeroPhotonsGiveTheVacuumOrNothingUnderAMaskRejectingIt) {
-    std::mt19937 engine(3);
-    SLOS slos;
-    slos.setUnitary(haar_unitary(3, engine));
-    slos.setInputState(FockState(3));
-    EXPECT_EQ(slos.getFockSpace(), std::vector<FockState>{FockState(3)});
-    EXPECT_EQ(slos.getAmplitudes(), std::vector<cx>{1.0});
-    EXPECT_EQ(slos.computeProbabilities(), std::vector<double>{1.0});
-    EXPECT_EQ(slos.computeProbabilityDistribution(), FockSpaceFunction(FockState(3), 1.0));
-
-    slos.setMask(FsMask(3, 0, "1  "));
-    EXPECT_TRUE(slos.getFockSpace().empty());
-    EXPECT_TRUE(slos.getAmplitudes().empty());
-    EXPECT_TRUE(slos.computeProbabilities().empty());
-    EXPECT_EQ(slos.computeProbabilityDistribution().size(), 0u);
-}
-
 TEST(SlosTest, QueriesComputeOnceUntilASetterInvalidates) {
     std::mt19937 engine(5);
     const Matrix u = haar_unitary(3, engine);
@@ -137,33 +120,6 @@ TEST(SlosTest, QueriesComputeOnceUntilASetterInvalidates) {
     slos.setMask(std::nullopt);
     EXPECT_FALSE(slos.compile());
     EXPECT_EQ(slos.getAmplitudes(), values);
-}
-
-TEST(SlosTest, CopiesAndClonesComputeTheSameValuesIndependently) {
-    std::mt19937 engine(9);
-    SLOS slos;
-    slos.setUnitary(haar_unitary(4, engine));
-    slos.setInputState(FockState(std::vector<int>{1, 2, 0, 1}));
-    slos.setMask(FsMask(4, 4, " 1  "));
-    const auto values = slos.getAmplitudes();
-
-    SLOS copy(slos);
-    EXPECT_TRUE(copy.compile());
-    EXPECT_EQ(copy.getAmplitudes(), values);
-    const std::shared_ptr<Backend::IProbBackend> clone = slos.clone();
-    EXPECT_EQ(clone->getAmplitudes(), values);
-    EXPECT_EQ(clone->getFockSpace(), slos.getFockSpace());
-
-    copy.setInputState(FockState(std::vector<int>{0, 2, 2, 0}));
-    clone->setMask(std::nullopt);
-    EXPECT_NE(copy.getAmplitudes(), values);
-    EXPECT_NE(clone->getAmplitudes().size(), values.size());
-    EXPECT_FALSE(slos.compile());
-    EXPECT_EQ(slos.getAmplitudes(), values);
-
-    SLOS moved(std::move(copy));
-    EXPECT_FALSE(moved.compile());
-    EXPECT_EQ(moved.getFockSpace().size(), moved.getAmplitudes().size());
 }
 
 TEST(SlosTest, PerStateQueriesReadTheCacheOnly) {

@@ -16,20 +16,6 @@ namespace {
 using Backend::SLOS_V2;
 using namespace backend_reference;
 
-TEST(SlosV2Test, ZeroPhotonsGiveTheVacuumUnlessThePredicateRejectsIt) {
-    SLOS_V2 backend;
-    EXPECT_EQ(backend.getAmplitudes(), std::vector<cx>{1.0});
-    EXPECT_EQ(backend.getFockSpace(), std::vector<FockState>{FockState()});
-
-    backend.setUnitary(Matrix::Identity(3, 3));
-    backend.setInputState(FockState(3));
-    EXPECT_EQ(backend.getAmplitudes(), std::vector<cx>{1.0});
-    EXPECT_EQ(backend.computeProbabilityDistribution(), FockSpaceFunction(FockState(3), 1.0));
-    backend.setMask(FsMask(3, 0, "1  "));
-    EXPECT_TRUE(backend.getAmplitudes().empty());
-    EXPECT_TRUE(backend.getFockSpace().empty());
-}
-
 TEST(SlosV2Test, InputModesMustMatchTheColumns) {
     SLOS_V2 backend;
     backend.setUnitary(Matrix::Identity(2, 2));
