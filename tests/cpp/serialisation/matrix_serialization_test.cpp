@@ -11,7 +11,9 @@
 #include <stdexcept>
 #include <string>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "serialisation/proto/circuit.pb.h"
@@ -163,13 +165,40 @@ TEST(MatrixSerialization, FileRefusals) {
         "Could not serialize circuit to file: " + nowhere);
 }
 
-TEST(MatrixSerialization, FileWithoutReadPermission) {
-    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+// For the scope of one, the process's descriptor limit is lowered to the descriptors already
+// open, so that the next open fails: permissions do not bind root, the limit does.
+class NoFreeDescriptor {
+  public:
+    NoFreeDescriptor() {
+        EXPECT_EQ(::getrlimit(RLIMIT_NOFILE, &saved_), 0);
+        const int lowest_free = ::open("/dev/null", O_RDONLY);
+        EXPECT_GE(lowest_free, 0);
+        ::close(lowest_free);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = static_cast<rlim_t>(lowest_free);
+        EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    }
+    ~NoFreeDescriptor() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+
+  private:
+    rlimit saved_{};
+};
+
+TEST(MatrixSerialization, FileThatCannotBeOpened) {
     const TempPath path("locked.bin");
     MatrixSerialization::toFile(Matrix(0, 0), *path);
-    std::filesystem::permissions(*path, std::filesystem::perms::none);
-    expect_throw_message<std::runtime_error>([&] { MatrixSerialization::deserialize(*path); },
-                                             "Could not open file: " + (*path).string());
+    const std::string message = "Could not open file: " + (*path).string();
+    {
+        const NoFreeDescriptor limit;
+        expect_throw_message<std::runtime_error>([&] { MatrixSerialization::deserialize(*path); },
+                                                 message);
+    }
+    EXPECT_EQ(MatrixSerialization::deserialize(*path).size(), 0);
+    if (::geteuid() != 0) {
+        std::filesystem::permissions(*path, std::filesystem::perms::none);
+        expect_throw_message<std::runtime_error>([&] { MatrixSerialization::deserialize(*path); },
+                                                 message);
+    }
 }
 
 TEST(MatrixSerialization, FileWriterReportsBytesThatNeverReachTheFile) {
