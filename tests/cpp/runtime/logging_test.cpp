@@ -1,4 +1,3 @@
-// Logging is process-wide state; every test here runs in its own process (one ctest entry each).
 #include "runtime/logging.h"
 
 #include <cstdlib>
@@ -28,9 +27,26 @@ std::filesystem::path temp_log(const char* name) {
     return dir / name;
 }
 
+// Logging is process-wide state: each test starts from the state of a fresh process (nothing
+// initialised, no SPDLOG_LEVEL) and leaves it so, in whatever order the tests run.
+class LoggingTest : public testing::Test {
+  protected:
+    void SetUp() override { reset(); }
+    void TearDown() override { reset(); }
+
+  private:
+    static void reset() {
+        ::unsetenv("SPDLOG_LEVEL");
+        for (const char* name : {"General", "Resources", "User"}) spdlog::drop(name);
+        Logging::sink_console.reset();
+        Logging::sink_file.reset();
+        spdlog::set_level(spdlog::level::info);
+    }
+};
+
 }  // namespace
 
-TEST(Logging, SilentBeforeInitialize) {
+TEST_F(LoggingTest, SilentBeforeInitialize) {
     testing::internal::CaptureStdout();
     Logging::log(Logging::general, spdlog::level::err, "dropped {}", 1);
     Logging::enableConsole();
@@ -38,8 +54,7 @@ TEST(Logging, SilentBeforeInitialize) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
-TEST(Logging, ConsoleIsOffUntilEnabledAndUsesShortPattern) {
-    ::unsetenv("SPDLOG_LEVEL");
+TEST_F(LoggingTest, ConsoleIsOffUntilEnabledAndUsesShortPattern) {
     Logging::initialize("");
     testing::internal::CaptureStdout();
     Logging::log(Logging::general, spdlog::level::info, "hidden");
@@ -53,7 +68,7 @@ TEST(Logging, ConsoleIsOffUntilEnabledAndUsesShortPattern) {
     EXPECT_FALSE(std::filesystem::exists("ignored.log"));
 }
 
-TEST(Logging, InitializeHonoursGivenLevelThenEnvironment) {
+TEST_F(LoggingTest, InitializeHonoursGivenLevelThenEnvironment) {
     ::setenv("SPDLOG_LEVEL", "Resources=err", 1);
     Logging::initialize("", spdlog::level::debug);
     EXPECT_EQ(spdlog::get("General")->level(), spdlog::level::debug);
@@ -64,8 +79,7 @@ TEST(Logging, InitializeHonoursGivenLevelThenEnvironment) {
     EXPECT_EQ(spdlog::get("User")->level(), spdlog::level::debug);
 }
 
-TEST(Logging, FileLinesCarryChannelLetter) {
-    ::unsetenv("SPDLOG_LEVEL");
+TEST_F(LoggingTest, FileLinesCarryChannelLetter) {
     const auto path = temp_log("file.log");
     Logging::initialize(path.string());
     Logging::log(Logging::general, spdlog::level::info, "before enabling");
@@ -90,7 +104,7 @@ TEST(Logging, FileLinesCarryChannelLetter) {
     std::filesystem::remove_all(path.parent_path());
 }
 
-TEST(Logging, FailedFileOpenLeavesLoggingUsable) {
+TEST_F(LoggingTest, FailedFileOpenLeavesLoggingUsable) {
     // A regular file standing where a directory should be: the file cannot be opened.
     const auto blocker = temp_log("not-a-dir");
     std::ofstream(blocker) << "x";
@@ -105,7 +119,7 @@ TEST(Logging, FailedFileOpenLeavesLoggingUsable) {
     std::filesystem::remove_all(blocker.parent_path());
 }
 
-TEST(Logging, ChannelsOutsideTheEnumerationAreHeldThenRefused) {
+TEST_F(LoggingTest, ChannelsOutsideTheEnumerationAreHeldThenRefused) {
     // The binding layer stores a channel built from any 32-bit unsigned value and loads it back;
     // under the undefined-behaviour sanitizer that load fails unless the type holds them all.
     for (const unsigned int bad : {4u, 256u, 4294967295u}) {
@@ -114,8 +128,7 @@ TEST(Logging, ChannelsOutsideTheEnumerationAreHeldThenRefused) {
     }
 }
 
-TEST(Logging, RefusesValuesOutsideTheEnumerations) {
-    ::unsetenv("SPDLOG_LEVEL");
+TEST_F(LoggingTest, RefusesValuesOutsideTheEnumerations) {
     const auto channel = [](int value) { return static_cast<Logging::Channel>(value); };
     const auto level = [](int value) { return static_cast<spdlog::level::level_enum>(value); };
     const auto expect_refused = [&] {
