@@ -15,6 +15,7 @@
 #include "runtime/logging.h"
 #include "runtime/parallel.h"
 #include "runtime/progress_poller.h"
+#include "simulators/simulator_input.h"
 #include "simulators/svd_sampler.h"
 
 namespace simulators {
@@ -158,9 +159,10 @@ SamplingSimulator SamplingSimulator::clone() const {
     return copy;
 }
 
-BSSamples SamplingSimulator::samples(StateVectorDistribution const& svd, int max_samples,
+BSSamples SamplingSimulator::samples(StateVectorDistribution const& input, int max_samples,
                                      std::optional<int> max_shots) {
-    check_input_svd(svd);
+    check_input_svd(input);
+    const StateVectorDistribution svd = normalized_input(input);
     const Settings run = settings();
     const int d = effective_count(max_samples, max_shots);
     if (d <= 0) return {};

@@ -9,6 +9,7 @@
 #include "detectors/a_detector.h"
 #include "simulators/result_caches.h"
 #include "simulators/simple_source_iterator.h"
+#include "simulators/simulator_input.h"
 #include "simulators/source.h"
 
 namespace {
@@ -116,7 +117,7 @@ StateVectorDistribution StrongSimulator::preprocessSvd(StateVectorDistribution c
 }
 
 FockSpaceDistribution StrongSimulator::compute(StateVectorDistribution const& svd) {
-    StateVectorDistribution w = preprocessSvd(svd);
+    StateVectorDistribution w = preprocessSvd(simulators::normalized_input(svd));
     const int m = mode_count(svd);
     if (m >= 0) check_modes(m);
     init_use_mask(detectors_behaviour_ == 0);
