@@ -17,6 +17,9 @@ BSLayeredDetector::BSLayeredDetector(int bs_layers, double reflectivity, std::st
     if (bs_layers < 0 || bs_layers > max_layers)
         throw std::invalid_argument(
             fmt::format("BSLayeredDetector needs 0 to {} layers, got {}", max_layers, bs_layers));
+    if (!(reflectivity >= 0.0 && reflectivity <= 1.0))
+        throw std::invalid_argument(
+            fmt::format("BSLayeredDetector needs a reflectivity in [0, 1], got {}", reflectivity));
 }
 
 std::shared_ptr<ADetector> BSLayeredDetector::clone() const {

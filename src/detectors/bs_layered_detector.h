@@ -15,7 +15,7 @@ class BSLayeredDetector : public ADetector {
   public:
     // More layers than Fock states have modes for (2^8 = 256 counters) can never detect two
     // photons, so such a detector is refused up front, like a negative layer count, with
-    // std::invalid_argument.
+    // std::invalid_argument; so is a reflectivity that is not in [0, 1] (NaN included).
     BSLayeredDetector(int bs_layers, double reflectivity, std::string name);
 
     bool is_deterministic(int n) const override { return n < 2; }

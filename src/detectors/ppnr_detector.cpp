@@ -14,13 +14,18 @@ namespace Detector {
 
 namespace {
 
-// The behaviour code of the settings, the first rule that applies; refuses negative settings.
+// The behaviour code of the settings, the first rule that applies; refuses negative settings
+// and an efficiency outside [0, 1].
 int checked_behaviour(int n_wires, int max_detections, double wire_efficiency) {
     if (n_wires < 0 || max_detections < 0)
         throw std::invalid_argument(
             fmt::format("PPNRDetector needs non-negative wires and cap, got {} and {}", n_wires,
                         max_detections));
-    if (!(wire_efficiency == 1.0)) return 3;
+    // Anything else would give readings whose probabilities are not probabilities.
+    if (!(wire_efficiency >= 0.0 && wire_efficiency <= 1.0))
+        throw std::invalid_argument(
+            fmt::format("PPNRDetector needs a wire efficiency in [0, 1], got {}", wire_efficiency));
+    if (wire_efficiency != 1.0) return 3;
     if (n_wires == 0 && max_detections == 0) return 0;
     if (max_detections == 1) return 1;
     if (n_wires != 0) return 3;

@@ -13,7 +13,8 @@ namespace Detector {
 // wires it resolves photon numbers, each photon seen with probability wire_efficiency.
 class PPNRDetector : public ADetector {
   public:
-    // std::invalid_argument for a negative number of wires or cap.
+    // std::invalid_argument for a negative number of wires or cap, or a wire efficiency that is
+    // not in [0, 1] (NaN included).
     PPNRDetector(int n_wires, int max_detections, double wire_efficiency, std::string name);
 
     bool is_deterministic(int n) const override;

@@ -1,8 +1,23 @@
-"""What both simulators make of their inputs alike: the input distribution and zero vectors."""
+"""What both simulators make of their inputs alike: the input distribution, zero vectors and the
+detector settings."""
+import math
+import struct
+
 import numpy as np
 import pytest
 
 import orbandile as ob
+
+
+def ppnr_bytes(n_wires, max_detections, efficiency, name=b"d"):
+    inner = (b"\x0a" + bytes([len(name)]) + name + b"\x10" + bytes([n_wires]) + b"\x18" + bytes([max_detections])
+             + b"\x21" + struct.pack("<d", efficiency))
+    return b"\x12" + bytes([len(inner)]) + inner
+
+
+def layered_bytes(bs_layers, reflectivity, name=b"d"):
+    inner = b"\x0a" + bytes([len(name)]) + name + b"\x10" + bytes([bs_layers]) + b"\x19" + struct.pack("<d", reflectivity)
+    return b"\x0a" + bytes([len(inner)]) + inner
 
 
 def strong(u):
@@ -71,3 +86,35 @@ def test_a_vector_without_norm_is_refused_not_simulated_as_its_state(make, scale
         run(ob.SVDistribution({vector: 1}))
     with pytest.raises(ValueError, match="squared norm 0"):
         run(ob.SVDistribution({fock(0, 1, 0): 0.5, 0 * fock(1, 0, 0) + 0 * fock(0, 0, 1): 0.5}))
+
+
+@pytest.mark.parametrize("detector, value", [
+    (ppnr_bytes(0, 0, 2.0), "2"), (ppnr_bytes(0, 0, -1.0), "-1"), (ppnr_bytes(2, 1, float("nan")), "nan"),
+    (ppnr_bytes(0, 0, float("inf")), "inf"), (layered_bytes(1, 2.0), "2"), (layered_bytes(2, -0.1), "-0.1"),
+    (layered_bytes(1, float("nan")), "nan"),
+])
+def test_detector_probabilities_outside_zero_one_are_refused(make, detector, value):
+    sim, _ = make(np.eye(2))
+    sim.set_detectors(["", ppnr_bytes(0, 1, 1.0)])
+    with pytest.raises(ValueError, match=rf"needs a (wire efficiency|reflectivity) in \[0, 1\], got {value}$"):
+        sim.set_detectors(["", detector])
+    sim.set_detectors(["", detector.replace(struct.pack("<d", float(value)), struct.pack("<d", 1.0))])
+
+
+def test_strong_and_sampled_detection_agree():
+    u = np.array([[1, 1], [1, -1]]) / math.sqrt(2)
+    detectors = [ppnr_bytes(0, 0, 0.3), layered_bytes(1, 0.4)]
+    svd = ob.SVDistribution({fock(1, 1): 1})
+    (strong_sim, strong_run), (sampled_sim, sampled_run) = strong(u), sampling(u)
+    for sim in (strong_sim, sampled_sim):
+        sim.set_detectors(detectors)
+        sim.min_photons_filter = 2
+    strong_run(svd)
+    ob.set_seed(7)
+    sampled_run(svd)
+    expected = strong_sim.get_physical_perf()
+    # Two photons in, both seen: 0.5 on the lossy mode (η² for |2,0>), 0.5·0.48 for |0,2>.
+    assert expected == pytest.approx(0.5 * 0.09 + 0.5 * 0.48)
+    shots = 2000 / (sampled_sim.get_physical_perf() or 1)
+    sigma = math.sqrt(expected * (1 - expected) / shots)
+    assert abs(sampled_sim.get_physical_perf() - expected) < 6 * sigma

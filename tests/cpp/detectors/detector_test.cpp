@@ -2,7 +2,9 @@
 #include <cmath>
 #include <cstddef>
 #include <functional>
+#include <limits>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -69,7 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
             "two_wires_three_photons", [] { return ppnr(2, 0, 1.0); }, 3, 3, {0, 0.25, 0.75, 0}},
         TableCase{"two_wires_one_photon", [] { return ppnr(2, 0, 1.0); }, 3, 1, {0, 1}},
         TableCase{"lossy_capped", [] { return ppnr(0, 2, 0.5); }, 3, 3, {0.125, 0.375, 0.5, 0}},
-        TableCase{"nan_efficiency", [] { return ppnr(0, 0, std::nan("")); }, 3, 0, {1}},
+        TableCase{"blind", [] { return ppnr(0, 0, 0.0); }, 3, 2, {1, 0, 0}},
+        TableCase{"layered_one_way", [] { return layered(1, 1.0); }, 3, 3, {0, 1, 0, 0}},
         TableCase{"one_layer", [] { return layered(1, 0.5); }, 3, 2, {0, 0.5, 0.5}},
         TableCase{"two_layers", [] { return layered(2, 0.5); }, 3, 2, {0, 0.25, 0.75}},
         TableCase{"no_layer", [] { return layered(0, 0.3); }, 3, 4, {0, 1, 0, 0, 0}},
@@ -208,6 +211,46 @@ TEST(PPNRDetector, RefusesNegativeSettings) {
     EXPECT_THROW(PPNRDetector(-1, 0, 1.0, ""), std::invalid_argument);
     EXPECT_THROW(PPNRDetector(0, -2, 1.0, ""), std::invalid_argument);
 }
+
+// Values outside [0, 1] would give readings whose "probabilities" exceed 1 or go negative.
+struct RefusedCase {
+    const char* label;
+    std::function<void()> make;
+    const char* message;
+};
+
+void PrintTo(const RefusedCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class RefusedProbability : public testing::TestWithParam<RefusedCase> {};
+
+TEST_P(RefusedProbability, NamesTheValue) {
+    test_support::expect_throw_message<std::invalid_argument>(GetParam().make, GetParam().message);
+}
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, RefusedProbability,
+    testing::Values(RefusedCase{"efficiency_above", [] { ppnr(0, 0, 2.0); },
+                                "PPNRDetector needs a wire efficiency in [0, 1], got 2"},
+                    RefusedCase{"efficiency_negative", [] { ppnr(3, 1, -1.0); },
+                                "PPNRDetector needs a wire efficiency in [0, 1], got -1"},
+                    RefusedCase{"efficiency_nan", [] { ppnr(0, 0, std::nan("")); },
+                                "PPNRDetector needs a wire efficiency in [0, 1], got nan"},
+                    RefusedCase{"efficiency_infinite", [] { ppnr(0, 2, inf); },
+                                "PPNRDetector needs a wire efficiency in [0, 1], got inf"},
+                    RefusedCase{
+                        "efficiency_just_above", [] { ppnr(0, 0, std::nextafter(1.0, 2.0)); },
+                        "PPNRDetector needs a wire efficiency in [0, 1], got 1.0000000000000002"},
+                    RefusedCase{"reflectivity_above", [] { layered(1, 2.0); },
+                                "BSLayeredDetector needs a reflectivity in [0, 1], got 2"},
+                    RefusedCase{"reflectivity_negative", [] { layered(2, -0.1); },
+                                "BSLayeredDetector needs a reflectivity in [0, 1], got -0.1"},
+                    RefusedCase{"reflectivity_nan", [] { layered(0, std::nan("")); },
+                                "BSLayeredDetector needs a reflectivity in [0, 1], got nan"}),
+    [](const testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.label); });
 
 TEST(BSLayeredDetector, RefusesLayerCountsWithoutFockStates) {
     EXPECT_THROW(BSLayeredDetector(-1, 0.5, ""), std::invalid_argument);
