@@ -49,6 +49,9 @@ class TimedBackend : public Backend::IProbBackend {
         timed([&] { r = &inner_->getAmplitudes(); });
         return *r;
     }
+    Backend::AmplitudeConvention amplitudeConvention() const override {
+        return inner_->amplitudeConvention();
+    }
     std::vector<double> computeProbabilities() override {
         std::vector<double> r;
         timed([&] { r = inner_->computeProbabilities(); });

@@ -28,6 +28,9 @@ class ASlosBackend : public IProbBackend {
     void setInputState(FockState const& input_state) override;
     void setMask(std::optional<FsMask> mask) override;
     std::vector<std::complex<double>> const& getAmplitudes() override;
+    AmplitudeConvention amplitudeConvention() const override {
+        return AmplitudeConvention::physical;
+    }
     std::vector<double> computeProbabilities() override;
 
     // An empty predicate accepts every output state.

@@ -49,6 +49,9 @@ class SLAP : public IProbBackend {
     void setMask(std::optional<FsMask> mask) override;
     std::vector<FockState> getFockSpace() override;
     std::vector<std::complex<double>> const& getAmplitudes() override;
+    AmplitudeConvention amplitudeConvention() const override {
+        return AmplitudeConvention::physical;
+    }
     std::vector<double> computeProbabilities() override;
     FockSpaceFunction computeProbabilityDistribution() override;
 

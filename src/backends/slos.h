@@ -69,6 +69,9 @@ class SLOS : public IProbBackend {
     void setMask(std::optional<FsMask> mask) override;
     std::vector<FockState> getFockSpace() override;
     std::vector<std::complex<double>> const& getAmplitudes() override;
+    AmplitudeConvention amplitudeConvention() const override {
+        return AmplitudeConvention::scaled_by_factorials;
+    }
     std::vector<double> computeProbabilities() override;
     FockSpaceFunction computeProbabilityDistribution() override;
 

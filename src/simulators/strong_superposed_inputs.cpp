@@ -1,6 +1,7 @@
 // Coherent superpositions: each component's output is built from its groups' amplitudes with
 // every output photon tagged by its group, and the components are added with their amplitudes, so
 // equal tagged outputs interfere and outputs differing only in tags do not.
+#include <cmath>
 #include <complex>
 #include <map>
 #include <set>
@@ -21,8 +22,27 @@ struct SuperposedInput {
 
 struct SigmaResults {
     std::map<int, std::vector<FockState>> outputs;
+    // Physical amplitudes, whatever the back-end's convention.
     std::map<FockState, std::vector<std::complex<double>>> amplitudes;
 };
+
+// The back-end's amplitudes of `input` brought to A(s) = Perm(U[s,t]) / sqrt(s! t!): components
+// of one superposition are added with them, so a factor that depends on the input state would
+// weigh the components wrongly.
+void to_physical(std::vector<std::complex<double>>& amplitudes,
+                 std::vector<FockState> const& outputs, FockState const& input,
+                 Backend::AmplitudeConvention convention) {
+    switch (convention) {
+        case Backend::AmplitudeConvention::physical:
+            return;
+        case Backend::AmplitudeConvention::scaled_by_factorials: {
+            const double input_factorials = input.prodnfact();
+            for (std::size_t q = 0; q < amplitudes.size(); ++q)
+                amplitudes[q] *= std::sqrt(outputs[q].prodnfact() / input_factorials);
+            return;
+        }
+    }
+}
 
 }  // namespace
 
@@ -69,9 +89,11 @@ FockSpaceFunction StrongSimulator::computeGeneric(StateVectorDistribution const&
             previous_sigma = sigma;
             backend_->setInputState(part);
             SigmaResults& r = results[sigma];
-            r.amplitudes[part] = backend_->getAmplitudes();
+            auto& amplitudes = r.amplitudes[part];
+            amplitudes = backend_->getAmplitudes();
             auto& outputs = r.outputs[part.n()];
             if (outputs.empty()) outputs = backend_->getFockSpace();
+            to_physical(amplitudes, outputs, part, backend_->amplitudeConvention());
             progress(static_cast<double>(++i) / count, "Computing probs...");
         }
     }

@@ -94,6 +94,16 @@ def test_interference_needs_equal_tags(backend_cls):
     assert as_dict(mixed) == pytest.approx({"|1,0>": 0.5, "|0,1>": 0.5})
 
 
+def test_bunched_superposition_adds_physical_amplitudes(backend_cls):
+    sim, _ = simulator(backend_cls, BS)
+    r = 1 / math.sqrt(2)
+    out = sim.probs_svd(svd_of((r * ob.StateVector(ob.FockState([1, 1])) + r * ob.StateVector(ob.FockState([2, 0])), 1)))
+    # By hand: |1,1> gives (|2,0> - |0,2>)/√2, |2,0> gives |2,0>/2 + |1,1>/√2 + |0,2>/2.
+    assert as_dict(out) == pytest.approx({"|2,0>": (3 + 2 * math.sqrt(2)) / 8, "|1,1>": 0.25,
+                                          "|0,2>": (3 - 2 * math.sqrt(2)) / 8}, abs=1e-12)
+    assert sim.get_logical_perf() == pytest.approx(1.0)
+
+
 def test_distinguishable_photons_are_the_product_of_their_groups(backend_cls):
     u = haar_unitary(3, 3)
     sim, backend = simulator(backend_cls, u)

@@ -199,6 +199,32 @@ TYPED_TEST(ProbBackendTest, EveryInputAndOutputMatchesThePermanent) {
                 }
 }
 
+// A caller that converts by the declared convention gets the physical amplitude, bunched inputs
+// and outputs included, through the interface alone.
+TYPED_TEST(ProbBackendTest, DeclaredAmplitudeConventionGivesThePhysicalAmplitude) {
+    const Matrix u = haar_unitary(3, 11u);
+    std::shared_ptr<Backend::IProbBackend> backend = std::make_shared<TypeParam>();
+    backend->setUnitary(u);
+    for (Counts const& t : all_counts(3, 3)) {
+        SCOPED_TRACE(FockState(t).to_str());
+        backend->setInputState(FockState(t));
+        auto const& amplitudes = backend->getAmplitudes();
+        const std::vector<FockState> space = backend->getFockSpace();
+        ASSERT_EQ(amplitudes.size(), space.size());
+        for (std::size_t i = 0; i < space.size(); ++i) {
+            const Counts s = space[i].to_vect();
+            cx a = amplitudes[i];
+            if (backend->amplitudeConvention() ==
+                Backend::AmplitudeConvention::scaled_by_factorials)
+                a *= std::sqrt(factorials(s) / factorials(t));
+            EXPECT_NEAR(std::abs(a - reference_permanent(u, s, t) /
+                                         std::sqrt(factorials(s) * factorials(t))),
+                        0.0, tolerance)
+                << space[i].to_str();
+        }
+    }
+}
+
 TYPED_TEST(ProbBackendTest, ADefaultBackEndComputesTheVacuumOfNoModes) {
     TypeParam backend;
     EXPECT_EQ(backend.getAmplitudes(), std::vector<cx>{1.0});

@@ -190,6 +190,20 @@ TYPED_TEST(StrongSimulatorTest, SuperpositionInterferesOnlyWithEqualTags) {
     EXPECT_NEAR(mixed.get(FockState("|0,1>")), 0.5, tolerance);
 }
 
+// The components are added with their physical amplitudes: a back-end that keeps another
+// convention (SLOS keeps A(s) · sqrt(t!/s!)) is converted, not trusted.
+TYPED_TEST(StrongSimulatorTest, BunchedSuperpositionAddsPhysicalAmplitudes) {
+    StrongSimulator sim = this->make(beam_splitter());
+    const double r = 1 / std::sqrt(2.0);
+    const FockSpaceDistribution out =
+        sim.compute(StateVectorDistribution(perfect("|1,1>", r) + perfect("|2,0>", r)));
+    // By hand: |1,1> gives (|2,0> - |0,2>)/√2, |2,0> gives |2,0>/2 + |1,1>/√2 + |0,2>/2.
+    EXPECT_NEAR(out.get(FockState("|2,0>")), (3 + 2 * std::sqrt(2.0)) / 8, tolerance);
+    EXPECT_NEAR(out.get(FockState("|1,1>")), 0.25, tolerance);
+    EXPECT_NEAR(out.get(FockState("|0,2>")), (3 - 2 * std::sqrt(2.0)) / 8, tolerance);
+    EXPECT_NEAR(sim.get_logical_perf(), 1.0, tolerance);
+}
+
 // A lone state stands for a pure input whatever its stored amplitude, in both paths.
 TYPED_TEST(StrongSimulatorTest, LoneStateAmplitudeDoesNotWeighItsInput) {
     StrongSimulator sim = this->make(beam_splitter());
