@@ -22,6 +22,12 @@ int photon_count(StateVector const& sv) {
     return n;
 }
 
+// Whether the final conversion keeps anything.
+bool has_output(FockSpaceFunction const& f) {
+    return std::any_of(f.begin(), f.end(),
+                       [](auto const& entry) { return entry.second > negligible; });
+}
+
 int mode_count(StateVectorDistribution const& svd) {
     return svd.empty() ? -1 : svd.begin()->first.modeCount();
 }
@@ -63,7 +69,8 @@ void StrongSimulator::check_modes(int m) const {
     if (!detectors_.empty() && static_cast<std::size_t>(m) != detectors_.size())
         throw std::invalid_argument(fmt::format(
             "State length ({}) and detector count ({}) do not match", m, detectors_.size()));
-    if (!heralds_.empty() && heralds_.rbegin()->first >= m)
+    // An empty input (m = -1) reaches no mode.
+    if (m >= 0 && !heralds_.empty() && heralds_.rbegin()->first >= m)
         throw std::invalid_argument(fmt::format("Herald on mode {} is out of the input's {} modes",
                                                 heralds_.rbegin()->first, m));
 }
@@ -118,8 +125,7 @@ StateVectorDistribution StrongSimulator::preprocessSvd(StateVectorDistribution c
 
 FockSpaceDistribution StrongSimulator::compute(StateVectorDistribution const& svd) {
     StateVectorDistribution w = preprocessSvd(simulators::normalized_input(svd));
-    const int m = mode_count(svd);
-    if (m >= 0) check_modes(m);
+    check_modes(mode_count(svd));
     init_use_mask(detectors_behaviour_ == 0);
 
     FockSpaceFunction f;
@@ -129,7 +135,7 @@ FockSpaceDistribution StrongSimulator::compute(StateVectorDistribution const& sv
             w.begin(), w.end(), [](auto const& entry) { return entry.first.size() > 1; });
         f = superposed ? computeGeneric(w) : computeNoSuperposition(w);
     }
-    return finish(std::move(f));
+    return finish(std::move(f), !w.empty());
 }
 
 FockSpaceDistribution StrongSimulator::compute(Source const& source, FockState const& expected) {
@@ -137,6 +143,7 @@ FockSpaceDistribution StrongSimulator::compute(Source const& source, FockState c
     init_use_mask(detectors_behaviour_ == 0);
 
     FockSpaceFunction f;
+    bool any_input = false;
     {
         auto guard = progress.sub_task(0, detectors_behaviour_ != 0 ? 0.9 : 1.0);
         SimpleSourceIterator iterator =
@@ -151,18 +158,32 @@ FockSpaceDistribution StrongSimulator::compute(Source const& source, FockState c
             for (auto const& part : parts) n += part.n();
             inputs.push_back({p, parts, n});
         }
+        any_input = !inputs.empty();
         f = use_vector_cache ? computeNoSuperposition<simulators::details::VectorCache>(inputs)
                              : computeNoSuperposition<simulators::details::MapCache>(inputs);
     }
-    return finish(std::move(f));
+    return finish(std::move(f), any_input);
 }
 
-FockSpaceDistribution StrongSimulator::finish(FockSpaceFunction f) {
+FockSpaceDistribution StrongSimulator::finish(FockSpaceFunction f, bool any_input) {
     if (physical_perf_ > 0) logical_perf_ /= physical_perf_;
+    // Noted per stage, so that an empty result names the stage that emptied it.
+    const bool computed = has_output(f);
     if (detectors_behaviour_ != 0) {
         auto guard = progress.sub_task(0.9, 1.0);
         f = simulate_detectors(f);
     }
+    const bool detected = has_output(f);
     if (postselect.hasCondition() || !heralds_.empty()) f = postselect_distribution(f);
+    if (!has_output(f)) {
+        // With inputs left, only the herald mask empties the back-end's outputs.
+        if (detected || (!computed && any_input && !heralds_.empty()))
+            throw std::runtime_error("No output passes the heralds and post-selection");
+        if (computed)
+            throw std::runtime_error(heralds_.empty() || differentiate_perf
+                                         ? "No detected output holds enough photons"
+                                         : "No detected output holds enough photons and matches "
+                                           "the heralds");
+    }
     return std::move(f).toFSD(negligible);
 }

@@ -93,8 +93,9 @@ class StrongSimulator {
   private:
     // Refuses what would make the computation read or write past the input's modes.
     void check_modes(int m) const;
-    // Detection, heralds and post-selection of a computed output, then the final distribution.
-    FockSpaceDistribution finish(FockSpaceFunction f);
+    // Detection, heralds and post-selection of a computed output, then the final distribution;
+    // an empty one is refused with the stage that emptied it.
+    FockSpaceDistribution finish(FockSpaceFunction f, bool any_input);
 
     std::shared_ptr<Backend::IProbBackend> backend_;
     std::vector<std::shared_ptr<Detector::ADetector>> detectors_;

@@ -88,6 +88,13 @@ def test_a_vector_without_norm_is_refused_not_simulated_as_its_state(make, scale
         run(ob.SVDistribution({fock(0, 1, 0): 0.5, 0 * fock(1, 0, 0) + 0 * fock(0, 0, 1): 0.5}))
 
 
+def test_an_empty_distribution_with_detectors_names_its_mode_count(make):
+    sim, run = make(np.eye(3))
+    sim.set_detectors(["", "", ""])
+    with pytest.raises(ValueError, match=r"^State length \(-1\) and detector count \(3\) do not match$"):
+        run(ob.SVDistribution())
+
+
 @pytest.mark.parametrize("detector, value", [
     (ppnr_bytes(0, 0, 2.0), "2"), (ppnr_bytes(0, 0, -1.0), "-1"), (ppnr_bytes(2, 1, float("nan")), "nan"),
     (ppnr_bytes(0, 0, float("inf")), "inf"), (layered_bytes(1, 2.0), "2"), (layered_bytes(2, -0.1), "-0.1"),

@@ -293,6 +293,34 @@ def test_backend_outlives_its_python_object():
         {"|1,0>": 0.5, "|0,1>": 0.5})
 
 
+THRESHOLD, BLIND = ppnr_bytes(0, 1, 1.0), ppnr_bytes(0, 0, 0.0)
+PASS = "No output passes the heralds and post-selection"
+
+
+@pytest.mark.parametrize("u, counts, settings, message", [
+    (np.eye(2), [1, 0], {"heralds": {1: 1}}, PASS),  # the herald mask leaves nothing
+    (np.eye(2), [1, 0], {"heralds": {1: 1}, "differentiate_perf": True}, PASS),
+    (BS, [1, 0], {"postselect": ob.PostSelect("[0] == 2")}, PASS),
+    (BS, [1, 1], {"heralds": {0: 1}, "postselect": ob.PostSelect("[1] == 0"), "keep_heralds": False}, PASS),
+    (BS, [1, 1], {"heralds": {0: 2}, "detectors": [THRESHOLD] * 2, "differentiate_perf": True},
+     "No detected output holds enough photons"),  # two photons cannot show on threshold detectors
+    (BS, [1, 1], {"heralds": {0: 2}, "detectors": [THRESHOLD] * 2},
+     "No detected output holds enough photons and matches the heralds"),
+    (BS, [1, 1], {"detectors": [BLIND] * 2, "min_photons_filter": 1}, "No detected output holds enough photons"),
+])
+def test_an_empty_result_names_what_emptied_it(backend_cls, u, counts, settings, message):
+    sim, _ = simulator(backend_cls, u)
+    for name, value in settings.items():
+        if name == "detectors":
+            sim.set_detectors(value)
+        else:
+            setattr(sim, name, value)
+    with pytest.raises(RuntimeError, match=f"^{message}$"):
+        sim.probs_svd(svd_of((ob.StateVector(ob.FockState(counts)), 1)))
+    with pytest.raises(RuntimeError, match=f"^{message}$"):
+        sim.probs_svd(ob.Source(), ob.FockState(counts))
+
+
 def test_nothing_left_raises():
     sim, _ = simulator(ob.SLOS_V2, BS)
     sim.min_photons_filter = 2

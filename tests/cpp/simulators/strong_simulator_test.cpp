@@ -445,6 +445,13 @@ TYPED_TEST(StrongSimulatorTest, InputTestsRunBeforeAnyBackendWork) {
             EXPECT_STREQ(e.what(), "State length (2) and detector count (3) do not match");
         }
     }
+    // An empty input has mode count -1, which three detectors do not match either.
+    try {
+        sim.compute(StateVectorDistribution());
+        ADD_FAILURE() << "no exception";
+    } catch (std::invalid_argument const& e) {
+        EXPECT_STREQ(e.what(), "State length (-1) and detector count (3) do not match");
+    }
     StateVectorDistribution empty_vector;
     empty_vector.map()[StateVector()] = 1.0;
     EXPECT_THROW(sim.compute(empty_vector), std::invalid_argument);
