@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -642,32 +643,55 @@ TEST(SamplingSimulatorTest, ACancellingCallbackStopsTheRunAndLeavesTheFlag) {
     EXPECT_GT(sim.get_logical_perf(), 0.0);
 }
 
-// A cancel that meets every task inside a long sample returns what is done on both paths, as one
-// between two samples does: 20 photons keep a task in its sub-permanents for a good while.
-class CancelInsideASampleTest : public testing::TestWithParam<bool> {};
+// Ctrl-C (the flag set from another thread) or a cancelling callable that meets the tasks inside
+// a long sample returns what is done on both paths, as a stop between two samples does: 20
+// photons keep a task in its sub-permanents for a good while.
+struct StopCase {
+    bool noisy;
+    bool by_callback;
+};
 
-TEST_P(CancelInsideASampleTest, ReturnsWhatIsDone) {
+class StopInsideASampleTest : public testing::TestWithParam<StopCase> {};
+
+TEST_P(StopInsideASampleTest, ReturnsWhatIsDone) {
     ThreadCount threads(2);
     SamplingSimulator sim(sampler_on(haar(40, 7)));
-    const bool noisy = GetParam();
-    if (noisy) sim.postselect = PostSelect("[0] < 30");
+    if (GetParam().noisy) sim.postselect = PostSelect("[0] < 30");
     int calls = 0;
-    sim.progress_callback = [&](double, std::string const&) { return ++calls == 2; };
-    sim.callback_interval = 1;
+    if (GetParam().by_callback) {
+        sim.progress_callback = [&](double, std::string const&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            return ++calls == 3;
+        };
+        sim.callback_interval = 1;
+    }
+    std::thread ctrl_c([&] {
+        if (GetParam().by_callback) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        InterruptSignalHandler::interrupted = true;
+    });
     std::vector<int> input(40, 0);
     std::fill(input.begin(), input.begin() + 20, 1);
     StateVectorDistribution d;
     d.set(StateVector(BasicState(fs(input))), 1.0);
     BSSamples samples;
-    EXPECT_NO_THROW(samples = sim.samples(d, 1000, {}));
+    EXPECT_NO_THROW(samples = sim.samples(d, 100'000, {}));
+    ctrl_c.join();
     EXPECT_TRUE(InterruptSignalHandler::is_interrupted());
     InterruptSignalHandler::interrupted = false;
-    EXPECT_LT(samples.size(), 1000u);
-    EXPECT_EQ(calls, 3);
+    EXPECT_LT(samples.size(), 100'000u);
+    if (GetParam().by_callback) {
+        EXPECT_EQ(calls, 4);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, CancelInsideASampleTest, testing::Values(false, true),
-                         [](auto const& info) { return info.param ? "Noisy" : "Perfect"; });
+INSTANTIATE_TEST_SUITE_P(Cases, StopInsideASampleTest,
+                         testing::Values(StopCase{false, false}, StopCase{true, false},
+                                         StopCase{false, true}, StopCase{true, true}),
+                         [](auto const& info) {
+                             return std::string(info.param.noisy ? "Noisy" : "Perfect") +
+                                    (info.param.by_callback ? "ByCallback" : "ByCtrlC");
+                         });
 
 TEST(SamplingSimulatorTest, AFailingCallbackStopsEveryTaskBeforeItLeaves) {
     ThreadCount threads(3);
