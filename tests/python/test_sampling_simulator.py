@@ -226,7 +226,7 @@ def started_with(s):
 
 # A run keeps the settings it started with, whoever changes them while the tasks work; the next
 # run takes the changes.
-def test_settings_changed_by_the_callable_apply_to_the_next_run(threads):
+def test_settings_changed_by_the_callable_apply_to_the_next_run(restore_config):
     ob.Config.compute_max_thread_count = 3
     c = Clifford2017()
     c.set_unitary(np.eye(3))
@@ -248,7 +248,7 @@ def test_settings_changed_by_the_callable_apply_to_the_next_run(threads):
         s.samples(Source(0.9, 0.03, 0.8), FockState([1, 1, 0]), 10, None)
 
 
-def test_settings_changed_by_another_thread_apply_to_the_next_run(threads):
+def test_settings_changed_by_another_thread_apply_to_the_next_run(restore_config):
     ob.Config.compute_max_thread_count = 3
     c = Clifford2017()
     c.set_unitary(np.eye(3))
