@@ -42,8 +42,6 @@ class SLOS_V3 : public ASlosBackend {
     void run(SlosMap_t<T> const& map, double input_factor);
     bool run_dense(DenseLinks const& links, int m, int photons, double input_factor,
                    std::vector<double>* probabilities);
-    template <typename T>
-    void sweep_layer(typename SlosMap_t<T>::Layer const& layer, bool backward);
 
     SlosMap slos_map_;
     std::vector<std::complex<double>> current_;
