@@ -6,7 +6,9 @@
 // do not meet the leaves in order.
 namespace Backend {
 
-// C(j, i) at position i * (m + n) + j, for 0 <= i < m and 0 <= j < m + n (0 when j < i).
+// C(j, i) at position i * (m + n) + j, for 0 <= i < m and 0 <= j < m + n (0 when j < i). Entries
+// beyond 64 bits are 0: the index reads only j - i < n, which fits whenever the number of states
+// does (std::overflow_error otherwise).
 std::vector<long long> prepareCombinations(int m, int n);
 
 // The index of a complete occupation vector of c modes holding n photons among all states of c

@@ -1,4 +1,5 @@
 import copy
+import math
 
 import numpy as np
 import pytest
@@ -52,6 +53,20 @@ def test_refusals(call, error, message):
     with pytest.raises(error, match=message):
         call(sampler)
     assert sum(sampler.sampling(FockState([2, 0]), 5)) == 5
+
+
+@pytest.mark.parametrize("m, photons", [(66, [0, 2]), (68, [1, 1]), (256, [0, 1, 1]), (256, [2])])
+def test_many_modes(m, photons):
+    """The index table's far corner exceeds 64 bits from 68 modes and photons on; it is never read."""
+    state = FockState(photons + [0] * (m - len(photons)))
+    sampler = SLAPSampler()
+    sampler.set_unitary(np.eye(m))
+    counts = sampler.sampling(state, 10)
+    assert len(counts) == math.comb(m + 1, 2)
+    # The identity keeps the input: its index among the states of two photons in natural order.
+    modes = [i for i, c in enumerate(state) for _ in range(c)]
+    pairs = [(a, b) for a in range(m) for b in range(a, m)]
+    assert counts[pairs.index(tuple(modes))] == 10 and sum(counts) == 10
 
 
 def test_unset_unitary_is_refused():

@@ -8,6 +8,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -547,5 +548,26 @@ INSTANTIATE_TEST_SUITE_P(Sizes, SteinerBackEndTest,
                                            BackEndCase{8, {2, 1, 1, 1, 1, 2, 3, 1}},
                                            BackEndCase{6, {3, 2, 2, 2, 2, 2}},
                                            BackEndCase{5, {4, 3, 3, 2, 2}}));
+
+// Many modes: the index table of the leaves must not overflow where the walk never reads it.
+TEST(SLAPSteinerWalkerTest, ManyModes) {
+    std::mt19937 engine(12);
+    for (auto [m, counts] :
+         {std::pair{68, Counts{0, 1, 1}}, {70, Counts{3}}, {40, Counts{1, 1, 1, 1, 1}}}) {
+        const Matrix u = haar_unitary(m, engine);
+        counts.resize(static_cast<std::size_t>(m), 0);
+        Backend::SLAP plain;
+        plain.setUnitary(u);
+        plain.setInputState(FockState(counts));
+        Backend::SLAP steiner = plain;
+        steiner.setSteiner(true);
+        const auto expected = plain.getAmplitudes();
+        const auto actual = steiner.getAmplitudes();
+        ASSERT_EQ(actual.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            ASSERT_NEAR(std::abs(actual[i] - expected[i]), 0.0, 1e-12)
+                << "m " << m << " output " << i;
+    }
+}
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -490,6 +492,59 @@ TEST(FockStateIndexingTest, IndicesFollowTheNaturalOrder) {
     EXPECT_EQ(table[1 * 5 + 4], 4);
     EXPECT_EQ(table[2 * 5 + 1], 0);
     EXPECT_EQ(Backend::getIndexFromFockState({1, 0, 1}, 2, table), 2);
+}
+
+// The rank of a state counted afresh: for each mode, the states that agree before it and hold more
+// photons in it, summed one count at a time.
+long long reference_index(Counts const& counts) {
+    const int c = static_cast<int>(counts.size());
+    int left = 0;
+    for (int k : counts) left += k;
+    long long index = 0;
+    for (int i = 0; i + 1 < c; ++i) {
+        // States with k photons in mode i place the other left - k in the c - 1 - i modes after.
+        for (int k = left; k > counts[static_cast<std::size_t>(i)]; --k)
+            index += MathUtils::comb(static_cast<unsigned>(left - k + c - 2 - i),
+                                     static_cast<unsigned>(c - 2 - i));
+        left -= counts[static_cast<std::size_t>(i)];
+    }
+    return index;
+}
+
+// Many modes: the table's far corner, C(m + n - 1, m - 1), exceeds 64 bits, but the index never
+// reads it.
+TEST(FockStateIndexingTest, ManyModes) {
+    std::mt19937 engine(3);
+    for (auto [m, n] : {std::pair{66, 2}, {68, 2}, {62, 6}, {256, 2}, {256, 5}, {130, 14}}) {
+        SCOPED_TRACE(testing::Message() << "m=" << m << " n=" << n);
+        const auto table = Backend::prepareCombinations(m, n);
+        ASSERT_EQ(table.size(), static_cast<std::size_t>(m) * static_cast<std::size_t>(m + n));
+        Counts first(static_cast<std::size_t>(m), 0), last = first;
+        first.front() = n;
+        last.back() = n;
+        EXPECT_EQ(Backend::getIndexFromFockState(first, n, table), 0);
+        const long long size =
+            MathUtils::comb(static_cast<unsigned>(m + n - 1), static_cast<unsigned>(n));
+        EXPECT_EQ(Backend::getIndexFromFockState(last, n, table), size - 1);
+        std::uniform_int_distribution<int> mode(0, m - 1);
+        for (int draw = 0; draw < 200; ++draw) {
+            Counts counts(static_cast<std::size_t>(m), 0);
+            for (int p = 0; p < n; ++p) ++counts[static_cast<std::size_t>(mode(engine))];
+            EXPECT_EQ(Backend::getIndexFromFockState(counts, n, table), reference_index(counts));
+        }
+    }
+    // Two photons on 256 modes, every state in natural order.
+    const auto table = Backend::prepareCombinations(256, 2);
+    long long index = 0;
+    Counts counts(256, 0);
+    for (int a = 0; a < 256; ++a)
+        for (int b = a; b < 256; ++b) {
+            ++counts[static_cast<std::size_t>(a)];
+            ++counts[static_cast<std::size_t>(b)];
+            ASSERT_EQ(Backend::getIndexFromFockState(counts, 2, table), index++);
+            --counts[static_cast<std::size_t>(a)];
+            --counts[static_cast<std::size_t>(b)];
+        }
 }
 
 TEST(FockStateIndexingTest, PartitionTable) {
