@@ -28,6 +28,7 @@ void advise_huge_pages([[maybe_unused]] void* data, [[maybe_unused]] std::size_t
 }  // namespace
 
 void ASlosBackend::setUnitary(Matrix unitary) {
+    check_finite(unitary);
     unitary_ = std::move(unitary);
     m_ = static_cast<int>(unitary_.rows());
     amplitudes_.clear();

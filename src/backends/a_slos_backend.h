@@ -23,6 +23,7 @@ class ASlosBackend : public IProbBackend {
     ASlosBackend& operator=(ASlosBackend&&) = delete;
     ~ASlosBackend() override = default;
 
+    // Any finite matrix; a NaN or an infinity is refused (std::invalid_argument).
     void setUnitary(Matrix unitary) override;
     // An equal state keeps the results.
     void setInputState(FockState const& input_state) override;

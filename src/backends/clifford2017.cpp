@@ -35,7 +35,9 @@ Clifford2017& Clifford2017::operator=(Clifford2017 other) noexcept {
 Clifford2017::~Clifford2017() = default;
 
 void Clifford2017::setUnitary(Matrix unitary) {
-    if (!is_unitary(unitary, config.unitary_check_precision))
+    check_finite(unitary);
+    // Columns are read by input mode and rows by output mode: both must be the modes.
+    if (unitary.rows() != unitary.cols() || !is_unitary(unitary, config.unitary_check_precision))
         throw std::runtime_error("Matrix is not unitary");
     unitary_ = std::move(unitary);
     prepared_ = false;

@@ -29,7 +29,8 @@ class Clifford2017 {
     Clifford2017& operator=(Clifford2017 other) noexcept;
     ~Clifford2017();
 
-    // std::runtime_error "Matrix is not unitary" against config.unitary_check_precision.
+    // std::invalid_argument for a NaN or an infinity; std::runtime_error "Matrix is not unitary"
+    // for a matrix that is not square and unitary within config.unitary_check_precision.
     void setUnitary(Matrix unitary);
     Matrix const& get_unitary() const { return unitary_; }
     void setInputState(FockState input);

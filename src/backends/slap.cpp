@@ -45,6 +45,7 @@ std::shared_ptr<IProbBackend> SLAP::clone() const {
 }
 
 void SLAP::setUnitary(Matrix unitary) {
+    check_finite(unitary);
     check_unitary(unitary);
     unitary_ = std::move(unitary);
     m_ = static_cast<int>(unitary_.cols());
@@ -137,16 +138,16 @@ FockSpaceFunction SLAP::computeProbabilityDistribution() {
 
 void SLAP::compute() {
     amplitudes_.clear();
+    // The input's modes are the unitary's columns, the vacuum's too, as for every back-end.
+    if (input_state_.m() != m_)
+        throw std::runtime_error(fmt::format(
+            "Matrix/input state sizes mismatch: {} input modes for a unitary of {} modes",
+            input_state_.m(), m_));
     if (n_ == 0) {
         amplitudes_.assign(1, 1.0);
         return;
     }
-    // Every photon's mode must be a column of the unitary, and the table of 2^n coefficients
-    // must be addressable.
-    if (input_state_.m() > m_)
-        throw std::runtime_error(fmt::format(
-            "Matrix/input state sizes mismatch: {} input modes for a unitary of {} modes",
-            input_state_.m(), m_));
+    // The table of 2^n coefficients must be addressable.
     if (n_ > max_photons)
         throw std::runtime_error(
             fmt::format("SLAP computes up to {} photons, not {}", max_photons, n_));

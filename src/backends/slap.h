@@ -40,8 +40,9 @@ class SLAP : public IProbBackend {
     ~SLAP() override = default;
 
     std::shared_ptr<IProbBackend> clone() const override;
-    // Refuses ("Matrix is not unitary") a matrix that is not square and unitary within
-    // config.unitary_check_precision. Feed-forward entries stay.
+    // Refuses a NaN or an infinity (std::invalid_argument) and a matrix that is not square and
+    // unitary within config.unitary_check_precision ("Matrix is not unitary"). Feed-forward
+    // entries stay.
     void setUnitary(Matrix unitary) override;
     // An equal state keeps the results.
     void setInputState(FockState const& input_state) override;

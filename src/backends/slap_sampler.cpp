@@ -33,6 +33,7 @@ int draw_binomial(int trials, double p) {
 }  // namespace
 
 void SLAPSampler::setUnitary(Matrix unitary) {
+    check_finite(unitary);
     if (unitary.rows() != unitary.cols() || !is_unitary(unitary, config.unitary_check_precision))
         throw std::runtime_error("Matrix is not unitary");
     unitary_ = std::move(unitary);
@@ -49,8 +50,7 @@ std::vector<int> const& SLAPSampler::generateSamples(FockState const& input_stat
         throw std::invalid_argument(
             fmt::format("The number of samples must be at least 0, not {}", count));
     if (m_ == 0) throw std::runtime_error("The unitary must be set before sampling");
-    if (input_state.m() < m_) throw std::out_of_range("invalid mode");
-    if (input_state.m() > m_)
+    if (input_state.m() != m_)
         throw std::runtime_error(fmt::format(
             "Matrix/input state sizes mismatch: {} input modes for a unitary of {} modes",
             input_state.m(), m_));

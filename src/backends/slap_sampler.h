@@ -20,8 +20,9 @@ class SLAPSampler {
 
     SLAPSampler() = default;
 
-    // Refuses ("Matrix is not unitary") a matrix that is not square and unitary within
-    // config.unitary_check_precision, keeping the previous one.
+    // Refuses a NaN or an infinity (std::invalid_argument) and ("Matrix is not unitary") a matrix
+    // that is not square and unitary within config.unitary_check_precision, keeping the previous
+    // one.
     void setUnitary(Matrix unitary);
     void setInputState(FockState input_state);
 

@@ -90,6 +90,7 @@ void SLOS::reset() {
 }
 
 void SLOS::setUnitary(Matrix u) {
+    check_finite(u);
     m_ = static_cast<unsigned int>(u.cols());
     unitary_ = std::move(u);
     reset();
@@ -106,12 +107,12 @@ void SLOS::setMask(std::optional<FsMask> new_mask) {
 }
 
 void SLOS::check_sizes() const {
-    // The layer step reads U(j, k) for every output mode j and input mode k holding a photon.
+    // The layer step reads U(j, k) for every output mode j and input mode k holding a photon; the
+    // input's modes are the unitary's, the vacuum's too, as for every back-end.
     const auto modes = static_cast<Eigen::Index>(m_);
     const bool square = unitary_.rows() == modes && unitary_.cols() == modes;
-    const unsigned char* code = input_state_.data();
-    const bool inside = input_state_.n() == 0 || code[input_state_.n() - 1] < m_;
-    if (!square || !inside) throw std::runtime_error("Matrix/input state sizes mismatch");
+    if (!square || input_state_.m() != m_)
+        throw std::runtime_error("Matrix/input state sizes mismatch");
 }
 
 void SLOS::compilation() {

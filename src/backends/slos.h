@@ -62,6 +62,7 @@ class SLOS : public IProbBackend {
     ~SLOS() override = default;
 
     std::shared_ptr<IProbBackend> clone() const override;
+    // Any finite matrix; a NaN or an infinity is refused (std::invalid_argument).
     void setUnitary(Matrix unitary) override;
     // Always discards the results, even for the state already set.
     void setInputState(FockState const& input_state) override;

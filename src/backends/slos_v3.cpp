@@ -35,9 +35,10 @@ void SLOS_V3::compute() {
 }
 
 bool SLOS_V3::compute_into(std::vector<double>* probabilities) {
-    // The kernel reads column p of the unitary for every input photon in mode p.
+    // The kernel reads column p of the unitary for every input photon in mode p; the input's
+    // modes are the unitary's columns, the vacuum's too, as for every back-end.
     const int photons = input_state_.n();
-    if (photons > 0 && input_state_.data()[photons - 1] >= unitary_.cols())
+    if (input_state_.m() != unitary_.cols())
         throw std::runtime_error("Matrix/input state sizes mismatch");
     compile(photons);
     const double input_factor = input_state_.prodnfact();
@@ -197,6 +198,7 @@ bool SLOS_V3::run_dense(DenseLinks const& links, int m, int photons, double inpu
 }
 
 void SLOS_V3::setUnitary(Matrix unitary) {
+    check_finite(unitary);
     // Kept for the next pass, which overwrites it: a new unitary then costs no clearing.
     if (!amplitudes_.empty()) spare_.swap(amplitudes_);
     ASlosBackend::setUnitary(std::move(unitary));

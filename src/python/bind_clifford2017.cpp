@@ -4,6 +4,7 @@
 
 #include "backends/clifford2017.h"
 #include "python/bindings.h"
+#include "python/sample_count.h"
 #include "runtime/interrupt_signal_handler.h"
 
 namespace Python {
@@ -47,9 +48,9 @@ void bind_clifford2017(py::module_& m) {
             "Generate one output sample.\n\n:return: One possible sample\n")
         .def(
             "samples",
-            [](Clifford2017& self, std::uint32_t count) {
+            [](Clifford2017& self, SampleCount<std::uint32_t> count) {
                 const InterruptSignalHandler::ScopedHandler handler;
-                return self.samples(count);
+                return self.samples(count.value);
             },
             py::arg("count"), samples_doc);
 }

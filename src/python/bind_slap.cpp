@@ -14,6 +14,7 @@
 #include "fockspace/fs_mask.h"
 #include "python/bindings.h"
 #include "python/prob_backend_binding.h"
+#include "python/sample_count.h"
 #include "states/fock_state.h"
 
 namespace Python {
@@ -136,8 +137,12 @@ void bind_slap_sampler(py::module_& m) {
         .def("__copy__", [](SLAPSampler const& self) { return SLAPSampler(self); })
         .def("__deepcopy__", [](SLAPSampler const& self, py::dict) { return SLAPSampler(self); })
         .def("set_unitary", &SLAPSampler::setUnitary, py::arg("u"))
-        .def("sampling", &SLAPSampler::generateSamples, py::arg("input_state"),
-             py::arg("n_samples"));
+        .def(
+            "sampling",
+            [](SLAPSampler& self, FockState const& input_state, SampleCount<int> n_samples) {
+                return self.generateSamples(input_state, n_samples.value);
+            },
+            py::arg("input_state"), py::arg("n_samples"));
 }
 
 }  // namespace

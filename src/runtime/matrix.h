@@ -4,7 +4,8 @@
 
 #include <Eigen/Core>
 
-// The dense matrices of the library: one owning type, one read-only view, one unitarity test.
+// The dense matrices of the library: one owning type, one read-only view, one unitarity test and
+// one finiteness check.
 
 // Rows are contiguous, so a kernel can read an n x n matrix as values packed row after row.
 template <typename T>
@@ -27,3 +28,8 @@ template <typename Derived>
 bool is_unitary(Eigen::MatrixBase<Derived> const& u, double precision) {
     return u.isUnitary(static_cast<typename Derived::RealScalar>(precision));
 }
+
+// Refuses (std::invalid_argument) a unitary holding a NaN or an infinity, naming the first one:
+// nothing computed from it means anything, and the back-ends that do not test unitarity would
+// hand such values on as results.
+void check_finite(Matrix const& u);

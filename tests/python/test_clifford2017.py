@@ -84,11 +84,12 @@ def test_sizes_must_agree():
     s.set_unitary(np.eye(3))
     with pytest.raises(RuntimeError, match="^Matrix/input state sizes mismatch$"):
         s.samples(1)
-    # Orthonormal columns pass the unitarity test, but the third column does not exist.
-    s.set_unitary(haar_unitary(3, 0)[:, :2])
+    # Orthonormal columns pass the unitarity test, but a matrix that is not square is refused at once:
+    # its third column does not exist.
+    with pytest.raises(RuntimeError, match="^Matrix is not unitary$"):
+        s.set_unitary(haar_unitary(3, 0)[:, :2])
     s.set_input_state(FockState([0, 0, 1]))
-    with pytest.raises(RuntimeError, match="^Matrix/input state sizes mismatch$"):
-        s.sample()
+    assert s.sample() == FockState([0, 0, 1])
 
 
 def test_a_matrix_that_is_not_unitary_leaves_the_previous_one():
@@ -101,10 +102,20 @@ def test_a_matrix_that_is_not_unitary_leaves_the_previous_one():
     assert s.sample() == FockState([0, 1])
 
 
-@pytest.mark.parametrize("count", [-1, 2.0, 2**32, "3", None])
-def test_counts_outside_unsigned_32_bits_are_refused(count):
+@pytest.mark.parametrize("count", [-1, -2**70, 2.0, "3", None])
+def test_counts_that_are_no_count_are_refused(count):
     with pytest.raises(TypeError):
         sampler(SPLITTER, [1, 1]).samples(count)
+
+
+@pytest.mark.parametrize("count", [2**32, 2**40, 2**70, np.uint64(2**32)])
+def test_counts_beyond_32_bits_name_the_limit(count):
+    with pytest.raises(OverflowError, match=f"^The number of samples must be at most 4294967295, not {int(count)}$"):
+        sampler(SPLITTER, [1, 1]).samples(count)
+
+
+def test_counts_take_integer_indices():
+    assert len(sampler(SPLITTER, [1, 1]).samples(np.int64(3))) == 3
 
 
 def test_copies_are_independent():

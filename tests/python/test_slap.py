@@ -189,7 +189,8 @@ def test_set_unitary_refuses_what_is_not_a_square_unitary(u):
 @pytest.mark.parametrize("u, state, error, message", [
     (None, [1], RuntimeError, "sizes mismatch"),
     (np.eye(2), [0, 0, 1], RuntimeError, "sizes mismatch"),
-    (np.eye(3), [1, 1], IndexError, "^invalid mode$"),
+    (np.eye(3), [1, 1], RuntimeError, "^Matrix/input state sizes mismatch: 2 input modes for a unitary of 3 modes$"),
+    (np.eye(3), [], RuntimeError, "^Matrix/input state sizes mismatch: 0 input modes for a unitary of 3 modes$"),
     (np.eye(2), [31, 0], RuntimeError, "^SLAP computes up to 30 photons, not 31$"),
 ])
 def test_computations_outside_the_walk_are_refused(u, state, error, message):

@@ -1,6 +1,7 @@
 #include "backends/clifford2017.h"
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -71,14 +72,28 @@ TEST(Clifford2017Test, SizesMustAgreeAndTheUnitaryBeSquare) {
     sampler.setUnitary(Matrix::Identity(3, 3));
     expect_throw_message<std::runtime_error>([&] { sampler.samples(2); },
                                              "Matrix/input state sizes mismatch");
-    // Orthonormal columns pass the unitarity test; a missing column must not be read.
+    // Orthonormal columns pass the unitarity test, but a matrix that is not square is refused at
+    // once: a missing column must never be read.
     const Matrix tall = haar_unitary(3, engine).leftCols(2);
-    sampler.setUnitary(tall);
+    expect_throw_message<std::runtime_error>([&] { sampler.setUnitary(tall); },
+                                             "Matrix is not unitary");
     sampler.setInputState(state({0, 0, 1}));
-    expect_throw_message<std::runtime_error>([&] { sampler.sample(); },
-                                             "Matrix/input state sizes mismatch");
+    EXPECT_EQ(sampler.sample(), state({0, 0, 1}));
     sampler.setUnitary(Matrix::Identity(3, 3));
     EXPECT_EQ(sampler.sample(), state({0, 0, 1}));
+}
+
+TEST(Clifford2017Test, AUnitaryThatIsNotFiniteChangesNothing) {
+    Clifford2017 sampler;
+    sampler.setUnitary(Matrix::Identity(2, 2));
+    sampler.setInputState(state({1, 0}));
+    Matrix wrong = Matrix::Identity(2, 2);
+    wrong(1, 1) = std::numeric_limits<double>::quiet_NaN();
+    expect_throw_message<std::invalid_argument>(
+        [&] { sampler.setUnitary(wrong); },
+        "Matrix holds a value that is not finite: (nan+0j) at row 1, column 1");
+    EXPECT_EQ(sampler.get_unitary(), Matrix(Matrix::Identity(2, 2)));
+    EXPECT_EQ(sampler.sample(), state({1, 0}));
 }
 
 TEST(Clifford2017Test, ANonUnitaryMatrixChangesNothing) {

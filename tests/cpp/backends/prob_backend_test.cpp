@@ -1,6 +1,7 @@
 #include <cmath>
 #include <complex>
 #include <functional>
+#include <limits>
 #include <list>
 #include <memory>
 #include <optional>
@@ -9,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -308,6 +310,55 @@ TYPED_TEST(ProbBackendTest, CopiesAndClonesAreIndependent) {
     copy.setUnitary(beam_splitter());
     copy.setInputState(FockState(std::vector<int>{1, 1}));
     EXPECT_EQ(copy.computeProbabilities().size(), 3u);
+}
+
+// One rule at the edges for every back-end: the input has the unitary's modes, the vacuum too,
+// and a unitary holding a NaN or an infinity is refused when it is set.
+TYPED_TEST(ProbBackendTest, InputsOfAnotherModeCountAreRefused) {
+    for (Counts const& input :
+         std::vector<Counts>{{}, {0, 0}, {0, 0, 0, 0}, {1, 1}, {0, 1, 0, 1}}) {
+        SCOPED_TRACE(FockState(input).to_str());
+        TypeParam backend;
+        backend.setUnitary(Matrix::Identity(3, 3));
+        backend.setInputState(FockState(input));
+        for (auto query : std::vector<std::function<void()>>{
+                 [&] { backend.getAmplitudes(); }, [&] { backend.computeProbabilities(); },
+                 [&] { backend.computeProbabilityDistribution(); }}) {
+            try {
+                query();
+                ADD_FAILURE() << "no exception";
+            } catch (std::runtime_error const& e) {
+                EXPECT_TRUE(std::string(e.what()).starts_with("Matrix/input state sizes mismatch"))
+                    << e.what();
+            }
+        }
+        // The vacuum of the unitary's modes is the vacuum.
+        backend.setInputState(FockState(3));
+        EXPECT_EQ(backend.getAmplitudes(), std::vector<cx>{1.0});
+        EXPECT_EQ(backend.getFockSpace(), std::vector<FockState>{FockState(3)});
+    }
+}
+
+TYPED_TEST(ProbBackendTest, UnitariesThatAreNotFiniteAreRefused) {
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    const std::vector<std::pair<cx, std::string>> values{
+        {cx(nan, 0), "Matrix holds a value that is not finite: (nan+0j) at row 1, column 0"},
+        {cx(0, -inf), "Matrix holds a value that is not finite: (0-infj) at row 1, column 0"},
+        {cx(inf, nan), "Matrix holds a value that is not finite: (inf+nanj) at row 1, column 0"},
+    };
+    for (auto const& [value, message] : values) {
+        TypeParam backend;
+        backend.setUnitary(beam_splitter());
+        backend.setInputState(FockState(std::vector<int>{1, 1}));
+        const auto before = backend.getAmplitudes();
+        Matrix u = beam_splitter();
+        u(1, 0) = value;
+        test_support::expect_throw_message<std::invalid_argument>([&] { backend.setUnitary(u); },
+                                                                  message);
+        // The splitter stays, and so do its results.
+        EXPECT_EQ(backend.getAmplitudes(), before);
+    }
 }
 
 template <typename B>

@@ -185,8 +185,15 @@ TEST(SLAPTest, ComputationsOutsideTheWalkAreRefused) {
     EXPECT_THROW(wide_input.computeProbabilities(), std::runtime_error);
     EXPECT_EQ(wide_input.getFockSpace().size(), 2u);
 
+    // Fewer modes than the unitary, photons or not: the same refusal as for more.
     SLAP narrow_input = make_slap(Matrix::Identity(3, 3), {1, 1});
-    expect_throw_message<std::out_of_range>([&] { narrow_input.getAmplitudes(); }, "invalid mode");
+    expect_throw_message<std::runtime_error>(
+        [&] { narrow_input.getAmplitudes(); },
+        "Matrix/input state sizes mismatch: 2 input modes for a unitary of 3 modes");
+    narrow_input.setInputState(FockState());
+    expect_throw_message<std::runtime_error>(
+        [&] { narrow_input.getAmplitudes(); },
+        "Matrix/input state sizes mismatch: 0 input modes for a unitary of 3 modes");
 
     SLAP crowded = make_slap(Matrix::Identity(2, 2), {31, 0});
     expect_throw_message<std::runtime_error>([&] { crowded.getAmplitudes(); },

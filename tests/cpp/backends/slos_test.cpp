@@ -67,13 +67,20 @@ TEST(SlosTest, TheFlattenedConstructorMatchesSetUnitary) {
     EXPECT_EQ(flat.getAmplitudes(), set.getAmplitudes());
 }
 
-TEST(SlosTest, InputsWithFewerModesThanTheMatrixHaveEmptyMissingModes) {
+// The input has the unitary's modes, as for every back-end: fewer are refused like more, even
+// when the missing modes would be empty.
+TEST(SlosTest, InputsWithFewerModesThanTheMatrixAreRefused) {
     std::mt19937 engine(11);
     SLOS slos;
     slos.setUnitary(haar_unitary(3, engine));
     slos.setInputState(FockState(std::vector<int>{1, 1, 0}));
     const auto full = slos.computeProbabilities();
-    slos.setInputState(FockState(std::vector<int>{1, 1}));
+    for (auto const& counts : {std::vector<int>{1, 1}, std::vector<int>{}}) {
+        slos.setInputState(FockState(counts));
+        expect_throw_message<std::runtime_error>([&] { slos.computeProbabilities(); },
+                                                 "Matrix/input state sizes mismatch");
+    }
+    slos.setInputState(FockState(std::vector<int>{1, 1, 0}));
     EXPECT_EQ(slos.computeProbabilities(), full);
     EXPECT_EQ(slos.getFockSpace().front(), FockState(std::vector<int>{2, 0, 0}));
 }
@@ -155,8 +162,10 @@ TEST(SlosTest, SizesMismatchIsReportedAtComputation) {
     expect_throw_message<std::runtime_error>([&] { slos.computeProbabilities(); }, message);
     expect_throw_message<std::runtime_error>([&] { slos.computeProbabilityDistribution(); },
                                              message);
-    // Extra modes without photons change nothing.
+    // Extra modes without photons are refused too.
     slos.setInputState(FockState(std::vector<int>{1, 1, 0}));
+    expect_throw_message<std::runtime_error>([&] { slos.computeProbabilities(); }, message);
+    slos.setInputState(FockState(std::vector<int>{1, 1}));
     EXPECT_EQ(slos.computeProbabilities().size(), 3u);
 
     slos.setUnitary(Matrix::Ones(3, 2));
