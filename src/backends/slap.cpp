@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <stdexcept>
 #include <utility>
+#include <variant>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "backends/slap_computer.h"
 #include "backends/slap_computer_unrolled.h"
@@ -30,6 +32,78 @@ void check_main_unitary(int m) {
         throw std::runtime_error("The main unitary must be set before setting feed-forward");
 }
 
+// In 64 bits: a mode near the int limit plus a size must not wrap into the circuit.
+void check_modes(long long first, long long size, int m) {
+    if (first < 0)
+        throw std::runtime_error(
+            fmt::format("Feed-forward mode {} is outside the circuit of {} modes", first, m));
+    if (first + size > m) throw std::runtime_error("Matrix is too big for the given circuit");
+}
+
+// Every block square and within a circuit of m modes, and the measured modes too: the walk reads
+// their counts.
+void check_configurator_modes(ConfiguratorMap const& cfg_map, int m) {
+    auto check_block = [&](Matrix const& block) {
+        if (block.rows() != block.cols())
+            throw std::runtime_error("Matrix is too big for the given circuit");
+        check_modes(cfg_map.first_configured_mode(), block.cols(), m);
+    };
+    check_block(cfg_map.default_unitary());
+    for (auto const& [key, block] : cfg_map.cfg_map()) check_block(block);
+    check_modes(
+        cfg_map.first_measured_mode(),
+        static_cast<long long>(cfg_map.last_measured_mode()) - cfg_map.first_measured_mode() + 1,
+        m);
+}
+
+void check_entry_modes(FeedForwardEntry const& entry, int m) {
+    if (auto const* fixed = std::get_if<FixedComponent>(&entry))
+        check_modes(fixed->second, fixed->first.cols(), m);
+    else
+        check_configurator_modes(std::get<ConfiguratorMap>(entry), m);
+}
+
+// A block is chosen once the walk has placed every photon of the measured modes, and the rows
+// the walk has used by then cannot change: neither the configurator's own block nor a later
+// entry's may act on measured modes (those photons are counted, gone). And the blocks must keep
+// the walk's sums probabilities.
+void check_configurator_order(ConfiguratorMap const& cfg_map) {
+    if (cfg_map.first_configured_mode() <= cfg_map.last_measured_mode())
+        throw std::runtime_error(
+            fmt::format("The first configured mode {} must come after the last measured mode {}",
+                        cfg_map.first_configured_mode(), cfg_map.last_measured_mode()));
+}
+
+void check_measured_modes_untouched(std::vector<FeedForwardEntry> const& entries, int first,
+                                    Eigen::Index size) {
+    if (size == 0) return;
+    const long long last = first + static_cast<long long>(size) - 1;
+    for (auto const& entry : entries)
+        if (auto const* earlier = std::get_if<ConfiguratorMap>(&entry))
+            if (first <= earlier->last_measured_mode() && last >= earlier->first_measured_mode())
+                throw std::runtime_error(fmt::format(
+                    "The block on modes {} to {} acts on modes {} to {}, measured by an earlier "
+                    "configurator",
+                    first, last, earlier->first_measured_mode(), earlier->last_measured_mode()));
+}
+
+Eigen::Index widest_block(ConfiguratorMap const& cfg_map) {
+    Eigen::Index size = cfg_map.default_unitary().cols();
+    for (auto const& [key, block] : cfg_map.cfg_map()) size = std::max(size, block.cols());
+    return size;
+}
+
+void check_configurator_unitaries(ConfiguratorMap const& cfg_map) {
+    const double precision = config.unitary_check_precision;
+    if (!is_unitary(cfg_map.default_unitary(), precision))
+        throw std::runtime_error("Matrix is not unitary: the configurator's default unitary");
+    for (auto const& [key, block] : cfg_map.cfg_map())
+        if (!is_unitary(block, precision))
+            throw std::runtime_error(fmt::format(
+                "Matrix is not unitary: the configurator's unitary for the measure ({})",
+                fmt::join(key, ", ")));
+}
+
 }  // namespace
 
 Matrix repeatColumns(Matrix const& u, FockState const& input_state) {
@@ -47,6 +121,8 @@ std::shared_ptr<IProbBackend> SLAP::clone() const {
 void SLAP::setUnitary(Matrix unitary) {
     check_finite(unitary);
     check_unitary(unitary);
+    for (auto const& entry : ff_entries_)
+        check_entry_modes(entry, static_cast<int>(unitary.cols()));
     unitary_ = std::move(unitary);
     m_ = static_cast<int>(unitary_.cols());
     amplitudes_.clear();
@@ -74,27 +150,13 @@ void SLAP::resetFfMap() {
     amplitudes_.clear();
 }
 
-// In 64 bits: a mode near the int limit plus a size must not wrap into the circuit.
-void SLAP::check_feed_forward_mode(long long first, long long size) const {
-    if (first < 0)
-        throw std::runtime_error(
-            fmt::format("Feed-forward mode {} is outside the circuit of {} modes", first, m_));
-    if (first + size > m_) throw std::runtime_error("Matrix is too big for the given circuit");
-}
-
 void SLAP::addFfMap(ConfiguratorMap const& cfg_map) {
     check_main_unitary(m_);
-    auto check_block = [&](Matrix const& block) {
-        if (block.rows() != block.cols())
-            throw std::runtime_error("Matrix is too big for the given circuit");
-        check_feed_forward_mode(cfg_map.first_configured_mode(), block.cols());
-    };
-    check_block(cfg_map.default_unitary());
-    for (auto const& [key, block] : cfg_map.cfg_map()) check_block(block);
-    // The walk reads the counts of the measured modes.
-    check_feed_forward_mode(
-        cfg_map.first_measured_mode(),
-        static_cast<long long>(cfg_map.last_measured_mode()) - cfg_map.first_measured_mode() + 1);
+    check_configurator_modes(cfg_map, m_);
+    check_configurator_order(cfg_map);
+    check_measured_modes_untouched(ff_entries_, cfg_map.first_configured_mode(),
+                                   widest_block(cfg_map));
+    check_configurator_unitaries(cfg_map);
     ff_entries_.emplace_back(cfg_map);
     amplitudes_.clear();
 }
@@ -102,7 +164,8 @@ void SLAP::addFfMap(ConfiguratorMap const& cfg_map) {
 void SLAP::addFfUnitary(FixedComponent const& component) {
     check_main_unitary(m_);
     check_unitary(component.first);
-    check_feed_forward_mode(component.second, component.first.cols());
+    check_modes(component.second, component.first.cols(), m_);
+    check_measured_modes_untouched(ff_entries_, component.second, component.first.cols());
     ff_entries_.emplace_back(component);
     amplitudes_.clear();
 }

@@ -40,9 +40,9 @@ class SLAP : public IProbBackend {
     ~SLAP() override = default;
 
     std::shared_ptr<IProbBackend> clone() const override;
-    // Refuses a NaN or an infinity (std::invalid_argument) and a matrix that is not square and
-    // unitary within config.unitary_check_precision ("Matrix is not unitary"). Feed-forward
-    // entries stay.
+    // Refuses a NaN or an infinity (std::invalid_argument), a matrix that is not square and
+    // unitary within config.unitary_check_precision ("Matrix is not unitary"), and one too small
+    // for a feed-forward entry ("Matrix is too big for the given circuit"). Entries stay.
     void setUnitary(Matrix unitary) override;
     // An equal state keeps the results.
     void setInputState(FockState const& input_state) override;
@@ -57,8 +57,9 @@ class SLAP : public IProbBackend {
     FockSpaceFunction computeProbabilityDistribution() override;
 
     void resetFfMap();
-    // After the unitary only. Every block of the configurator must be square and lie within the
-    // circuit, and so must its measured modes.
+    // After the unitary only. Every block of the configurator must be square, unitary and lie
+    // within the circuit after its measured modes, which must lie within the circuit too. No
+    // entry's block may act on modes an earlier configurator measures.
     void addFfMap(ConfiguratorMap const& cfg_map);
     // A square unitary block and its first mode, within the circuit.
     void addFfUnitary(FixedComponent const& component);
@@ -78,7 +79,6 @@ class SLAP : public IProbBackend {
     // walkTree with the computer that suits the photon count.
     template <typename Walker>
     void walk();
-    void check_feed_forward_mode(long long first, long long size) const;
 
     // Empty when nothing is computed.
     std::vector<std::complex<double>> amplitudes_;

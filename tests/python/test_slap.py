@@ -180,6 +180,66 @@ def test_add_feed_forward_config_overloads_and_refusals():
     assert backend.all_amplitudes() == [1, 0, 0, 0]
 
 
+SWAP = np.array([[0, 1], [1, 0]])
+
+
+@pytest.mark.parametrize("entry", [
+    (SWAP, 2),
+    ConfiguratorMap(0, 0, 2, {}, SWAP),
+    ConfiguratorMap(0, 0, 1, {(1,): np.eye(3)}, np.eye(1)),
+    ConfiguratorMap(2, 2, 3, {}, np.eye(1)),
+])
+def test_a_unitary_too_small_for_a_feed_forward_entry_is_refused(entry):
+    """The walk would read and write rows and counts past the smaller matrix."""
+    backend = slap(np.eye(4), [1, 0, 0, 1])
+    backend.add_feed_forward_config(entry)
+    before = backend.all_probabilities()
+    with pytest.raises(RuntimeError, match="^Matrix is too big for the given circuit$"):
+        backend.set_unitary(np.eye(2))
+    # Nothing changed: the 4-mode unitary and its results are kept.
+    assert backend.all_probabilities() == before
+    backend.set_input_state(FockState([1, 1]))
+    with pytest.raises(RuntimeError, match="sizes mismatch"):
+        backend.all_probabilities()
+    backend.reset_feed_forward()
+    backend.set_unitary(np.eye(2))
+    assert backend.all_probabilities() == pytest.approx([0, 1, 0], abs=1e-15)
+
+
+@pytest.mark.parametrize("entry, message", [
+    # The block's rows are used by the walk before the outcome that chooses it is known.
+    (ConfiguratorMap(0, 1, 1, {}, np.eye(2)), "^The first configured mode 1 must come after the last measured mode 1$"),
+    (ConfiguratorMap(1, 1, 0, {(1,): SWAP}, np.eye(2)),
+     "^The first configured mode 0 must come after the last measured mode 1$"),
+    (ConfiguratorMap(0, 0, 1, {}, np.eye(2) * 1.1), "^Matrix is not unitary: the configurator's default unitary$"),
+    (ConfiguratorMap(0, 0, 1, {(0,): SWAP, (2,): [[1, 1], [0, 1]]}, np.eye(2)),
+     r"^Matrix is not unitary: the configurator's unitary for the measure \(2\)$"),
+    (ConfiguratorMap(0, 1, 2, {(1, 0): np.ones((2, 2)) / 2}, np.eye(2)),
+     r"^Matrix is not unitary: the configurator's unitary for the measure \(1, 0\)$"),
+])
+def test_configurators_that_break_the_walk_are_refused(entry, message):
+    backend = slap(haar_unitary(4, 5), [1, 1, 0, 0])
+    before = backend.all_probabilities()
+    with pytest.raises(RuntimeError, match=message):
+        backend.add_feed_forward_config(entry)
+    assert backend.all_probabilities() == before and sum(before) == pytest.approx(1, abs=1e-12)
+
+
+@pytest.mark.parametrize("later, message", [
+    ((haar_unitary(2, 7), 1), "^The block on modes 1 to 2 acts on modes 1 to 1, measured by an earlier configurator$"),
+    (ConfiguratorMap(0, 0, 1, {}, np.eye(3)), "^The block on modes 1 to 3 acts on modes 1 to 1"),
+])
+def test_blocks_acting_on_modes_an_earlier_configurator_measured_are_refused(later, message):
+    """Those photons are counted: the walk would mix rows it used before the block was chosen
+    (probabilities summed to 1.14)."""
+    backend = slap(haar_unitary(4, 1), [1, 1, 0, 0])
+    backend.add_feed_forward_config(ConfiguratorMap(1, 1, 2, {(1,): haar_unitary(2, 5)}, haar_unitary(2, 6)))
+    before = backend.all_probabilities()
+    with pytest.raises(RuntimeError, match=message):
+        backend.add_feed_forward_config(later)
+    assert backend.all_probabilities() == before and sum(before) == pytest.approx(1, abs=1e-12)
+
+
 @pytest.mark.parametrize("u", [np.ones((2, 2)), np.eye(3)[:, :2], np.eye(3)[:2], np.eye(2) * 1.1])
 def test_set_unitary_refuses_what_is_not_a_square_unitary(u):
     with pytest.raises(RuntimeError, match="^Matrix is not unitary$"):

@@ -412,6 +412,14 @@ TEST(FeedForwardTest, ValidationMessagesInOrder) {
         {ConfiguratorMap(1, 3, 1, {}, d), "Matrix is too big for the given circuit"},
         {ConfiguratorMap(0, 0, -2, {}, d),
          "Feed-forward mode -2 is outside the circuit of 3 modes"},
+        {ConfiguratorMap(0, 1, 1, {}, d),
+         "The first configured mode 1 must come after the last measured mode 1"},
+        {ConfiguratorMap(2, 2, 0, {}, d),
+         "The first configured mode 0 must come after the last measured mode 2"},
+        {ConfiguratorMap(0, 0, 1, {}, Matrix::Ones(2, 2)),
+         "Matrix is not unitary: the configurator's default unitary"},
+        {ConfiguratorMap(0, 0, 1, {{{0}, d}, {{3}, 2.0 * d}}, d),
+         "Matrix is not unitary: the configurator's unitary for the measure (3)"},
     };
     for (auto const& [map, message] : maps)
         expect_throw_message<std::runtime_error>([&] { slap.addFfMap(map); }, message);
@@ -422,6 +430,76 @@ TEST(FeedForwardTest, ValidationMessagesInOrder) {
     slap.addFfUnitary({d, 1});
     slap.addFfMap(fitting);
     expect_near(slap.getAmplitudes(), {1.0, 0.0, 0.0});
+}
+
+// Entries are checked against the unitary whenever either changes: a smaller unitary would let
+// the walk read and write past it.
+TEST(FeedForwardTest, SetUnitaryRefusesAMatrixAnEntryDoesNotFit) {
+    std::mt19937 engine(4);
+    const Matrix d = Matrix::Identity(2, 2);
+    const std::vector<FeedForwardEntry> entries{
+        FixedComponent{d, 2},
+        ConfiguratorMap(0, 0, 2, {}, d),
+        ConfiguratorMap(0, 0, 1, {{{1}, Matrix::Identity(3, 3)}}, Matrix::Identity(1, 1)),
+        ConfiguratorMap(2, 3, 4, {}, Matrix::Identity(1, 1)),
+    };
+    for (auto const& entry : entries) {
+        const Matrix u = haar_unitary(5, engine);
+        SLAP slap = make_slap(u, {1, 0, 1, 0, 0});
+        if (auto const* fixed = std::get_if<FixedComponent>(&entry))
+            slap.addFfUnitary(*fixed);
+        else
+            slap.addFfMap(std::get<ConfiguratorMap>(entry));
+        const auto before = slap.getAmplitudes();
+        expect_throw_message<std::runtime_error>([&] { slap.setUnitary(Matrix::Identity(3, 3)); },
+                                                 "Matrix is too big for the given circuit");
+        // Unchanged: the same result without recomputing, and the same after recomputing.
+        EXPECT_EQ(slap.getAmplitudes(), before);
+        slap.compute();
+        expect_near(slap.getAmplitudes(), before);
+        EXPECT_EQ(slap.getFockSpace().size(), before.size());
+        // A unitary the entry fits is taken.
+        EXPECT_NO_THROW(slap.setUnitary(haar_unitary(5, engine)));
+        slap.resetFfMap();
+        EXPECT_NO_THROW(slap.setUnitary(Matrix::Identity(3, 3)));
+    }
+}
+
+// Photons counted by a configurator are gone: a later block acting on its measured modes would
+// change rows the walk has used before the configurator's block is chosen.
+TEST(FeedForwardTest, LaterBlocksMustNotActOnMeasuredModes) {
+    std::mt19937 engine(6);
+    SLAP slap = make_slap(haar_unitary(5, engine), {1, 1, 0, 1, 0});
+    slap.addFfMap(
+        ConfiguratorMap(1, 2, 3, {{{1, 0}, haar_unitary(2, engine)}}, haar_unitary(2, engine)));
+    const std::vector<std::pair<FeedForwardEntry, std::string>> refused{
+        {FixedComponent{haar_unitary(2, engine), 0},
+         "The block on modes 0 to 1 acts on modes 1 to 2, measured by an earlier configurator"},
+        {FixedComponent{haar_unitary(3, engine), 2},
+         "The block on modes 2 to 4 acts on modes 1 to 2, measured by an earlier configurator"},
+        {ConfiguratorMap(0, 0, 2, {{{1}, haar_unitary(2, engine)}}, haar_unitary(1, engine)),
+         "The block on modes 2 to 3 acts on modes 1 to 2, measured by an earlier configurator"},
+    };
+    const auto before = slap.getAmplitudes();
+    for (auto const& [entry, message] : refused)
+        expect_throw_message<std::runtime_error>(
+            [&] {
+                if (auto const* fixed = std::get_if<FixedComponent>(&entry))
+                    slap.addFfUnitary(*fixed);
+                else
+                    slap.addFfMap(std::get<ConfiguratorMap>(entry));
+            },
+            message);
+    EXPECT_EQ(slap.getAmplitudes(), before);
+    // Blocks before or after the measured modes, and configurators measuring configured modes,
+    // are taken; probabilities still sum to 1.
+    slap.addFfUnitary({haar_unitary(1, engine), 0});
+    slap.addFfUnitary({haar_unitary(2, engine), 3});
+    slap.addFfMap(
+        ConfiguratorMap(3, 3, 4, {{{1}, haar_unitary(1, engine)}}, haar_unitary(1, engine)));
+    double total = 0;
+    for (double p : slap.computeProbabilities()) total += p;
+    EXPECT_NEAR(total, 1.0, tolerance);
 }
 
 TEST(FeedForwardTest, AddingAndResettingEntriesRecomputes) {
