@@ -23,10 +23,12 @@ namespace Backend {
 
 namespace {
 
-// Probabilities out of [0, 1] by rounding are clamped; a certain outcome takes no draw.
+// The draws are the ones a seed is known to reproduce: a distribution built for each, also where
+// the outcome is certain, so that every draw takes from the engine what it always did.
+// Probabilities that rounding puts outside [0, 1] are brought back; 0 / 0 (what is left of a
+// total that rounding has used up) counts as 0.
 int draw_binomial(int trials, double p) {
-    if (trials == 0 || !(p > 0)) return 0;
-    if (p >= 1) return trials;
+    p = p > 0 ? std::min(p, 1.0) : 0.0;
     return std::binomial_distribution<int>(trials, p)(RNG::rng);
 }
 
@@ -132,13 +134,17 @@ void SLAPSampler::dispatchSamples(int k, int mode, std::vector<std::complex<doub
         int& branch = branch_counts_[base + subset];
         int left = branch;
         branch = 0;
-        // Each photon of the subset equally likely: 1/k, then 1/(k - 1) of the rest, and so on.
-        int remaining_photons = k;
+        // Each photon of the subset equally likely: 1/k of the samples, then (1/k) / (1 - 1/k) of
+        // the rest, and so on; the running q keeps the rounding a seed has always given.
+        const double share = 1.0 / k;
+        double q = 1.0;
         for (unsigned photons = subset; left > 0 && photons != 0; photons &= photons - 1) {
             const int j = std::countr_zero(photons);
-            const int v =
-                remaining_photons == 1 ? left : draw_binomial(left, 1.0 / remaining_photons);
-            --remaining_photons;
+            int v = left;
+            if ((photons & (photons - 1)) != 0) {
+                v = draw_binomial(left, share / q);
+                q -= share;
+            }
             left -= v;
             if (v > 0) sendToModes(v, subset & ~(1u << j), t, c, r);
         }
@@ -177,15 +183,16 @@ void SLAPSampler::sendToModes(int v, unsigned rest, int t,
         level_counts_[child_level + static_cast<std::size_t>(i)] += g;
     };
     if (m_ < v) {
-        // The modes after the last weighted one get nothing: rounding cannot send samples there.
-        for (int i = 0; i < last && v > 0; ++i) {
+        // A draw for every mode but the last, even with no sample left. The rest goes to the last
+        // mode, or, if rounding left samples past the last weighted one, to that one.
+        for (int i = 0; i + 1 < m_; ++i) {
             const double w = mode_weights_[static_cast<std::size_t>(i)];
             const int g = draw_binomial(v, w / total);
             send(i, g);
             v -= g;
             total -= w;
         }
-        send(last, v);
+        send(mode_weights_[static_cast<std::size_t>(m_ - 1)] > 0 ? m_ - 1 : last, v);
     } else {
         std::discrete_distribution<int> modes(mode_weights_.begin(), mode_weights_.end());
         for (; v > 0; --v) send(modes(RNG::rng), 1);

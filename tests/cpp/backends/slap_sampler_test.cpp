@@ -1,16 +1,24 @@
 #include "backends/slap_sampler.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <complex>
 #include <limits>
 #include <numeric>
 #include <random>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "backend_reference.h"
+#include "backends/fock_state_indexing.h"
 #include "backends/slap.h"
+#include "backends/slap_computer.h"
+#include "backends/slap_computer_unrolled.h"
+#include "runtime/combinatorics.h"
 #include "runtime/rng.h"
 #include "test_support.h"
 
@@ -175,5 +183,182 @@ TEST(SLAPSamplerTest, RefusalsLeaveTheSamplerAsItWas) {
     EXPECT_EQ(total(copy.generateSamples(FockState(Counts{1, 1}), 9)), 9);
     EXPECT_EQ(copy.generateSamples(FockState(Counts{1, 1}), 9)[1], 0);
 }
+
+// The sampler as the steps of its algorithm read, draw for draw, with the same coefficient
+// computers: the reference for seeded histograms. Only the clamp of probabilities that rounding
+// puts a hair outside [0, 1] is added, which the distribution's precondition asks for and which
+// changes neither an outcome nor what is taken from the engine.
+template <typename Computer>
+class ReferenceSampler {
+  public:
+    ReferenceSampler(Matrix const& u, FockState const& input, int count)
+        : m_(static_cast<int>(u.cols())),
+          n_(input.n()),
+          full_(1u << n_),
+          r_(Backend::repeatColumns(u, input)),
+          table_(Backend::prepareCombinations(m_, n_)),
+          computer_(n_),
+          counts_(static_cast<std::size_t>(MathUtils::comb(static_cast<unsigned>(n_ + m_ - 1),
+                                                           static_cast<unsigned>(n_))),
+                  0),
+          branch_(static_cast<std::size_t>(m_) * full_, 0),
+          level_(static_cast<std::size_t>(n_) * static_cast<std::size_t>(m_), 0),
+          state_(static_cast<std::size_t>(m_), 0) {
+        branch_[full_ - 1] = count;
+        computer_.start(input.prodnfact());
+        dispatch(n_, 0);
+        if (n_ == 1)
+            collect();
+        else
+            children(0);
+    }
+
+    std::vector<int> const& counts() const { return counts_; }
+
+  private:
+    static int binomial(int trials, double p) {
+        return std::binomial_distribution<int>(trials, std::clamp(p, 0.0, 1.0))(RNG::rng);
+    }
+
+    // The children of a node of degree t that received samples, in increasing mode.
+    void children(int t) {
+        for (int i = 0; i < m_; ++i) {
+            if (level_[static_cast<std::size_t>(t * m_ + i)] == 0) continue;
+            ++state_[static_cast<std::size_t>(i)];
+            const int d = t + 1;
+            computer_.update(r_.row(i).data(), state_[static_cast<std::size_t>(i)], d);
+            dispatch(n_ - d, i);
+            if (d == n_ - 1)
+                collect();
+            else
+                children(d);
+            --state_[static_cast<std::size_t>(i)];
+        }
+    }
+
+    void collect() {
+        for (int i = 0; i < m_; ++i) {
+            int& b = branch_[static_cast<std::size_t>(i) * full_];
+            ++state_[static_cast<std::size_t>(i)];
+            counts_[static_cast<std::size_t>(Backend::getIndexFromFockState(state_, n_, table_))] +=
+                b;
+            --state_[static_cast<std::size_t>(i)];
+            b = 0;
+        }
+    }
+
+    void dispatch(int k, int mu) {
+        const int t = n_ - k;
+        std::fill_n(level_.begin() + t * m_, m_, 0);
+        auto const& c = computer_.table();
+        for (unsigned s = (1u << k) - 1; s < full_;) {
+            int count = branch_[static_cast<std::size_t>(mu) * full_ + s];
+            branch_[static_cast<std::size_t>(mu) * full_ + s] = 0;
+            std::vector<int> photons;
+            for (int j = 0; j < n_; ++j)
+                if (s & (1u << j)) photons.push_back(j);
+            double q = 1.0;
+            for (std::size_t x = 0; x < photons.size() && count > 0; ++x) {
+                int v = count;
+                if (x + 1 < photons.size()) {
+                    v = binomial(count, (1.0 / k) / q);
+                    q = q - 1.0 / k;
+                }
+                count -= v;
+                if (v == 0) continue;
+                const unsigned w = s & ~(1u << photons[x]);
+                std::vector<double> weights(static_cast<std::size_t>(m_));
+                for (int i = 0; i < m_; ++i) {
+                    cx a = 0;
+                    for (int p = 0; p < n_; ++p)
+                        if (!(w & (1u << p))) a += r_(i, p) * c[w | (1u << p)];
+                    weights[static_cast<std::size_t>(i)] =
+                        a.real() * a.real() + a.imag() * a.imag();
+                }
+                auto add = [&](int i, int g) {
+                    branch_[static_cast<std::size_t>(i) * full_ + w] += g;
+                    level_[static_cast<std::size_t>(t * m_ + i)] += g;
+                };
+                if (m_ < v) {
+                    double total = 0;
+                    for (double weight : weights) total += weight;
+                    for (int i = 0; i + 1 < m_; ++i) {
+                        const int g = binomial(v, weights[static_cast<std::size_t>(i)] / total);
+                        add(i, g);
+                        v -= g;
+                        total -= weights[static_cast<std::size_t>(i)];
+                    }
+                    add(m_ - 1, v);
+                } else {
+                    std::discrete_distribution<int> modes(weights.begin(), weights.end());
+                    for (; v > 0; --v) add(modes(RNG::rng), 1);
+                }
+            }
+            const unsigned u = s | (s - 1);
+            s = (u + 1) | (((~u & (u + 1)) - 1) >> (std::countr_zero(s) + 1));
+        }
+    }
+
+    int m_;
+    int n_;
+    unsigned full_;
+    Matrix r_;
+    std::vector<long long> table_;
+    Computer computer_;
+    std::vector<int> counts_;
+    std::vector<int> branch_;
+    std::vector<int> level_;
+    Counts state_;
+};
+
+struct SeedCase {
+    int m;
+    Counts input;
+    int samples;
+    unsigned seed;
+    bool blocks;  // the unitary leaves some modes alone: weights of exactly 0
+};
+
+class SLAPSamplerSeedTest : public ::testing::TestWithParam<SeedCase> {};
+
+// The histogram of a seed is the one the algorithm's own draws give: the photon of a group is
+// drawn with the running share (1/k) / q, and every mode of a split takes its draw.
+TEST_P(SLAPSamplerSeedTest, HistogramsFollowTheAlgorithmDrawForDraw) {
+    const SeedCase c = GetParam();
+    std::mt19937 engine(c.seed);
+    Matrix u = haar_unitary(c.m, engine);
+    if (c.blocks) {
+        const Matrix half = haar_unitary(c.m / 2, engine);
+        u.setIdentity();
+        u.topLeftCorner(c.m / 2, c.m / 2) = half;
+    }
+    const FockState input(c.input);
+    SLAPSampler sampler = make_sampler(u);
+    RNG::rng.seed(c.seed);
+    const std::vector<int> counts = sampler.generateSamples(input, c.samples);
+    RNG::rng.seed(c.seed);
+    const std::vector<int> expected =
+        input.n() <= Backend::SLAP::unrolled_photons
+            ? ReferenceSampler<Backend::SLAPComputer_unrolled>(u, input, c.samples).counts()
+            : ReferenceSampler<Backend::SLAPComputer>(u, input, c.samples).counts();
+    EXPECT_EQ(counts, expected);
+    EXPECT_EQ(total(counts), c.samples);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, SLAPSamplerSeedTest,
+                         ::testing::Values(SeedCase{3, {1, 1, 0}, 100000, 1, false},
+                                           SeedCase{3, {1, 1, 1}, 7, 2, false},
+                                           SeedCase{3, {2, 1, 0}, 1000, 3, false},
+                                           SeedCase{4, {1, 0, 1, 1}, 200000, 4, false},
+                                           SeedCase{4, {1, 1, 1, 1}, 50, 5, false},
+                                           SeedCase{6, {1, 1, 1, 1, 1, 0}, 100000, 6, false},
+                                           SeedCase{6, {0, 2, 1, 0, 1, 1}, 3000, 7, false},
+                                           SeedCase{5, {1, 0, 0, 0, 0}, 100000, 8, false},
+                                           SeedCase{6, {1, 1, 1, 0, 0, 0}, 100000, 9, true},
+                                           SeedCase{8, {1, 1, 0, 1, 0, 0, 0, 0}, 20000, 10, true}),
+                         [](auto const& info) {
+                             return "m" + std::to_string(info.param.m) + "_seed" +
+                                    std::to_string(info.param.seed);
+                         });
 
 }  // namespace
