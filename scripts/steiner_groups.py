@@ -180,8 +180,8 @@ def choose_rows(shapes, n):
 
 
 def raise_lists(shapes, n, rows):
-    """Each row's targets. A child with several parent rows takes the cheapest; between equals
-    the one that doubles a part of 1, else the smallest target, then the new mode."""
+    """Each row's targets. A child with several parent rows takes the cheapest; between equals,
+    the one with the smallest target above 1, the new mode last. Fixed rows keep their own."""
     fixed = fixed_rows(n)
     lists = {s: list(fixed.get(s, [])) for s in rows}
     in_rows = set(rows)
