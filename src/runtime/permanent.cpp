@@ -22,8 +22,17 @@ using Permanents::RowSums;
 namespace {
 
 using InstructionSet::Isa;
+using Permanents::BlockVector;
+using Permanents::complex_fold;
+using Permanents::complex_multiply;
 using Permanents::LaneGroup;
+using Permanents::lanes;
+using Permanents::load;
+using Permanents::Native;
+using Permanents::real_fold;
 using Permanents::RegisterSums;
+using Permanents::Scalar;
+using Permanents::store;
 
 // RowSums seen by a walk through the interface of RegisterSums, for matrices too large for it.
 template <int Bytes, typename T>
@@ -105,7 +114,9 @@ struct GlynnWalk {
 
     template <typename Sums>
     [[gnu::always_inline]] inline T run(RowSums<T>& row_sums) const {
-        using Group = LaneGroup<Sums::bytes, T>;
+        // Glynn's terms are smaller next to their sum than Ryser's, and its lanes add them
+        // plainly, at full speed.
+        using Group = LaneGroup<Sums::bytes, T, false>;
         constexpr int low = std::countr_zero(static_cast<unsigned>(Group::size));
         if (n - 1 < static_cast<std::size_t>(low)) return run_by_term<Sums>(row_sums);
         // The sign vectors run in groups of Group::size, which flip the columns below `low` in
@@ -124,7 +135,7 @@ struct GlynnWalk {
         alternating_signs<Group>(signs);
         for (;;) {
             group_terms<0>(r, group, flips);
-            group.accumulate(signs);
+            group.accumulate();
             const std::size_t j = focus[0];
             focus[0] = 0;
             if (j == high) break;
@@ -137,7 +148,7 @@ struct GlynnWalk {
                 r.add(s);
             plus[s] = !plus[s];
         }
-        return group.total();
+        return group.total(signs);
     }
 
     // One term at a time, for matrices with fewer columns than a group needs.
@@ -189,100 +200,340 @@ ORBANDILE_TARGET_AVX512 T glynn_avx512(RowSums<T>& r, std::size_t n) {
     return with_sums<64>(r, GlynnWalk<T>{n});
 }
 
-// Ryser's terms of the subsets with Gray-code index in [from, to), starting from the row sums of
-// the subset `from`.
+// Row sums of Ryser's subsets in three parts, each formed with no more than a few roundings: the
+// columns of the low five bits of the Gray code from a table of all their subsets, those of the
+// next six bits from another, and the columns above summed afresh whenever they change, every
+// 2048 subsets. Adding and subtracting columns in place along the walk would instead pile up the
+// rounding errors of all its steps in the sums. Padding rows of the high part hold 1 and those
+// of the tables 0, so that the padding rows of every row sum hold 1.
+template <typename T>
+class RyserTables {
+  public:
+    using Real = typename Scalar<T>::Real;
+    static constexpr bool complex = Scalar<T>::complex;
+    static constexpr unsigned low_bits = 5;
+    static constexpr unsigned mid_bits = 6;
+    static constexpr unsigned high_bit = low_bits + mid_bits;
+
+    RyserTables(const T* data, unsigned int n)
+        : columns_(data, n, n, n),
+          n_(n),
+          stride_(columns_.stride()),
+          low_re_(stride_ << std::min(n, low_bits), Real(0)),
+          low_im_(complex ? low_re_.size() : 0, Real(0)),
+          mid_re_(stride_ << std::min(n - std::min(n, low_bits), mid_bits), Real(0)),
+          mid_im_(complex ? mid_re_.size() : 0, Real(0)) {
+        fill(low_re_, low_im_, 0);
+        fill(mid_re_, mid_im_, low_bits);
+    }
+
+    unsigned int n() const { return n_; }
+    std::size_t stride() const { return stride_; }
+    const Real* low_re(unsigned x) const { return low_re_.data() + x * stride_; }
+    const Real* low_im(unsigned x) const { return low_im_.data() + x * stride_; }
+    const Real* mid_re(unsigned x) const { return mid_re_.data() + x * stride_; }
+    const Real* mid_im(unsigned x) const { return mid_im_.data() + x * stride_; }
+
+    // Sums of the columns high_bit + c for the set bits c of `code`, in ascending order.
+    void high(unsigned long code, Real* re, Real* im) const {
+        for (std::size_t i = 0; i < stride_; ++i) {
+            re[i] = i < n_ ? Real(0) : Real(1);
+            if constexpr (complex) im[i] = Real(0);
+        }
+        for (; code != 0; code &= code - 1) {
+            const std::size_t col = high_bit + static_cast<unsigned>(std::countr_zero(code));
+            Permanents::update<16, false>(re, columns_.re(col), stride_);
+            if constexpr (complex) Permanents::update<16, false>(im, columns_.im(col), stride_);
+        }
+    }
+
+  private:
+    // Entry x of a table: the sum of the columns first + c for the set bits c of x.
+    void fill(BlockVector<Real>& re, BlockVector<Real>& im, unsigned first) {
+        const std::size_t entries = re.size() / stride_;
+        for (std::size_t x = 1; x < entries; ++x)
+            for (unsigned long rest = x; rest != 0; rest &= rest - 1) {
+                const std::size_t col = first + static_cast<unsigned>(std::countr_zero(rest));
+                Permanents::update<16, false>(re.data() + x * stride_, columns_.re(col), stride_);
+                if constexpr (complex)
+                    Permanents::update<16, false>(im.data() + x * stride_, columns_.im(col),
+                                                  stride_);
+            }
+    }
+
+    ColumnTable<T> columns_;
+    unsigned int n_;
+    std::size_t stride_;
+    BlockVector<Real> low_re_, low_im_, mid_re_, mid_im_;
+};
+
+// The row sums of a window of subsets but their low part, `Blocks` whole blocks kept in vector
+// variables, which live in registers as far as the register file holds them. Products are formed
+// in the order of RowSums::fold.
+template <int Bytes, int Blocks, typename T>
+class LayeredSums {
+  public:
+    using Real = typename Scalar<T>::Real;
+    static constexpr bool complex = Scalar<T>::complex;
+    static constexpr int bytes = Bytes;
+    using V = typename Native<Real, Bytes>::V;
+
+    [[gnu::always_inline]] inline explicit LayeredSums(std::size_t) {}
+
+    [[gnu::always_inline]] inline void set(const Real* high_re, const Real* high_im,
+                                           const Real* mid_re, const Real* mid_im) {
+        alignas(Bytes) V a, b;
+#pragma GCC unroll 32
+        for (int m = 0; m < M; ++m) {
+            load(a, high_re + m * N);
+            load(b, mid_re + m * N);
+            re_[m] = a + b;
+            if constexpr (complex) {
+                load(a, high_im + m * N);
+                load(b, mid_im + m * N);
+                im_[m] = a + b;
+            }
+        }
+    }
+
+    // The partial products of the row sums with the low part `low` added, one per lane.
+    [[gnu::always_inline]] inline void fold(const Real* low_re, const Real* low_im, V& out_re,
+                                            V& out_im) const {
+        alignas(Bytes) V pr[K], c, xr;
+        [[maybe_unused]] alignas(Bytes) V pi[K], xi;
+#pragma GCC unroll 8
+        for (int k = 0; k < K; ++k) {
+            load(c, low_re + k * N);
+            pr[k] = re_[k] + c;
+            if constexpr (complex) {
+                load(c, low_im + k * N);
+                pi[k] = im_[k] + c;
+            }
+        }
+#pragma GCC unroll 8
+        for (int b = 1; b < Blocks; ++b)
+#pragma GCC unroll 8
+            for (int k = 0; k < K; ++k) {
+                const int m = b * K + k;
+                load(c, low_re + m * N);
+                xr = re_[m] + c;
+                if constexpr (complex) {
+                    load(c, low_im + m * N);
+                    xi = im_[m] + c;
+                    complex_multiply(pr[k], pi[k], xr, xi);
+                } else {
+                    pr[k] *= xr;
+                }
+            }
+#pragma GCC unroll 8
+        for (int half = K / 2; half > 0; half /= 2)
+#pragma GCC unroll 8
+            for (int k = 0; k < half; ++k) {
+                if constexpr (complex)
+                    complex_multiply(pr[k], pi[k], pr[k + half], pi[k + half]);
+                else
+                    pr[k] *= pr[k + half];
+            }
+        out_re = pr[0];
+        if constexpr (complex) out_im = pi[0];
+    }
+
+  private:
+    static constexpr int N = Native<Real, Bytes>::width;
+    static constexpr int K = static_cast<int>(lanes<Real>) / N;
+    static constexpr int M = Blocks * K;
+
+    // Vector types bind to references at their natural alignment.
+    alignas(Bytes) V re_[M];
+    alignas(Bytes) V im_[complex ? M : 1];
+};
+
+// LayeredSums in memory, for matrices too large for registers.
+template <int Bytes, typename T>
+class LayeredMemorySums {
+  public:
+    using Real = typename Scalar<T>::Real;
+    static constexpr bool complex = Scalar<T>::complex;
+    static constexpr int bytes = Bytes;
+    using V = typename Native<Real, Bytes>::V;
+
+    explicit LayeredMemorySums(std::size_t size)
+        : size_(size), re_(size), im_(complex ? size : 0), r_re_(size), r_im_(complex ? size : 0) {}
+
+    [[gnu::always_inline]] inline void set(const Real* high_re, const Real* high_im,
+                                           const Real* mid_re, const Real* mid_im) {
+        sum(re_.data(), high_re, mid_re);
+        if constexpr (complex) sum(im_.data(), high_im, mid_im);
+    }
+
+    [[gnu::always_inline]] inline void fold(const Real* low_re, const Real* low_im, V& out_re,
+                                            V& out_im) {
+        sum(r_re_.data(), re_.data(), low_re);
+        if constexpr (complex) {
+            sum(r_im_.data(), im_.data(), low_im);
+            complex_fold<Bytes>(r_re_.data(), r_im_.data(), size_, out_re, out_im);
+        } else {
+            real_fold<Bytes>(r_re_.data(), size_, out_re);
+        }
+    }
+
+  private:
+    [[gnu::always_inline]] inline void sum(Real* __restrict out, const Real* __restrict a,
+                                           const Real* __restrict b) const {
+        alignas(Bytes) V x, y;
+        for (std::size_t i = 0; i < size_; i += Native<Real, Bytes>::width) {
+            load(x, a + i);
+            load(y, b + i);
+            x += y;
+            store(out + i, x);
+        }
+    }
+
+    std::size_t size_;
+    BlockVector<Real> re_, im_, r_re_, r_im_;
+};
+
+// Ryser's terms of the subsets with Gray-code index in [from, to), window after window of the
+// 2^low_bits subsets that share their high and mid columns. Term k carries Ryser's sign
+// (-1)^(n-|S|) = (-1)^(n+k), as |S| changes by one at every step, so lane j of a group, which
+// only ever holds terms with the parity of j, takes its sign at the end.
 template <typename T>
 struct RyserWalk {
+    const RyserTables<T>& tables;
     unsigned long from, to;
-    unsigned int n;
 
-    using Acc = std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T>;
+    static constexpr unsigned low_bits = RyserTables<T>::low_bits;
+    static constexpr unsigned long window = 1ul << low_bits;
+    using Real = typename Scalar<T>::Real;
 
-    // Moves from subset k-1 to subset k.
-    struct Flips {
-        unsigned long code;
-        template <typename Sums>
-        [[gnu::always_inline]] inline void step(Sums& r, unsigned long k) {
-            flip(r, std::countr_zero(k));
-        }
-        template <int Column, typename Sums>
-        [[gnu::always_inline]] inline void apply(Sums& r) {
-            flip(r, Column);
-        }
-        template <typename Sums>
-        [[gnu::always_inline]] inline void flip(Sums& r, int column) {
-            code ^= 1ul << column;
-            if (code >> column & 1ul)
-                r.add(static_cast<std::size_t>(column));
-            else
-                r.subtract(static_cast<std::size_t>(column));
-        }
+    // The low table, read through locals rather than the tables' members at every term.
+    struct Low {
+        const Real* re;
+        const Real* im;
+        std::size_t stride;
     };
 
     template <typename Sums>
-    [[gnu::always_inline]] inline T run(RowSums<T>& row_sums) const {
-        using Group = LaneGroup<Sums::bytes, T>;
-        constexpr unsigned long size = Group::size;
-        Sums r(row_sums);
-        Flips flips{from ^ (from >> 1)};
-        // Ryser's sign (-1)^(n-|S|) flips at every step, as |S| changes by one.
-        bool minus = (n - static_cast<unsigned>(std::popcount(flips.code))) & 1u;
-        Acc accumulator{0};
-        unsigned long k = from;
-        // Single terms up to the first whole group, whose subset index is a multiple of the
-        // group size, so that the flips inside every group follow the same pattern.
-        single_terms(r, flips, minus, accumulator, k,
-                     std::min(to, (from + size - 1) / size * size));
-        if (to - k >= size) {
-            Group group;
-            alignas(Sums::bytes) typename Group::V signs;
-            alternating_signs<Group>(signs);
-            if (minus) signs = -signs;
-            for (;;) {
-                group_terms<0>(r, group, flips);
-                group.accumulate(signs);
-                k += size;
-                if (to - k < size) break;
-                flips.step(r, k);
+    [[gnu::always_inline]] inline T run() const {
+        using Group = LaneGroup<Sums::bytes, T, true>;
+        constexpr unsigned high_bit = RyserTables<T>::high_bit;
+        const std::size_t stride = tables.stride();
+        const Low low{tables.low_re(0), tables.low_im(0), stride};
+        Sums r(stride);
+        BlockVector<Real> high_re(stride), high_im(Scalar<T>::complex ? stride : 0);
+        Group group;
+        const unsigned long first = from / window * window;
+        unsigned long high = 0;
+        for (unsigned long k = first; k < to; k += window) {
+            const unsigned long code = k ^ (k >> 1);
+            if (k == first || code >> high_bit != high) {
+                high = code >> high_bit;
+                tables.high(high, high_re.data(), high_im.data());
             }
-            accumulator += static_cast<Acc>(group.total());
-            if (k < to) flips.step(r, k);
+            const unsigned mid =
+                static_cast<unsigned>(code >> low_bits) & ((1u << RyserTables<T>::mid_bits) - 1);
+            r.set(high_re.data(), high_im.data(), tables.mid_re(mid), tables.mid_im(mid));
+            // Bit low_bits - 1 of the code is bit low_bits of k xor bit low_bits - 1.
+            const unsigned flip = static_cast<unsigned>(k >> low_bits & 1u) << (low_bits - 1);
+            if (k >= from && to - k >= window)
+                window_terms<false, 0>(r, group, low, flip, k);
+            else
+                window_terms<true, 0>(r, group, low, flip, k);
         }
-        single_terms(r, flips, minus, accumulator, k, to);
-        return static_cast<T>(accumulator);
+        alignas(Sums::bytes) typename Group::V signs;
+        for (int j = 0; j < Group::size; ++j)
+            signs[j] = (tables.n() + static_cast<unsigned>(j)) % 2 == 0 ? Real(1) : -Real(1);
+        return group.total(signs);
     }
 
-    // Terms k ... last-1, one at a time; leaves the sums at subset `last` unless it is `to`.
-    template <typename Sums>
-    [[gnu::always_inline]] inline void single_terms(Sums& r, Flips& flips, bool& minus,
-                                                    Acc& accumulator, unsigned long& k,
-                                                    unsigned long last) const {
-        for (; k < last; ++k) {
-            const Acc p = static_cast<Acc>(r.product());
-            if (minus)
-                accumulator -= p;
-            else
-                accumulator += p;
-            minus = !minus;
-            if (k + 1 < to) flips.step(r, k + 1);
+    // Terms k + Term ... k + window - 1; in a window that the range cuts (`Partial`), terms
+    // outside it are pushed as products of zero.
+    template <bool Partial, int Term, typename Sums, typename Group>
+    [[gnu::always_inline]] inline void window_terms(Sums& r, Group& group, const Low& low,
+                                                    unsigned flip, unsigned long k) const {
+        constexpr int J = Term % Group::size;
+        alignas(Sums::bytes) typename Sums::V re{}, im{};
+        bool inside = true;
+        if constexpr (Partial) inside = k + Term >= from && k + Term < to;
+        if (inside) {
+            const std::size_t x = static_cast<unsigned>(Term ^ (Term >> 1)) ^ flip;
+            r.fold(low.re + x * low.stride, low.im + x * low.stride, re, im);
         }
+        group.template push<J>(re, im);
+        if constexpr (J + 1 == Group::size) group.accumulate();
+        if constexpr (Term + 1 < static_cast<int>(window))
+            window_terms<Partial, Term + 1>(r, group, low, flip, k);
     }
 };
 
+// Runs `walk` with its row sums in registers up to 4 blocks (32 rows of doubles), which covers
+// every order a Gray-code walk finishes in reasonable time, and in memory beyond.
+template <int Bytes, typename T>
+[[gnu::always_inline]] inline T with_layered_sums(const RyserWalk<T>& walk) {
+    using Real = typename Scalar<T>::Real;
+    switch (walk.tables.stride() / Permanents::lanes<Real>) {
+        case 1:
+            return walk.template run<LayeredSums<Bytes, 1, T>>();
+        case 2:
+            return walk.template run<LayeredSums<Bytes, 2, T>>();
+        case 3:
+            return walk.template run<LayeredSums<Bytes, 3, T>>();
+        case 4:
+            return walk.template run<LayeredSums<Bytes, 4, T>>();
+        default:
+            return walk.template run<LayeredMemorySums<Bytes, T>>();
+    }
+}
+
 template <typename T>
-T ryser_baseline(RowSums<T>& r, unsigned long from, unsigned long to, unsigned int n) {
-    return with_sums<16>(r, RyserWalk<T>{from, to, n});
+T ryser_baseline(const RyserWalk<T>& walk) {
+    return with_layered_sums<16>(walk);
 }
 template <typename T>
-ORBANDILE_TARGET_AVX2 T ryser_avx2(RowSums<T>& r, unsigned long from, unsigned long to,
-                                   unsigned int n) {
-    return with_sums<32>(r, RyserWalk<T>{from, to, n});
+ORBANDILE_TARGET_AVX2 T ryser_avx2(const RyserWalk<T>& walk) {
+    return with_layered_sums<32>(walk);
 }
 template <typename T>
-ORBANDILE_TARGET_AVX512 T ryser_avx512(RowSums<T>& r, unsigned long from, unsigned long to,
-                                       unsigned int n) {
-    return with_sums<64>(r, RyserWalk<T>{from, to, n});
+ORBANDILE_TARGET_AVX512 T ryser_avx512(const RyserWalk<T>& walk) {
+    return with_layered_sums<64>(walk);
 }
+
+// Sum of block results in their order: floating-point values with the rounding error of every
+// addition kept apart (TwoSum) and added at the end; integers modulo 2^64.
+template <typename T>
+class BlockSum {
+  public:
+    void add(T x) {
+        if constexpr (std::is_same_v<T, long long>) {
+            sum_ += static_cast<std::uint64_t>(x);
+        } else {
+            const T s = sum_ + x;
+            const T x_part = s - sum_;
+            error_ += (sum_ - (s - x_part)) + (x - x_part);
+            sum_ = s;
+        }
+    }
+
+    T value() const {
+        if constexpr (std::is_same_v<T, long long>) {
+            return static_cast<T>(sum_);
+        } else {
+            // Past an overflow the errors are NaN; the plain sum says what IEEE arithmetic does.
+            if (!finite(sum_)) return sum_;
+            return sum_ + error_;
+        }
+    }
+
+  private:
+    static bool finite(const T& x) {
+        if constexpr (Scalar<T>::complex)
+            return std::isfinite(x.real()) && std::isfinite(x.imag());
+        else
+            return std::isfinite(x);
+    }
+
+    std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T> sum_{0}, error_{0};
+};
 
 }  // namespace
 
@@ -310,10 +561,34 @@ T permanentGlynn(const MatrixView<T>& matrix) {
 
 // At most 256 blocks: enough that threads taking blocks as they free up end together on a
 // machine whose cores are not all equally free. At least 2^14 subsets each, so that forming a
-// block's row sums costs nothing next to walking it (a small matrix is one block).
+// block's tables costs nothing next to walking it (a small matrix is one block).
 namespace {
 unsigned long ryser_block_size(unsigned int n) {
     return 1ul << std::max(static_cast<int>(n) - 8, std::min(static_cast<int>(n), 14));
+}
+
+// The terms of [from, to) block after block of `ryser_block_size` subsets, each block's sum
+// formed on its own: the terms of a block and their sum are the same whichever task walks it.
+template <typename T>
+T ryser_blocks(const RyserTables<T>& tables, unsigned long from, unsigned long to) {
+    const unsigned long block = ryser_block_size(tables.n());
+    BlockSum<T> sum;
+    for (unsigned long start = from; start < to;) {
+        const unsigned long end = std::min(to, (start / block + 1) * block);
+        const RyserWalk<T> walk{tables, start, end};
+        switch (InstructionSet::selected_isa()) {
+            case Isa::avx512:
+                sum.add(ryser_avx512(walk));
+                break;
+            case Isa::avx2:
+                sum.add(ryser_avx2(walk));
+                break;
+            default:
+                sum.add(ryser_baseline(walk));
+        }
+        start = end;
+    }
+    return sum.value();
 }
 }  // namespace
 
@@ -321,34 +596,7 @@ template <typename T>
 T permanentRyserRange(const T* data, unsigned long from, unsigned long to, unsigned int n) {
     if (from >= to) return T(0);
     if (n == 0) return from == 0 ? T(1) : T(0);
-
-    const ColumnTable<T> table(data, n, n, n);
-    // The range is walked in blocks of `ryser_block_size` subsets, each from row sums formed
-    // afresh: the rounding drift of the Gray-code updates stays within a block, and the terms of
-    // a block are the same whichever task walks it.
-    const unsigned long block = ryser_block_size(n);
-    using Acc = std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T>;
-    Acc sum{0};
-    for (unsigned long start = from; start < to;) {
-        const unsigned long end = std::min(to, (start / block + 1) * block);
-        RowSums<T> r(table, n);
-        for (unsigned long rest = start ^ (start >> 1); rest != 0; rest &= rest - 1)
-            r.add(static_cast<std::size_t>(std::countr_zero(rest)));
-        T part;
-        switch (InstructionSet::selected_isa()) {
-            case Isa::avx512:
-                part = ryser_avx512(r, start, end, n);
-                break;
-            case Isa::avx2:
-                part = ryser_avx2(r, start, end, n);
-                break;
-            default:
-                part = ryser_baseline(r, start, end, n);
-        }
-        sum += static_cast<Acc>(part);
-        start = end;
-    }
-    return static_cast<T>(sum);
+    return ryser_blocks(RyserTables<T>(data, n), from, to);
 }
 
 std::size_t ryser_task_count(unsigned int n, std::size_t threads) {
@@ -421,9 +669,10 @@ T ryser_threaded(const MatrixView<T>& matrix, std::size_t threads) {
 
     const unsigned long total = 1ul << n;
     const unsigned long tasks = ryser_task_count(static_cast<unsigned>(n), threads);
+    const RyserTables<T> tables(data, static_cast<unsigned>(n));
     // One task runs here: a thread of its own would only add its start-up, which on a busy
     // machine can outweigh a small permanent many times over.
-    if (tasks == 1) return permanentRyserRange<T>(data, 1, total, static_cast<unsigned>(n));
+    if (tasks == 1) return ryser_blocks(tables, 1, total);
 
     // Tasks take blocks as they free up, so a core that other work slows holds back only the
     // block it is on. Each block's sum has its own slot and the slots are added in block order,
@@ -435,18 +684,16 @@ T ryser_threaded(const MatrixView<T>& matrix, std::size_t threads) {
     const auto take_blocks = [&] {
         for (unsigned long b = next.fetch_add(1, std::memory_order_relaxed); b < blocks;
              b = next.fetch_add(1, std::memory_order_relaxed))
-            parts[b] = permanentRyserRange<T>(data, b == 0 ? 1 : b * block, (b + 1) * block,
-                                              static_cast<unsigned>(n));
+            parts[b] = ryser_blocks(tables, b == 0 ? 1 : b * block, (b + 1) * block);
     };
     // The calling thread takes blocks too: threads that a busy machine is slow to start then
     // find less or nothing left, instead of holding the call back.
     Parallel::run(
         tasks - 1, [&](std::size_t) { take_blocks(); }, take_blocks);
 
-    using Acc = std::conditional_t<std::is_same_v<T, long long>, std::uint64_t, T>;
-    Acc sum{0};
-    for (const T part : parts) sum += static_cast<Acc>(part);
-    return static_cast<T>(sum);
+    BlockSum<T> sum;
+    for (const T part : parts) sum.add(part);
+    return sum.value();
 }
 
 // Ryser counts its 2^n subsets in 64 bits; Glynn's 2^(n-1) sign vectors would fit one more

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <bit>
+#include <cmath>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
@@ -422,8 +423,15 @@ class RegisterSums {
 // Products over the lanes of one native vector for as many consecutive terms as it has lanes, at
 // once: two terms' vectors give one vector of half their lanes each, lanes j and j + half of a
 // term multiplied as in reduce_complex, so that each shuffle and multiply serves several terms
-// instead of ever fewer lanes of one. The signed products are summed lane by lane.
-template <int Bytes, typename T>
+// instead of ever fewer lanes of one. Each lane sums the products of its terms.
+//
+// The lanes of a Gray-code walk hold terms of one sign each, whose sums grow far beyond the
+// alternating sum they make together. `Compensated` floating-point lanes therefore keep the
+// rounding error of every addition apart (Fast2Sum: exact while the lane's sum is the larger
+// operand, as it soon is, and otherwise off by less than a rounding of the smaller one), and the
+// total adds sums and errors with their signs (TwoSum): the sum comes out nearly as if the terms
+// had been added exactly.
+template <int Bytes, typename T, bool Compensated>
 class LaneGroup {
   public:
     using Real = typename Scalar<T>::Real;
@@ -440,20 +448,17 @@ class LaneGroup {
         carry<0, J>(re, im);
     }
 
-    // Adds the products of the group's terms, the term J times signs[J] (1 or -1).
-    [[gnu::always_inline]] inline void accumulate(const V& signs) {
-        sum_re_ += signs * out_re_;
-        if constexpr (complex) sum_im_ += signs * out_im_;
+    // Adds the products of the group's terms, term J to lane J.
+    [[gnu::always_inline]] inline void accumulate() {
+        add(sum_re_, error_re_, out_re_);
+        if constexpr (complex) add(sum_im_, error_im_, out_im_);
     }
 
-    Sum total() const {
-        Real re(0), im(0);
-        for (int j = 0; j < size; ++j) {
-            re += sum_re_[j];
-            im += sum_im_[j];
-        }
+    // The sum over the lanes, lane j taken times signs[j] (1 or -1).
+    Sum total(const V& signs) const {
+        const Real re = signed_total(sum_re_, error_re_, signs);
         if constexpr (complex)
-            return {re, im};
+            return {re, signed_total(sum_im_, error_im_, signs)};
         else
             return re;
     }
@@ -503,11 +508,52 @@ class LaneGroup {
         }
     }
 
+    static constexpr bool exact = std::is_integral_v<Real>;
+
+    [[gnu::always_inline]] inline static void add(V& sum, V& error, const V& term) {
+        if constexpr (exact) {
+            sum += term;
+        } else {
+            // A real product would otherwise be contracted with this addition into one fused
+            // multiply-add, and sums of real matrices would differ from those of complex ones.
+            alignas(Bytes) V x = term;
+            __asm__("" : "+x"(x));
+            if constexpr (Compensated) {
+                const V s = sum + x;
+                error += x - (s - sum);
+                sum = s;
+            } else {
+                sum += x;
+            }
+        }
+    }
+
+    static Real signed_total(const V& sum, const V& error, const V& signs) {
+        if constexpr (exact || !Compensated) {
+            Real total(0);
+            for (int j = 0; j < size; ++j) total += signs[j] * sum[j];
+            return total;
+        } else {
+            Real total(0), errors(0);
+            for (int j = 0; j < size; ++j) {
+                const Real x = signs[j] * sum[j];
+                const Real s = total + x;
+                const Real x_part = s - total;
+                errors += (total - (s - x_part)) + (x - x_part) + signs[j] * error[j];
+                total = s;
+            }
+            // Past an overflow the errors are NaN; the plain sum says what IEEE arithmetic does.
+            if (!std::isfinite(total)) return total;
+            return total + errors;
+        }
+    }
+
     // Vector types bind to references at their natural alignment.
     alignas(Bytes) V pending_re_[levels];
     alignas(Bytes) V pending_im_[levels];
     alignas(Bytes) V out_re_, out_im_;
     alignas(Bytes) V sum_re_{}, sum_im_{};
+    alignas(Bytes) V error_re_{}, error_im_{};
 };
 
 }  // namespace Permanents

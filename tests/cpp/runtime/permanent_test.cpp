@@ -1,9 +1,13 @@
 #include "runtime/permanent.h"
 
 #include <bit>
+#include <cmath>
 #include <complex>
+#include <map>
+#include <ostream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
@@ -17,7 +21,12 @@ namespace {
 
 using cd = std::complex<double>;
 using PermanentReference::brute_force;
+using PermanentReference::exact_permanent;
+using PermanentReference::factorial;
+using PermanentReference::haar_matrix;
+using PermanentReference::precise_permanent;
 using PermanentReference::random_matrix;
+using PermanentReference::sylvester_hadamard;
 
 using test_support::ThreadCount;
 
@@ -339,6 +348,110 @@ TEST(Dec2IdxArrEdges, EmptyAndUnchangedCodes) {
     EXPECT_EQ(list[0], 4);
     EXPECT_EQ(dec2idxarr(list, change, (1ul << 4) | (1ul << 7), 2), 2);
     EXPECT_EQ(change, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Accuracy at the largest orders CI affords, against exact values (all-ones: n!; the
+// Sylvester-Hadamard matrix of order 16: integer Ryser) and long double Glynn (Haar matrices:
+// unitary for complex, orthogonal for real). Values are the same on every thread count.
+enum class Family { ones, hadamard, haar };
+
+struct AccuracyCase {
+    Family family;
+    int n;
+    const char* ptype;
+    bool complex;
+    double bound;  // on the relative error
+};
+
+std::ostream& operator<<(std::ostream& out, const AccuracyCase& c) {
+    const char* family[] = {"ones", "hadamard", "haar"};
+    return out << family[static_cast<int>(c.family)] << " " << c.n << " " << c.ptype
+               << (c.complex ? " complex" : " real");
+}
+
+template <typename T>
+RowMatrix<T> family_matrix(Family family, int n) {
+    std::mt19937 engine(static_cast<unsigned>(n));
+    switch (family) {
+        case Family::ones:
+            return RowMatrix<T>::Ones(n, n);
+        case Family::hadamard:
+            return sylvester_hadamard<T>(n);
+        default:
+            return haar_matrix<T>(n, engine);
+    }
+}
+
+template <typename T>
+std::complex<long double> reference(Family family, int n) {
+    static std::map<std::pair<Family, int>, std::complex<long double>> known;
+    const auto key = std::make_pair(family, n);
+    if (const auto it = known.find(key); it != known.end()) return it->second;
+    std::complex<long double> value;
+    if (family == Family::ones)
+        value = factorial(n);
+    else if (family == Family::hadamard)
+        value = static_cast<long double>(exact_permanent(sylvester_hadamard<long long>(n)));
+    else
+        value = precise_permanent(family_matrix<T>(family, n));
+    return known[key] = value;
+}
+
+template <typename T>
+double relative_error(const AccuracyCase& c) {
+    ThreadCount scope(8);
+    const RowMatrix<T> a = family_matrix<T>(c.family, c.n);
+    const std::complex<long double> expected = reference<T>(c.family, c.n);
+    std::complex<long double> got;
+    if constexpr (std::is_same_v<T, cd>)
+        got = permanent_cx(a, c.ptype);
+    else
+        got = permanent_fl(a, c.ptype);
+    return static_cast<double>(std::abs(got - expected) / std::abs(expected));
+}
+
+class PermanentAccuracy : public ::testing::TestWithParam<AccuracyCase> {};
+
+TEST_P(PermanentAccuracy, RelativeErrorStaysWithinItsBound) {
+    const AccuracyCase& c = GetParam();
+    EXPECT_LE(c.complex ? relative_error<cd>(c) : relative_error<double>(c), c.bound);
+}
+
+// Relative errors of a Gray-code Ryser with one running sum in double on the all-ones matrices
+// of orders 15 ... 24 (exact below): Ryser's lanes may lose at most twice as much.
+constexpr double one_sum_ryser[] = {4.305e-10, 9.929e-10, 1.006e-08, 6.014e-09, 6.344e-08,
+                                    2.555e-07, 1.066e-06, 2.720e-06, 6.240e-06, 1.858e-05};
+
+std::vector<AccuracyCase> accuracy_cases() {
+    std::vector<AccuracyCase> cases;
+    for (bool complex : {false, true}) {
+        for (int n = 12; n <= 24; ++n) {
+            cases.push_back({Family::ones, n, "glynn", complex, n < 15 ? 0.0 : 4e-8});
+            cases.push_back(
+                {Family::ones, n, "ryser", complex, n < 15 ? 0.0 : 2 * one_sum_ryser[n - 15]});
+        }
+        for (const char* ptype : {"glynn", "ryser"})
+            cases.push_back({Family::hadamard, 16, ptype, complex, 1e-15});
+        cases.push_back({Family::haar, 12, "glynn", complex, 1e-13});
+        cases.push_back({Family::haar, 16, "glynn", complex, 2e-11});
+        cases.push_back({Family::haar, 20, "glynn", complex, 5e-11});
+        cases.push_back({Family::haar, 12, "ryser", complex, 1e-12});
+        cases.push_back({Family::haar, 16, "ryser", complex, complex ? 2e-11 : 2e-12});
+        cases.push_back({Family::haar, 20, "ryser", complex, complex ? 5e-10 : 1e-12});
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PermanentAccuracy, ::testing::ValuesIn(accuracy_cases()));
+
+// The integer kernel is exact where the value fits: the Sylvester-Hadamard matrix of order 16.
+TEST(Permanent, IntegerRyserIsExactOnHadamard) {
+    const auto h = sylvester_hadamard<long long>(16);
+    EXPECT_EQ(static_cast<__int128>(permanent_in(h)), exact_permanent(h));
 }
 
 }  // namespace
