@@ -1,7 +1,9 @@
 #include <cmath>
 #include <complex>
+#include <map>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include <benchmark/benchmark.h>
 
@@ -9,6 +11,7 @@
 #include "runtime/matrix.h"
 #include "runtime/permanent.h"
 #include "runtime/permanent_gurvits.h"
+#include "runtime/permanent_reference.h"
 #include "runtime/sub_permanents.h"
 
 namespace {
@@ -75,6 +78,53 @@ void BM_Gurvits(benchmark::State& state) {
         benchmark::DoNotOptimize(estimate_permanent_cx(a, static_cast<unsigned>(state.range(0))));
 }
 
+// Relative error of one permanent (counter rel_error) against an exact or long double reference:
+// all-ones matrices (n!), the Sylvester-Hadamard matrix of order 16 (integer Ryser) and Haar
+// matrices (long double Glynn). Arguments: family (0, 1, 2), order, kind (0 Glynn, 1 Ryser on 8
+// threads, 2 the plain Gray-code Ryser with one running sum).
+template <typename T>
+void BM_RelativeError(benchmark::State& state) {
+    using namespace PermanentReference;
+    const int family = static_cast<int>(state.range(0));
+    const int n = static_cast<int>(state.range(1));
+    const int kind = static_cast<int>(state.range(2));
+    std::mt19937 engine(static_cast<unsigned>(n));
+    const RowMatrix<T> a = family == 0   ? RowMatrix<T>(RowMatrix<T>::Ones(n, n))
+                           : family == 1 ? sylvester_hadamard<T>(n)
+                                         : haar_matrix<T>(n, engine);
+    static std::map<std::tuple<int, int, bool>, std::complex<long double>> references;
+    const auto key = std::make_tuple(family, n, std::is_same_v<T, cd>);
+    if (!references.count(key))
+        references[key] = family == 0   ? std::complex<long double>(factorial(n))
+                          : family == 1 ? std::complex<long double>(static_cast<long double>(
+                                              exact_permanent(sylvester_hadamard<long long>(n))))
+                                        : precise_permanent(a);
+    const std::complex<long double> expected = references[key];
+    const auto saved = config.compute_max_thread_count;
+    config.compute_max_thread_count = 8;
+    T value{};
+    for (auto _ : state) {
+        if (kind == 2)
+            value = one_sum_ryser(a);
+        else if constexpr (std::is_same_v<T, cd>)
+            value = permanent_cx(a, kind == 0 ? "glynn" : "ryser");
+        else
+            value = permanent_fl(a, kind == 0 ? "glynn" : "ryser");
+    }
+    config.compute_max_thread_count = saved;
+    state.counters["rel_error"] = static_cast<double>(
+        std::abs(std::complex<long double>(value) - expected) / std::abs(expected));
+}
+
+void relative_error_arguments(benchmark::internal::Benchmark* b) {
+    for (int kind : {0, 1, 2}) {
+        for (int n : {16, 18, 19, 20, 22, 24}) b->Args({0, n, kind});
+        b->Args({1, 16, kind});
+        for (int n : {12, 16, 20}) b->Args({2, n, kind});
+    }
+    b->ArgNames({"family", "n", "kind"})->Iterations(1)->Unit(benchmark::kMillisecond);
+}
+
 // Every order up to 28 on 1 and 8 threads: the thread start-up dominates small orders.
 void ryser_arguments(benchmark::internal::Benchmark* b) {
     for (int n = 1; n <= 28; ++n)
@@ -92,4 +142,6 @@ BENCHMARK(BM_Glynn<cd>)->Apply(glynn_arguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Ryser<double>)->Apply(ryser_arguments)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Ryser<cd>)->Apply(ryser_arguments)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SubPermanents)->DenseRange(16, 24, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RelativeError<double>)->Apply(relative_error_arguments);
+BENCHMARK(BM_RelativeError<cd>)->Apply(relative_error_arguments);
 BENCHMARK(BM_Gurvits)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();

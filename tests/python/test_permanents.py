@@ -273,3 +273,103 @@ def test_sigint_interrupts_sub_permanents():
             print("interrupted:", e, flush=True)
     """)
     assert run_and_interrupt(code, within=1.0) == ["interrupted: Process interrupted by user."]
+
+
+# Accuracy of every exact kind against exact values and 40-digit references. The values do not
+# depend on the thread count; Ryser runs on 8 threads to keep the largest orders quick.
+def haar(n, seed, complex_entries):
+    """A Haar-random unitary (or orthogonal) matrix in pure Python floats, the same everywhere:
+    Gaussian columns orthonormalised twice by Gram-Schmidt."""
+    import math
+    import random
+    rng = random.Random(seed)
+    columns = []
+    for _ in range(n):
+        v = [complex(rng.gauss(0.0, 1.0), rng.gauss(0.0, 1.0)) if complex_entries
+             else complex(rng.gauss(0.0, 1.0)) for _ in range(n)]
+        for _ in range(2):
+            for u in columns:
+                dot = sum((x.conjugate() * y for x, y in zip(u, v)), 0j)
+                v = [y - dot * x for x, y in zip(u, v)]
+        norm = math.sqrt(sum(y.real * y.real + y.imag * y.imag for y in v))
+        columns.append([y / norm for y in v])
+    a = np.ascontiguousarray(np.array(columns).T)
+    return a if complex_entries else a.real.copy()
+
+
+# Permanents of haar(n, 1, complex_entries), by Glynn's formula in 60-digit decimal arithmetic.
+HAAR_PERMANENTS = {
+    (12, True): ("-4.337047631082962532261686222322300362017e-5", "-3.107961982322943478267044133963711000910e-5"),
+    (12, False): ("2.626259964135364389611869380482937140296e-4", "0"),
+    (16, True): ("-5.739793344407724602081729316441834102175e-6", "1.433537576508666968009000275060966670704e-5"),
+    (16, False): ("1.004278858661375851559763562377339304481e-4", "0"),
+    (20, True): ("-1.577734705032988397131678134349572668522e-6", "-8.817374567453856711128012500745381169621e-8"),
+    (20, False): ("1.036982296952776911801551088253524803911e-5", "0"),
+}
+
+# Bounds on the relative error for haar(n, 1, complex_entries), a few times the errors measured.
+HAAR_BOUNDS = {
+    ("glynn", True): {12: 3e-13, 16: 3e-12, 20: 3e-12},
+    ("glynn", False): {12: 2e-13, 16: 2e-13, 20: 1e-13},
+    ("ryser", True): {12: 1e-11, 16: 2e-11, 20: 5e-11},
+    ("ryser", False): {12: 5e-13, 16: 3e-13, 20: 5e-12},
+}
+
+# The permanent of the Sylvester-Hadamard matrix of order 16, by Ryser's formula in integers.
+HADAMARD_16 = 50692096
+
+# Relative errors of a Gray-code Ryser with one running sum in double on all-ones matrices of
+# orders 15 ... 24 (exact below): Ryser may lose at most twice as much.
+ONE_SUM_RYSER = [4.305e-10, 9.929e-10, 1.006e-08, 6.014e-09, 6.344e-08,
+                 2.555e-07, 1.066e-06, 2.720e-06, 6.240e-06, 1.858e-05]
+
+
+def sylvester_hadamard(n):
+    return np.array([[(-1) ** bin(i & j).count("1") for j in range(n)] for i in range(n)])
+
+
+def accuracy_cases():
+    cases = []
+    for function in (ob.permanent_fl, ob.permanent_cx):
+        for ptype in ("glynn", "ryser"):
+            for n in (12, 16, 18, 19, 20, 22, 24):
+                if ptype == "ryser":
+                    bound = 0.0 if n < 15 else 2 * ONE_SUM_RYSER[n - 15]
+                else:
+                    bound = 0.0 if n < 15 else 4e-8
+                cases.append((function, ptype, "ones", n, bound))
+            cases.append((function, ptype, "hadamard", 16, 1e-15))
+            complex_entries = function is ob.permanent_cx
+            for n in (12, 16, 20):
+                cases.append((function, ptype, "haar", n, HAAR_BOUNDS[ptype, complex_entries][n]))
+    return cases
+
+
+@pytest.mark.parametrize("function, ptype, family, n, bound", accuracy_cases(),
+                         ids=lambda x: getattr(x, "__name__", str(x)))
+def test_relative_error_within_bound(restore_config, function, ptype, family, n, bound):
+    from decimal import Decimal
+    from math import factorial
+    restore_config.compute_max_thread_count = 8
+    complex_entries = function is ob.permanent_cx
+    if family == "ones":
+        a, expected = np.ones((n, n)), (Decimal(factorial(n)), Decimal(0))
+    elif family == "hadamard":
+        a, expected = sylvester_hadamard(n).astype(float), (Decimal(HADAMARD_16), Decimal(0))
+    else:
+        a = haar(n, 1, complex_entries)
+        expected = tuple(Decimal(x) for x in HAAR_PERMANENTS[(n, complex_entries)])
+    got = complex(function(a.astype(complex, order="C") if complex_entries else a, ptype))
+    error = (Decimal(got.real) - expected[0], Decimal(got.imag) - expected[1])
+    relative = ((error[0] ** 2 + error[1] ** 2) / (expected[0] ** 2 + expected[1] ** 2)).sqrt()
+    assert relative <= Decimal(bound)
+
+
+@pytest.mark.parametrize("n", [12, 16, 20, 24])
+def test_integer_permanents_are_exact(restore_config, n):
+    from math import factorial
+    restore_config.compute_max_thread_count = 8
+    # Modulo 2^64 once n! no longer fits.
+    wrapped = (factorial(n) + 2 ** 63) % 2 ** 64 - 2 ** 63
+    assert ob.permanent_in(np.ones((n, n), dtype=np.int64)) == wrapped
+    assert ob.permanent_in(sylvester_hadamard(16).astype(np.int64)) == HADAMARD_16

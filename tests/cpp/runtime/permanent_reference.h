@@ -176,4 +176,27 @@ std::complex<long double> precise_permanent(const RowMatrix<T>& a) {
     return {(sum[0] + error[0]) / scale, (sum[1] + error[1]) / scale};
 }
 
+// Gray-code Ryser in double with one running sum and products from left to right, the plain
+// walk that the lane kernels are measured against.
+template <typename T>
+T one_sum_ryser(const RowMatrix<T>& a) {
+    const int n = static_cast<int>(a.rows());
+    std::vector<T> r(n, T(0));
+    T sum(0);
+    unsigned long code = 0;
+    for (unsigned long k = 1; k < 1ul << n; ++k) {
+        const int column = std::countr_zero(k);
+        code ^= 1ul << column;
+        const bool add = code >> column & 1ul;
+        for (int i = 0; i < n; ++i) r[i] += add ? a(i, column) : -a(i, column);
+        T product = r[0];
+        for (int i = 1; i < n; ++i) product *= r[i];
+        if ((n - std::popcount(code)) % 2 == 1)
+            sum -= product;
+        else
+            sum += product;
+    }
+    return sum;
+}
+
 }  // namespace PermanentReference
