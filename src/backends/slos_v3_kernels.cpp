@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 #include <immintrin.h>
 
@@ -134,6 +135,19 @@ template <int S>
     }
 }
 
+// tail_class<S> for the class sizes listed, the general loop (which also writes the zeros of
+// the class without links) for the others.
+template <int... S>
+[[gnu::always_inline]] inline void tail_class_of(std::integer_sequence<int, S...>, const double* u,
+                                                 const double* y, double* z,
+                                                 const std::uint16_t* states,
+                                                 const std::uint16_t* from,
+                                                 const std::uint8_t* modes, std::size_t count,
+                                                 int s) {
+    if (!((s == S && (tail_class<S>(u, y, z, states, from, modes, count, s), true)) || ...))
+        tail_class<0>(u, y, z, states, from, modes, count, s);
+}
+
 // Writes every output of the run with the sum over its tail links.
 [[gnu::always_inline]] inline void tail_pass(DensePass const& p, DenseLinks::TailLayer const& tail,
                                              std::size_t yi, double* z) {
@@ -146,32 +160,8 @@ template <int S>
         const std::uint16_t* from = tail.sources.data() + link;
         const std::uint8_t* modes = tail.modes.data() + link;
         const std::size_t count = end - begin;
-        const int size = static_cast<int>(s);
-        switch (size) {
-            case 0:
-                for (std::size_t i = 0; i < count; ++i) z[2 * states[i]] = z[2 * states[i] + 1] = 0;
-                break;
-            case 1:
-                tail_class<1>(u, y, z, states, from, modes, count, size);
-                break;
-            case 2:
-                tail_class<2>(u, y, z, states, from, modes, count, size);
-                break;
-            case 3:
-                tail_class<3>(u, y, z, states, from, modes, count, size);
-                break;
-            case 4:
-                tail_class<4>(u, y, z, states, from, modes, count, size);
-                break;
-            case 5:
-                tail_class<5>(u, y, z, states, from, modes, count, size);
-                break;
-            case 6:
-                tail_class<6>(u, y, z, states, from, modes, count, size);
-                break;
-            default:
-                tail_class<0>(u, y, z, states, from, modes, count, size);
-        }
+        tail_class_of(std::integer_sequence<int, 1, 2, 3, 4, 5, 6>{}, u, y, z, states, from, modes,
+                      count, static_cast<int>(s));
         link += count * s;
         begin = end;
     }
@@ -308,31 +298,23 @@ ORBANDILE_TARGET_AVX512 [[gnu::always_inline]] inline bool dense_run_avx512_t(
     return nan != 0;
 }
 
+// dense_run_avx512_t<S> for the source counts listed, the general run for the others.
+template <int... S>
+ORBANDILE_TARGET_AVX512 [[gnu::always_inline]] inline bool dense_run_avx512_of(
+    std::integer_sequence<int, S...>, DensePass const& p, int c, std::size_t zi, std::size_t yi,
+    int sources, double head_scale) {
+    bool nan = false;
+    if (((sources == S && (nan = dense_run_avx512_t<S>(p, c, zi, yi, sources, head_scale), true)) ||
+         ...))
+        return nan;
+    return dense_run_avx512_t<-1>(p, c, zi, yi, sources, head_scale);
+}
+
 // Up to eight head sources get a copy of the run with their column entries in registers.
 ORBANDILE_TARGET_AVX512 bool dense_run_avx512(DensePass const& p, int c, std::size_t zi,
                                               std::size_t yi, int sources, double head_scale) {
-    switch (sources) {
-        case 0:
-            return dense_run_avx512_t<0>(p, c, zi, yi, sources, head_scale);
-        case 1:
-            return dense_run_avx512_t<1>(p, c, zi, yi, sources, head_scale);
-        case 2:
-            return dense_run_avx512_t<2>(p, c, zi, yi, sources, head_scale);
-        case 3:
-            return dense_run_avx512_t<3>(p, c, zi, yi, sources, head_scale);
-        case 4:
-            return dense_run_avx512_t<4>(p, c, zi, yi, sources, head_scale);
-        case 5:
-            return dense_run_avx512_t<5>(p, c, zi, yi, sources, head_scale);
-        case 6:
-            return dense_run_avx512_t<6>(p, c, zi, yi, sources, head_scale);
-        case 7:
-            return dense_run_avx512_t<7>(p, c, zi, yi, sources, head_scale);
-        case 8:
-            return dense_run_avx512_t<8>(p, c, zi, yi, sources, head_scale);
-        default:
-            return dense_run_avx512_t<-1>(p, c, zi, yi, sources, head_scale);
-    }
+    return dense_run_avx512_of(std::make_integer_sequence<int, 9>{}, p, c, zi, yi, sources,
+                               head_scale);
 }
 
 // re² + im² of two amplitudes, the same two products and one sum as the scalar form; both
