@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "fockspace/fock_state_ranks.h"
 #include "runtime/combinatorics.h"
 
 namespace Backend {
@@ -37,16 +38,13 @@ long long getIndexFromFockState(std::vector<int> const& counts, int n,
                                 std::vector<long long> const& table) {
     const int c = static_cast<int>(counts.size());
     const auto width = static_cast<std::size_t>(c + n);
-    long long index = 0;
-    int remaining = n;
-    // Each term counts the states that agree up to mode i and hold more photons in mode i.
-    for (int i = 0; i < c; ++i) {
-        remaining -= counts[static_cast<std::size_t>(i)];
-        if (remaining <= 0) break;
-        index += table[static_cast<std::size_t>(c - 1 - i) * width +
-                       static_cast<std::size_t>(remaining + c - 2 - i)];
-    }
-    return index;
+    // The states of a photons over modes i ... c-1: C(a + c - 1 - i, c - 1 - i).
+    const auto count = [&](int i, int a) {
+        return table[static_cast<std::size_t>(c - 1 - i) * width +
+                     static_cast<std::size_t>(a + c - 1 - i)];
+    };
+    return static_cast<long long>(natural_rank(
+        c, n, [&](int i) { return counts[static_cast<std::size_t>(i)]; }, count));
 }
 
 std::vector<int> computePartialCardinals() {

@@ -11,15 +11,6 @@
 
 namespace Backend {
 
-unsigned long RankedBits::finish() {
-    std::uint64_t before = 0;
-    for (Word& w : words_) {
-        w.before = before;
-        before += static_cast<std::uint64_t>(__builtin_popcountll(w.bits));
-    }
-    return static_cast<unsigned long>(before);
-}
-
 namespace {
 
 // √(s!) of the cursor's state, the factors multiplied in the order FockState::prodnfact uses;
@@ -206,25 +197,6 @@ void SlosMap_t<T>::fill_backward(FockSpace const& space, int k, RankedBits& keep
 }
 
 template <typename T>
-FockState SlosMap_t<T>::unrank(unsigned long index) const {
-    // Inverse of the ranking below: d[j] is the largest count whose block starts at or before
-    // what remains of the index.
-    FockState state(m, n);
-    unsigned char* code = state.mutable_data();
-    int above = n;
-    int photon = 0;
-    for (int j = 1; j < m && above > 0; ++j) {
-        int c = above;
-        while (c > 0 && lookups.t(j, c - 1) > index) --c;
-        if (c > 0) index -= lookups.t(j, c - 1);
-        for (int p = 0; p < above - c; ++p) code[photon++] = static_cast<unsigned char>(j - 1);
-        above = c;
-    }
-    while (photon < n) code[photon++] = static_cast<unsigned char>(m - 1);
-    return state;
-}
-
-template <typename T>
 FockState SlosMap_t<T>::final_state(std::size_t j) const {
     return unrank(pruned ? static_cast<unsigned long>(final_indices[j]) : j);
 }
@@ -232,14 +204,8 @@ FockState SlosMap_t<T>::final_state(std::size_t j) const {
 template <typename T>
 std::optional<unsigned long> SlosMap_t<T>::final_index(FockState const& state) const {
     if (state.m() != m || state.n() != n) return std::nullopt;
-    // The photons of modes j and above are those whose code byte is at least j.
-    unsigned long index = 0;
-    const unsigned char* code = state.data();
-    int photon = 0;
-    for (int j = 1; j < m; ++j) {
-        while (photon < n && code[photon] < j) ++photon;
-        if (n - photon >= 1) index += lookups.t(j, n - photon - 1);
-    }
+    const unsigned long index =
+        natural_rank(state, [this](int v, int c) { return lookups.t(v + 1, c); });
     if (!pruned) return index;
     const auto found = std::lower_bound(final_indices.begin(), final_indices.end(), index);
     if (found == final_indices.end() || *found != index) return std::nullopt;

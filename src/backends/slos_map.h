@@ -8,34 +8,11 @@
 #include <vector>
 
 #include "fockspace/fock_space.h"
+#include "fockspace/fock_state_ranks.h"
+#include "fockspace/ranked_bits.h"
 #include "states/fock_state.h"
 
 namespace Backend {
-
-// The kept states of one layer as one bit per state by full index, with the count of set bits
-// before every word: a rank costs one popcount, and the whole structure is about 2 bits a state.
-class RankedBits {
-  public:
-    explicit RankedBits(unsigned long size = 0) : words_((size + 63) / 64) {}
-
-    void set(unsigned long i) { words_[i / 64].bits |= std::uint64_t{1} << (i % 64); }
-    bool test(unsigned long i) const { return (words_[i / 64].bits >> (i % 64)) & 1u; }
-    // Fixes the ranks once every bit is set; returns the number of set bits.
-    unsigned long finish();
-    // The number of set bits before i; valid after finish().
-    unsigned long rank(unsigned long i) const {
-        Word const& w = words_[i / 64];
-        const std::uint64_t below = (std::uint64_t{1} << (i % 64)) - 1;
-        return w.before + static_cast<unsigned long>(__builtin_popcountll(w.bits & below));
-    }
-
-  private:
-    struct Word {
-        std::uint64_t bits = 0;
-        std::uint64_t before = 0;
-    };
-    std::vector<Word> words_;
-};
 
 // The most states of one photon count a tail table of `DenseLinks` covers (ranks fit in 16
 // bits); tests lower it so that small spaces run through the head runs too.
@@ -164,7 +141,9 @@ class SlosMap_t {
   private:
     void fill_forward(FockSpace const& space, int k, RankedBits& keep, RankedBits const& next);
     void fill_backward(FockSpace const& space, int k, RankedBits& keep, RankedBits const& next);
-    FockState unrank(unsigned long index) const;
+    FockState unrank(unsigned long index) const {
+        return natural_unrank(m, n, index, [this](int v, int c) { return lookups.t(v + 1, c); });
+    }
 };
 
 template <typename T>

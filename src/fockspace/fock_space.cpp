@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 
 #include "fockspace/fock_space_filling.h"
+#include "fockspace/fock_state_ranks.h"
 
 int details::checked_max_n(int m, int max_n) {
     if (m < 0 || max_n < 0 || (m == 0 && max_n != 0))
@@ -225,16 +226,7 @@ std::optional<unsigned long> FockSpace::get_index(FockState const& fs) const {
     if (k > max_n)
         throw std::invalid_argument(
             fmt::format("Invalid FockSpace photon count (max_n={} {})", max_n, k));
-    // The full index from the suffix sums d[j] of the photon counts, read off the code: the
-    // photons of modes j and above are those whose code byte is at least j.
-    unsigned long index = 0;
-    const unsigned char* code = fs.data();
-    int photon = 0;
-    for (int j = 1; j < m; ++j) {
-        while (photon < k && code[photon] < j) ++photon;
-        const int above = k - photon;
-        if (above >= 1) index += t(j, above - 1);
-    }
+    const unsigned long index = natural_rank(fs, [this](int v, int c) { return t(v + 1, c); });
     if (!filling) return index;
     N_Filling const& layer = filling->layer(k);
     if (!layer.test(index)) return std::nullopt;

@@ -1,6 +1,5 @@
 #include "fockspace/fock_space_filling.h"
 
-#include <bit>
 #include <utility>
 
 N_Filling::N_Filling(int m, int n, std::function<bool(FockState const&)> predicate,
@@ -16,18 +15,6 @@ N_Filling::N_Filling(int m, int n, std::function<bool(FockState const&)> predica
 N_Filling::N_Filling(int m, int n, std::function<bool(FockState const&)> predicate)
     : N_Filling(m, n, std::move(predicate),
                 m == 0 && n > 0 ? 0 : FSILookups_t<unsigned long>(m, n).get_full_count(n)) {}
-
-unsigned long N_Filling::rank(unsigned long i) const {
-    unsigned long kept = 0;
-    const unsigned long whole = i / 64;
-    for (unsigned long w = 0; w < whole; ++w)
-        kept += static_cast<unsigned long>(std::popcount(words[w]));
-    if (i % 64) {
-        const std::uint64_t below = (std::uint64_t{1} << (i % 64)) - 1;
-        kept += static_cast<unsigned long>(std::popcount(words[whole] & below));
-    }
-    return kept;
-}
 
 FockSpaceFilling::FockSpaceFilling(int m, int n, std::function<bool(FockState const&)> predicate,
                                    FSILookups_t<unsigned long> const& lookups)

@@ -1,13 +1,13 @@
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <vector>
 
 #include "fockspace/fock_space.h"
+#include "fockspace/ranked_bits.h"
 #include "states/fock_state.h"
 
-// The kept states of one layer: one bit per state, by full index.
+// The kept states of one layer: one bit per state, by full index, ranked.
 class N_Filling {
   public:
     N_Filling() = default;
@@ -15,20 +15,17 @@ class N_Filling {
     N_Filling(int m, int n, std::function<bool(FockState const&)> predicate, unsigned long reserve);
     N_Filling(int m, int n, std::function<bool(FockState const&)> predicate);
 
-    void reserve(unsigned long bits) { words.reserve((bits + 63) / 64); }
+    void reserve(unsigned long states) { bits.reserve(states); }
     void push_back(bool kept) {
-        if (size % 64 == 0) words.push_back(0);
-        if (kept) {
-            words.back() |= std::uint64_t{1} << (size % 64);
-            ++count;
-        }
+        bits.push_back(kept);
+        count += kept;
         ++size;
     }
-    bool test(unsigned long i) const { return (words[i / 64] >> (i % 64)) & 1u; }
+    bool test(unsigned long i) const { return bits.test(i); }
     // The number of kept states before position i.
-    unsigned long rank(unsigned long i) const;
+    unsigned long rank(unsigned long i) const { return bits.rank(i); }
 
-    std::vector<std::uint64_t> words;
+    RankedBits bits;
     unsigned long size = 0;
     unsigned long count = 0;
 };

@@ -1,8 +1,11 @@
 #include "fockspace/fs_map.h"
 
+#include <cstdint>
 #include <stdexcept>
 
 #include <fmt/format.h>
+
+#include "fockspace/fock_state_ranks.h"
 
 namespace {
 
@@ -36,49 +39,6 @@ void slos_layer(unsigned char const* table, std::complex<double> const* U, int m
     }
 }
 
-// counts(v, c): the states of c photons in modes v to m-1, C(m-v-1+c, c), for c up to the larger
-// layer's photons. None exceeds that layer's count, which the array has checked against overflow.
-// Row v is stored as values_[v * cols_ + 1 + c] after a leading 0 that stands for c = -1.
-class PartialCounts {
-  public:
-    PartialCounts(int m, int photons)
-        : m_(static_cast<std::size_t>(m)),
-          cols_(static_cast<std::size_t>(photons) + 2),
-          values_(cols_ * m_, 0) {
-        for (std::size_t v = m_; v-- > 0;) {
-            unsigned long long* row = values_.data() + v * cols_;
-            row[1] = 1;
-            for (std::size_t c = 2; c < cols_; ++c)
-                row[c] = (v + 1 < m_ ? row[cols_ + c] : 0) + row[c - 1];
-        }
-    }
-
-    unsigned long long operator()(std::size_t v, std::size_t c) const {
-        return values_[v * cols_ + 1 + c];
-    }
-    unsigned long long const* data() const { return values_.data(); }
-    std::size_t columns() const { return cols_; }
-
-    // Position in the unmasked layer of a state of k photons, photons[j] of them in mode j. The
-    // states before it are, for each mode j >= 1 whose modes j and above hold photons (above of
-    // them), those that agree with it below j and hold fewer photons from j on: counts(j-1,
-    // above-1), which the leading 0 of each row turns into nothing when above is 0.
-    unsigned long long rank(std::size_t const* photons, std::size_t k) const {
-        unsigned long long r = 0;
-        std::size_t above = k;
-        for (std::size_t j = 1; j < m_; ++j) {
-            above -= photons[j - 1];
-            r += values_[(j - 1) * cols_ + above];
-        }
-        return r;
-    }
-
-  private:
-    std::size_t m_;
-    std::size_t cols_;
-    std::vector<unsigned long long> values_;
-};
-
 template <int W>
 inline void write_le(unsigned char* p, unsigned long long v) {
     for (int b = 0; b < W; ++b) p[b] = static_cast<unsigned char>(v >> (8 * b));
@@ -91,7 +51,7 @@ inline void write_le(unsigned char* p, unsigned long long v) {
 // positions in ascending order: for a fixed mode, adding the photon keeps the natural order, so
 // each mode's cursor only moves forward and passes every larger state at most once.
 template <int W, bool LargerMasked>
-void fill_rows(unsigned char* table, PartialCounts const& counts, std::size_t m,
+void fill_rows(unsigned char* table, FockStateRanks const& counts, std::size_t m,
                FsArray const& smaller, bool smaller_masked,
                std::vector<unsigned long long> const& larger_ranks) {
     const auto k = static_cast<std::size_t>(smaller.n());
@@ -103,7 +63,7 @@ void fill_rows(unsigned char* table, PartialCounts const& counts, std::size_t m,
     std::vector<std::size_t> photon_storage(m, 0);
     // Plain pointers: the byte stores into the table could alias anything reached through a
     // member, which would then be reloaded for every entry.
-    unsigned long long const* const partial = counts.data() + 1;
+    std::uint64_t const* const partial = counts.data() + 1;
     const std::size_t cols = counts.columns();
     unsigned long long const* const ranks = larger_ranks.data();
     const std::size_t ranks_size = larger_ranks.size();
@@ -113,7 +73,8 @@ void fill_rows(unsigned char* table, PartialCounts const& counts, std::size_t m,
     for (unsigned long long r = 0; r < rows; ++r) {
         unsigned char const* code = codes + r * k;
         for (std::size_t p = 0; p < k; ++p) ++photons[code[p]];
-        unsigned long long position = smaller_masked ? counts.rank(photons, k) : r;
+        unsigned long long position =
+            smaller_masked ? counts.rank(photons, static_cast<int>(k)) : r;
         std::size_t above = k;
         for (std::size_t c = 0; c < m; ++c, entry += W) {
             if (c > 0) {
@@ -135,7 +96,7 @@ void fill_rows(unsigned char* table, PartialCounts const& counts, std::size_t m,
 }
 
 template <int W>
-void link_rows(unsigned char* table, PartialCounts const& counts, std::size_t m,
+void link_rows(unsigned char* table, FockStateRanks const& counts, std::size_t m,
                FsArray const& smaller, bool smaller_masked,
                std::vector<unsigned long long> const& larger_ranks) {
     if (larger_ranks.empty())
@@ -179,17 +140,17 @@ void FsMap::generate() const {
         // indexes them by that rank, a masked one holds an ascending subset.
         const auto m = static_cast<std::size_t>(m_);
         const auto larger_n = static_cast<std::size_t>(n_) + 1;
-        const PartialCounts counts(m_, n_ + 1);
-        const bool smaller_masked = rows_ != counts(0, larger_n - 1);
+        const FockStateRanks counts(m_, n_ + 1);
+        const bool smaller_masked = rows_ != counts.count(0, static_cast<int>(larger_n) - 1);
         std::vector<unsigned long long> larger_ranks;
-        if (larger_count != counts(0, larger_n)) {
+        if (larger_count != counts.count(0, static_cast<int>(larger_n))) {
             larger_ranks.resize(larger_count);
             std::vector<std::size_t> photons(m, 0);
             unsigned char const* codes = larger_->get_buffer(0);
             for (unsigned long long i = 0; i < larger_count; ++i) {
                 unsigned char const* code = codes + i * larger_n;
                 for (std::size_t p = 0; p < larger_n; ++p) ++photons[code[p]];
-                larger_ranks[i] = counts.rank(photons.data(), larger_n);
+                larger_ranks[i] = counts.rank(photons.data(), static_cast<int>(larger_n));
                 for (std::size_t p = 0; p < larger_n; ++p) photons[code[p]] = 0;
             }
         }

@@ -134,20 +134,13 @@ FockState PackedModes::unpack(std::uint64_t key) const {
 }
 
 PackedAccumulator::PackedAccumulator(PackedModes packing, std::size_t dense_limit)
-    : packing_(packing), stride_(static_cast<std::size_t>(packing.max_photons()) + 1) {
-    const auto m = static_cast<std::size_t>(packing.m());
-    // Exact: the largest, C(m - 1 + t, m - 1) for t photons that fit the packing, stays far
-    // below 2^64.
-    binomials_.assign(m * stride_, 1);
-    for (std::size_t k = 1; k < m; ++k)
-        for (std::size_t t = 1; t < stride_; ++t)
-            binomials_[k * stride_ + t] =
-                binomials_[(k - 1) * stride_ + t] + binomials_[k * stride_ + t - 1];
+    : packing_(packing), ranks_(packing.m(), packing.max_photons()) {
+    // The counts are exact: the largest, C(m - 1 + t, m - 1) for t photons that fit the
+    // packing, stays far below 2^64.
     // Photon counts whose states all fit in the limit in total are dense.
     std::size_t total = 0;
-    for (std::size_t n = 0; n < stride_; ++n) {
-        // C(n + m - 1, n) states of n photons.
-        const std::size_t count = binomials_[(m - 1) * stride_ + n];
+    for (int n = 0; n <= packing.max_photons(); ++n) {
+        const std::size_t count = ranks_.count(0, n);
         if (count > dense_limit || total + count > dense_limit) break;
         offsets_.push_back(total);
         total += count;
@@ -189,7 +182,7 @@ std::uint32_t const* PackedAccumulator::fill_successors(std::uint64_t key, std::
     if (successors_.size() <= n) successors_.resize(n + 1);
     SuccessorRows& rows = successors_[n];
     if (!rows.ranks) {
-        const std::size_t count = binomials_[(m - 1) * stride_ + n];
+        const std::size_t count = ranks_.count(0, static_cast<int>(n));
         rows.ranks.reset(new std::uint32_t[count * m]);
         rows.filled.assign(count, 0);
         rows.width = m;
@@ -203,15 +196,19 @@ std::uint32_t const* PackedAccumulator::fill_successors(std::uint64_t key, std::
         before[k + 1] = before[k] + static_cast<std::size_t>(key & mask);
     // Mode a with b photons before it and b' up to it contributes C(a + b', a) - C(a + b, a);
     // with a photon added on a, C(a + b' + 1, a) - C(a + b, a); with one added below a,
-    // C(a + b' + 1, a) - C(a + b + 1, a).
+    // C(a + b' + 1, a) - C(a + b + 1, a). C(a + t, a) states hold t photons on the last a + 1
+    // modes.
+    const auto row_of = [&](std::size_t a) {
+        return ranks_.data() + (m - 1 - a) * ranks_.columns() + 1;
+    };
     std::uint64_t above = 0;
     for (std::size_t a = 0; a < m; ++a) {
-        std::uint64_t const* row = binomials_.data() + a * stride_;
+        std::uint64_t const* row = row_of(a);
         above += row[before[a + 1] + 1] - row[before[a] + 1];
     }
     std::uint64_t below = 0;
     for (std::size_t a = 0; a < m; ++a) {
-        std::uint64_t const* row = binomials_.data() + a * stride_;
+        std::uint64_t const* row = row_of(a);
         const std::size_t b = before[a];
         const std::size_t b1 = before[a + 1];
         above -= row[b1 + 1] - row[b + 1];

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fockspace/fock_space_function.h"
+#include "fockspace/fock_state_ranks.h"
 #include "states/fock_state.h"
 
 // The back-end's results for the distinct parts of a noisy computation, keyed by selection photon
@@ -62,16 +63,13 @@ class PackedAccumulator {
     // A state's rank among the states of its photon count, and that count; the rank is only
     // meaningful when the count is dense.
     std::pair<std::uint64_t, std::size_t> rank_of(std::uint64_t key) const {
-        std::uint64_t rank = 0;
-        std::size_t s = 0;
-        const std::uint64_t* row = binomials_.data();
-        const std::uint64_t mask = (std::uint64_t{1} << packing_.bits()) - 1;
-        for (int k = 0; k < packing_.m(); ++k, row += stride_, key >>= packing_.bits()) {
-            rank -= row[s];
-            s += static_cast<std::size_t>(key & mask);
-            rank += row[s];
-        }
-        return {rank, s};
+        const int bits = packing_.bits();
+        const std::uint64_t mask = (std::uint64_t{1} << bits) - 1;
+        return ranks_.colex_rank_and_count([&key, bits, mask](std::size_t) {
+            const std::uint64_t photons = key & mask;
+            key >>= bits;
+            return photons;
+        });
     }
     bool dense(std::size_t n) const { return n < offsets_.size(); }
     std::size_t dense_offset(std::size_t n) const { return offsets_[n]; }
@@ -101,10 +99,8 @@ class PackedAccumulator {
     void grow();
 
     PackedModes packing_;
-    // binomials_[k * stride_ + t] = C(k + t, k): a state's rank is the sum over modes k of
-    // C(k + photons up to k, k) - C(k + photons before k, k).
-    std::vector<std::uint64_t> binomials_;
-    std::size_t stride_;
+    // Up to the packing's largest photon count.
+    FockStateRanks ranks_;
     std::vector<std::size_t> offsets_;  // start of each dense photon count in dense_
     std::vector<double> dense_;
     struct SuccessorRows {

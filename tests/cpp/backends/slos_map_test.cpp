@@ -158,36 +158,6 @@ TEST(SlosMapTest, AFailedBuildKeepsTheHeldMap) {
     EXPECT_EQ(map.final_states(), std::vector<FockState>{FockState()});
 }
 
-TEST(SlosMapTest, ReducedIndicesAreRanksOfTheSetFlags) {
-    Backend::RankedBits bits(5);
-    for (unsigned long i : {0ul, 3ul, 4ul}) bits.set(i);
-    EXPECT_EQ(bits.finish(), 3u);
-    EXPECT_EQ(bits.rank(0), 0u);
-    EXPECT_EQ(bits.rank(3), 1u);
-    EXPECT_EQ(bits.rank(4), 2u);
-    EXPECT_FALSE(bits.test(1));
-
-    // Across word boundaries, against a running count.
-    std::mt19937 engine(3);
-    const unsigned long size = 64 * 5 + 17;
-    Backend::RankedBits sparse(size);
-    std::vector<bool> flags(size);
-    for (unsigned long i = 0; i < size; ++i)
-        if (std::bernoulli_distribution(0.4)(engine)) {
-            flags[i] = true;
-            sparse.set(i);
-        }
-    unsigned long before = 0;
-    const unsigned long count = sparse.finish();
-    for (unsigned long i = 0; i < size; ++i) {
-        ASSERT_EQ(sparse.test(i), flags[i]) << i;
-        if (flags[i]) {
-            EXPECT_EQ(sparse.rank(i), before++) << i;
-        }
-    }
-    EXPECT_EQ(count, before);
-}
-
 // Both orders against the transitions found by brute force: every pair of kept states one
 // photon apart, exactly once, in the documented grouping.
 class SlosMapAgainstEnumerationTest : public ::testing::TestWithParam<std::tuple<int, int>> {};
