@@ -9,17 +9,18 @@ namespace simulators::details {
 
 namespace {
 
+// `product`: the product of the probabilities of `state`'s outcomes in the pairs before `next`.
 void inner_merge(std::vector<ListPair> const& pairs, std::size_t next, FockState const& state,
-                 double b, double threshold, FockSpaceFunction& result) {
+                 double product, double threshold, FockSpaceFunction& result) {
     if (next == pairs.size()) {
-        result[state] += b;
+        result[state] += product;
         return;
     }
     auto const& [outputs, probabilities] = pairs[next];
     for (std::size_t i = 0; i < probabilities->size(); ++i) {
-        const double g = (*probabilities)[i] * b;
-        if (g >= threshold)
-            inner_merge(pairs, next + 1, state.merge((*outputs)[i]), g, threshold, result);
+        const double extended = (*probabilities)[i] * product;
+        if (extended >= threshold)
+            inner_merge(pairs, next + 1, state.merge((*outputs)[i]), extended, threshold, result);
     }
 }
 
@@ -30,24 +31,26 @@ struct SortedProduct {
     FockSpaceFunction& out;
     double added = 0;
 
-    void expand(std::size_t next, FockState const& state, double b) {
+    // `product`: the product of the probabilities of `state`'s outcomes in the parts before
+    // `next`.
+    void expand(std::size_t next, FockState const& state, double product) {
         if (next == parts.size()) {
-            const double v = b * factor;
-            out[state] += v;
-            added += v;
+            const double value = product * factor;
+            out[state] += value;
+            added += value;
             return;
         }
         SortedOutcomes const& part = *parts[next];
         for (std::size_t i = 0; i < part.probabilities.size(); ++i) {
-            const double g = part.probabilities[i] * b;
-            if (g < threshold) break;
-            expand(next + 1, state.merge(part.state(i)), g);
+            const double extended = part.probabilities[i] * product;
+            if (extended < threshold) break;
+            expand(next + 1, state.merge(part.state(i)), extended);
         }
     }
 };
 
-// A partial product of an input's parts but its largest: the packed state and x times the
-// product.
+// A partial product of an input's parts but its largest: the packed state, and the input's
+// probability times the product.
 struct Arrival {
     std::uint64_t key;
     double weight;
@@ -56,20 +59,20 @@ struct Arrival {
 struct PrefixExpansion {
     std::vector<SortedOutcomes const*> const& parts;
     std::size_t skipped;
-    double theta;
+    double cutoff;
     std::vector<Arrival>& arrivals;
 
-    void expand(std::size_t next, std::uint64_t key, double w) {
+    void expand(std::size_t next, std::uint64_t key, double weight) {
         if (next == skipped) ++next;
         if (next == parts.size()) {
-            arrivals.push_back({key, w});
+            arrivals.push_back({key, weight});
             return;
         }
         SortedOutcomes const& part = *parts[next];
         for (std::size_t i = 0; i < part.probabilities.size(); ++i) {
-            const double v = part.probabilities[i] * w;
-            if (v < theta) break;
-            expand(next + 1, key + part.packed[i], v);
+            const double extended = part.probabilities[i] * weight;
+            if (extended < cutoff) break;
+            expand(next + 1, key + part.packed[i], extended);
         }
     }
 };
@@ -306,136 +309,183 @@ double sortedMerge(std::vector<SortedOutcomes const*> const& parts, double thres
     return product.added;
 }
 
-double packedMerge(std::vector<ProductInput> const& inputs, double theta, PackedAccumulator& out,
-                   std::function<void(std::size_t)> const& done) {
-    // Inputs grouped by their largest part, groups in order of first appearance.
-    std::unordered_map<SortedOutcomes const*, std::size_t> group_of;
-    std::vector<SortedOutcomes const*> group_part;
-    std::vector<std::vector<std::size_t>> group_inputs;
-    std::vector<std::size_t> largest(inputs.size());
-    for (std::size_t j = 0; j < inputs.size(); ++j) {
-        auto const& parts = inputs[j].parts;
-        if (parts.empty() || !(inputs[j].probability > 0)) continue;
-        std::size_t l = 0;
-        bool empty = false;
-        for (std::size_t i = 0; i < parts.size(); ++i) {
-            empty = empty || parts[i]->probabilities.empty();
-            if (parts[i]->probabilities.size() > parts[l]->probabilities.size()) l = i;
+double scaledMerge(std::vector<SortedOutcomes const*> const& parts, double threshold,
+                   double probability, FockSpaceFunction& out) {
+    if (probability == 0) return 0;
+    return sortedMerge(parts, threshold / probability, probability, out);
+}
+
+namespace {
+
+// No arrival, run or slot.
+constexpr std::uint32_t none = ~std::uint32_t{0};
+
+// The inputs with a product to expand, grouped by their largest part, groups in order of first
+// appearance: a group's inputs share one loop over that part's outcomes.
+struct InputGroups {
+    std::vector<SortedOutcomes const*> part;
+    std::vector<std::vector<std::size_t>> inputs;
+    // By input: the position of its largest part among its parts.
+    std::vector<std::size_t> largest;
+    // Inputs in no group: no part, probability 0, or a part without outcomes.
+    std::size_t left_out = 0;
+
+    explicit InputGroups(std::vector<ProductInput> const& all) : largest(all.size()) {
+        std::unordered_map<SortedOutcomes const*, std::size_t> group_of;
+        for (std::size_t j = 0; j < all.size(); ++j) {
+            auto const& parts = all[j].parts;
+            if (parts.empty() || !(all[j].probability > 0)) continue;
+            std::size_t l = 0;
+            bool empty = false;
+            for (std::size_t i = 0; i < parts.size(); ++i) {
+                empty = empty || parts[i]->probabilities.empty();
+                if (parts[i]->probabilities.size() > parts[l]->probabilities.size()) l = i;
+            }
+            if (empty) continue;
+            largest[j] = l;
+            auto [it, inserted] = group_of.try_emplace(parts[l], part.size());
+            if (inserted) {
+                part.push_back(parts[l]);
+                inputs.emplace_back();
+            }
+            inputs[it->second].push_back(j);
         }
-        if (empty) continue;
-        largest[j] = l;
-        auto [it, inserted] = group_of.try_emplace(parts[l], group_part.size());
-        if (inserted) {
-            group_part.push_back(parts[l]);
-            group_inputs.emplace_back();
+        left_out = all.size();
+        for (auto const& group : inputs) left_out -= group.size();
+    }
+};
+
+// The arrivals of one group that share a partial state: their weights by decreasing value, and
+// the outcomes of the largest part they reach.
+struct Run {
+    std::uint64_t key;
+    std::size_t weights;  // start in `weights`, by decreasing weight
+    std::size_t sums;     // start in `sums`: 0, then the running sums of the weights
+    std::size_t active;   // number of weights
+    int mode;             // the mode of a one-photon partial state, else vacuum or other
+    std::size_t reach = 0;
+};
+constexpr int vacuum = -1;
+constexpr int other = -2;
+
+// The products of every input with the outcomes of its largest part, one group at a time; the
+// buffers are kept across groups.
+class PackedMerge {
+  public:
+    PackedMerge(std::vector<ProductInput> const& inputs, double cutoff, PackedAccumulator& out)
+        : inputs_(inputs),
+          cutoff_(cutoff),
+          out_(out),
+          groups_(inputs),
+          bits_(out.packing().bits()),
+          m_(static_cast<std::size_t>(out.packing().m())) {}
+
+    double run(std::function<void(std::size_t)> const& done) {
+        double added = 0;
+        std::size_t finished = groups_.left_out;
+        for (std::size_t group = 0; group < groups_.part.size(); ++group) {
+            SortedOutcomes const& part = *groups_.part[group];
+            expand_other_parts(group);
+            bucket_arrivals();
+            build_runs();
+            const std::size_t reached = reach(part);
+            const std::size_t n = part.table->states[part.positions.front()].n();
+            const bool dense = rank_outcomes(part, n, reached);
+            fill_slots(part, n, reached, dense);
+            for (Run const& run : runs_) added += add_run(run, part, n, dense);
+            finished += groups_.inputs[group].size();
+            if (done) done(finished);
         }
-        group_inputs[it->second].push_back(j);
+        if (done && groups_.part.empty()) done(finished);
+        return added;
     }
 
-    double added = 0;
-    std::size_t finished = inputs.size();
-    for (auto const& group : group_inputs) finished -= group.size();
-    // No arrival, run or slot.
-    constexpr std::uint32_t none = ~std::uint32_t{0};
-    std::vector<Arrival> arrivals;
-    // Arrivals bucketed by partial state, each bucket a list through `next`, buckets in order of
+  private:
+    // The partial products of the group's inputs over their parts but the largest.
+    void expand_other_parts(std::size_t group) {
+        arrivals_.clear();
+        for (std::size_t j : groups_.inputs[group])
+            PrefixExpansion{inputs_[j].parts, groups_.largest[j], cutoff_, arrivals_}.expand(
+                0, 0, inputs_[j].probability);
+    }
+
+    // Arrivals bucketed by partial state, each bucket a list through next_, buckets in order of
     // first appearance.
-    std::vector<std::uint64_t> table_keys;
-    std::vector<std::uint32_t> table_runs;
-    std::vector<std::uint32_t> heads;
-    std::vector<std::uint32_t> next;
-    struct Run {
-        std::uint64_t key;
-        std::size_t weights;  // start in `weights`, by decreasing weight
-        std::size_t sums;     // start in `sums`: 0, then the running sums of the weights
-        std::size_t active;   // number of weights
-        int mode;             // the mode of a one-photon partial state, else vacuum or other
-        std::size_t reach = 0;
-    };
-    constexpr int vacuum = -1;
-    constexpr int other = -2;
-    std::vector<Run> runs;
-    std::vector<double> weights;
-    std::vector<double> sums;
-    // Per reached outcome: the slots of the outcome plus one photon on each mode, then its own.
-    std::vector<std::uint32_t> slots;
-    std::unordered_map<OutputTable const*, std::vector<std::uint64_t>> ranks;
-    constexpr std::uint64_t unranked = ~std::uint64_t{0};
-    std::vector<std::uint64_t> own;
-    std::vector<std::size_t> modes;
-    const std::uint64_t unit_mask = (std::uint64_t{1} << out.packing().bits()) - 1;
-    double* values = out.dense_values();
-    const int bits = out.packing().bits();
-    const auto m = static_cast<std::size_t>(out.packing().m());
-    for (std::size_t g = 0; g < group_part.size(); ++g) {
-        arrivals.clear();
-        for (std::size_t j : group_inputs[g])
-            PrefixExpansion{inputs[j].parts, largest[j], theta, arrivals}.expand(
-                0, 0, inputs[j].probability);
+    void bucket_arrivals() {
         std::size_t capacity = 16;
-        while (capacity < 2 * arrivals.size()) capacity *= 2;
-        table_keys.assign(capacity, 0);
-        table_runs.assign(capacity, none);
+        while (capacity < 2 * arrivals_.size()) capacity *= 2;
+        table_keys_.assign(capacity, 0);
+        table_runs_.assign(capacity, none);
         const int shift = 64 - std::countr_zero(capacity);
-        heads.clear();
-        next.assign(arrivals.size(), none);
-        for (std::size_t r = arrivals.size(); r-- > 0;) {
-            const std::uint64_t key = arrivals[r].key;
+        heads_.clear();
+        next_.assign(arrivals_.size(), none);
+        for (std::size_t r = arrivals_.size(); r-- > 0;) {
+            const std::uint64_t key = arrivals_[r].key;
             std::size_t i = static_cast<std::size_t>((key * mix) >> shift);
-            while (table_runs[i] != none && table_keys[i] != key) i = (i + 1) & (capacity - 1);
-            if (table_runs[i] == none) {
-                table_keys[i] = key;
-                table_runs[i] = static_cast<std::uint32_t>(heads.size());
-                heads.push_back(none);
+            while (table_runs_[i] != none && table_keys_[i] != key) i = (i + 1) & (capacity - 1);
+            if (table_runs_[i] == none) {
+                table_keys_[i] = key;
+                table_runs_[i] = static_cast<std::uint32_t>(heads_.size());
+                heads_.push_back(none);
             }
-            next[r] = heads[table_runs[i]];
-            heads[table_runs[i]] = static_cast<std::uint32_t>(r);
+            next_[r] = heads_[table_runs_[i]];
+            heads_[table_runs_[i]] = static_cast<std::uint32_t>(r);
         }
-        // Arrivals of one partial state share the largest part's loop: outcome k takes the sum of
-        // the weights w with g_k * w >= theta, a prefix of the run by decreasing weight that
-        // shrinks as g_k falls.
-        runs.clear();
-        weights.clear();
-        sums.clear();
-        for (std::uint32_t head : heads) {
-            const std::uint64_t key = arrivals[head].key;
-            Run run{key, weights.size(), sums.size(), 0, key == 0 ? vacuum : other, 0};
-            for (std::uint32_t r = head; r != none; r = next[r])
-                weights.push_back(arrivals[r].weight);
-            std::sort(weights.begin() + static_cast<std::ptrdiff_t>(run.weights), weights.end(),
+    }
+
+    // Arrivals of one partial state share the largest part's loop: outcome k takes the sum of
+    // the weights w with p_k * w >= cutoff, a prefix of the run by decreasing weight that
+    // shrinks as p_k falls.
+    void build_runs() {
+        runs_.clear();
+        weights_.clear();
+        sums_.clear();
+        for (std::uint32_t head : heads_) {
+            const std::uint64_t key = arrivals_[head].key;
+            Run run{key, weights_.size(), sums_.size(), 0, key == 0 ? vacuum : other, 0};
+            for (std::uint32_t r = head; r != none; r = next_[r])
+                weights_.push_back(arrivals_[r].weight);
+            std::sort(weights_.begin() + static_cast<std::ptrdiff_t>(run.weights), weights_.end(),
                       std::greater<>());
-            run.active = weights.size() - run.weights;
-            sums.push_back(0.0);
-            for (std::size_t r = run.weights; r < weights.size(); ++r)
-                sums.push_back(sums.back() + weights[r]);
+            run.active = weights_.size() - run.weights;
+            sums_.push_back(0.0);
+            for (std::size_t r = run.weights; r < weights_.size(); ++r)
+                sums_.push_back(sums_.back() + weights_[r]);
             // A partial state of one photon: its targets are neighbours of the outcomes.
-            if (key != 0 && (key & (key - 1)) == 0 && std::countr_zero(key) % bits == 0)
-                run.mode = std::countr_zero(key) / bits;
-            runs.push_back(run);
+            if (key != 0 && (key & (key - 1)) == 0 && std::countr_zero(key) % bits_ == 0)
+                run.mode = std::countr_zero(key) / bits_;
+            runs_.push_back(run);
         }
-        SortedOutcomes const& part = *group_part[g];
+    }
+
+    // Sets each run's reach, the outcomes whose product with its largest weight stays above the
+    // cutoff; returns the largest.
+    std::size_t reach(SortedOutcomes const& part) {
         auto const& probabilities = part.probabilities;
-        // Outcomes a run reaches: those whose product with its largest weight stays above theta.
         std::size_t reached = 0;
-        for (Run& run : runs) {
-            const double largest_weight = weights[run.weights];
+        for (Run& run : runs_) {
+            const double largest_weight = weights_[run.weights];
             run.reach = static_cast<std::size_t>(
                 std::partition_point(probabilities.begin(), probabilities.end(),
-                                     [&](double p) { return p * largest_weight >= theta; }) -
+                                     [&](double p) { return p * largest_weight >= cutoff_; }) -
                 probabilities.begin());
             reached = std::max(reached, run.reach);
         }
-        // The reached outcomes' ranks, kept per output table since parts share them; the
-        // outcomes of one part all hold the part's photon count.
-        const std::size_t n = part.table->states[part.positions.front()].n();
-        bool dense = out.dense(n);
-        std::vector<std::uint64_t>& table_ranks = ranks[part.table];
+        return reached;
+    }
+
+    // The ranks of the reached outcomes, all of n photons, into own_; kept per output table
+    // since parts share them. Returns whether n photons are dense and the outcomes conserve
+    // them.
+    bool rank_outcomes(SortedOutcomes const& part, std::size_t n, std::size_t reached) {
+        bool dense = out_.dense(n);
+        std::vector<std::uint64_t>& table_ranks = ranks_[part.table];
         if (dense && table_ranks.empty()) table_ranks.assign(part.table->states.size(), unranked);
-        own.resize(reached);
+        own_.resize(reached);
         for (std::size_t k = 0; dense && k < reached; ++k) {
             std::uint64_t& r = table_ranks[part.positions[k]];
             if (r == unranked) {
-                const auto [rank, photons] = out.rank_of(part.packed[k]);
+                const auto [rank, photons] = out_.rank_of(part.packed[k]);
                 // A back-end conserves photons; a table that did not takes the slow path.
                 if (photons != n) {
                     dense = false;
@@ -443,72 +493,109 @@ double packedMerge(std::vector<ProductInput> const& inputs, double theta, Packed
                 }
                 r = rank;
             }
-            own[k] = r;
+            own_[k] = r;
         }
-        // Slots of the one-photon and vacuum partial states' targets, by outcome.
-        const bool one_more = dense && out.dense(n + 1);
-        slots.resize(reached * (m + 1));
-        for (std::size_t k = 0; k < reached; ++k) {
-            std::uint32_t* row = slots.data() + k * (m + 1);
-            std::fill_n(row, m + 1, none);
-            if (!dense) continue;
-            row[m] = static_cast<std::uint32_t>(out.dense_offset(n) + own[k]);
-            if (!one_more) continue;
-            std::uint32_t const* next_ranks = out.successors(part.packed[k], n, own[k]);
-            const auto offset = static_cast<std::uint32_t>(out.dense_offset(n + 1));
-            for (std::size_t a = 0; a < m; ++a) row[a] = offset + next_ranks[a];
-        }
-        for (Run const& run : runs) {
-            std::size_t active = run.active;
-            double const* w = weights.data() + run.weights;
-            double const* sum = sums.data() + run.sums;
-            // Other partial states: their photons added one by one through the successor rows.
-            modes.clear();
-            std::uint64_t rest = run.key;
-            for (std::size_t a = 0; rest != 0; ++a, rest >>= bits)
-                for (std::uint64_t c = rest & unit_mask; c > 0; --c) modes.push_back(a);
-            bool chained = run.mode == other && dense;
-            for (std::size_t i = 0; chained && i < modes.size(); ++i)
-                chained = out.dense(n + i + 1);
-            const std::size_t column = run.mode >= 0 ? static_cast<std::size_t>(run.mode) : m;
-            const bool slotted = run.mode == vacuum ? dense : run.mode >= 0 && one_more;
-            double run_added = 0;
-            if (slotted) {
-                // The hot loop: every target has its slot.
-                std::uint32_t const* slot = slots.data() + column;
-                for (std::size_t k = 0; k < run.reach; ++k) {
-                    const double p = probabilities[k];
-                    while (p * w[active - 1] < theta) --active;
-                    const double v = p * sum[active];
-                    run_added += v;
-                    values[slot[k * (m + 1)]] += v;
-                }
-            } else {
-                for (std::size_t k = 0; k < run.reach; ++k) {
-                    const double p = probabilities[k];
-                    while (p * w[active - 1] < theta) --active;
-                    const double v = p * sum[active];
-                    run_added += v;
-                    if (chained) {
-                        std::uint64_t key = part.packed[k];
-                        std::uint64_t r = own[k];
-                        for (std::size_t i = 0; i < modes.size(); ++i) {
-                            r = out.successors(key, n + i, r)[modes[i]];
-                            key += std::uint64_t{1} << (modes[i] * static_cast<std::size_t>(bits));
-                        }
-                        out.add_at(out.dense_offset(n + modes.size()) + r, v);
-                    } else {
-                        out.add(run.key + part.packed[k], v);
-                    }
-                }
-            }
-            added += run_added;
-        }
-        finished += group_inputs[g].size();
-        if (done) done(finished);
+        return dense;
     }
-    if (done && group_part.empty()) done(finished);
-    return added;
+
+    // By reached outcome: the slots of the outcome plus one photon on each mode, then its own;
+    // `none` where a target is not dense.
+    void fill_slots(SortedOutcomes const& part, std::size_t n, std::size_t reached, bool dense) {
+        const bool one_more = dense && out_.dense(n + 1);
+        slots_.resize(reached * (m_ + 1));
+        for (std::size_t k = 0; k < reached; ++k) {
+            std::uint32_t* row = slots_.data() + k * (m_ + 1);
+            std::fill_n(row, m_ + 1, none);
+            if (!dense) continue;
+            row[m_] = static_cast<std::uint32_t>(out_.dense_offset(n) + own_[k]);
+            if (!one_more) continue;
+            std::uint32_t const* next_ranks = out_.successors(part.packed[k], n, own_[k]);
+            const auto offset = static_cast<std::uint32_t>(out_.dense_offset(n + 1));
+            for (std::size_t a = 0; a < m_; ++a) row[a] = offset + next_ranks[a];
+        }
+    }
+
+    // Adds the run's products with the outcomes it reaches; returns their sum.
+    double add_run(Run const& run, SortedOutcomes const& part, std::size_t n, bool dense) {
+        auto const& probabilities = part.probabilities;
+        std::size_t active = run.active;
+        double const* run_weights = weights_.data() + run.weights;
+        double const* run_sums = sums_.data() + run.sums;
+        const bool one_more = dense && out_.dense(n + 1);
+        const std::size_t column = run.mode >= 0 ? static_cast<std::size_t>(run.mode) : m_;
+        const bool slotted = run.mode == vacuum ? dense : run.mode >= 0 && one_more;
+        double run_added = 0;
+        if (slotted) {
+            // The hot loop: every target has its slot.
+            double* values = out_.dense_values();
+            std::uint32_t const* slot = slots_.data() + column;
+            for (std::size_t k = 0; k < run.reach; ++k) {
+                const double p = probabilities[k];
+                while (p * run_weights[active - 1] < cutoff_) --active;
+                const double value = p * run_sums[active];
+                run_added += value;
+                values[slot[k * (m_ + 1)]] += value;
+            }
+            return run_added;
+        }
+        // Other partial states: their photons added one by one through the successor rows.
+        modes_.clear();
+        const std::uint64_t unit_mask = (std::uint64_t{1} << bits_) - 1;
+        std::uint64_t rest = run.key;
+        for (std::size_t a = 0; rest != 0; ++a, rest >>= bits_)
+            for (std::uint64_t c = rest & unit_mask; c > 0; --c) modes_.push_back(a);
+        bool chained = run.mode == other && dense;
+        for (std::size_t i = 0; chained && i < modes_.size(); ++i) chained = out_.dense(n + i + 1);
+        for (std::size_t k = 0; k < run.reach; ++k) {
+            const double p = probabilities[k];
+            while (p * run_weights[active - 1] < cutoff_) --active;
+            const double value = p * run_sums[active];
+            run_added += value;
+            if (chained) {
+                std::uint64_t key = part.packed[k];
+                std::uint64_t r = own_[k];
+                for (std::size_t i = 0; i < modes_.size(); ++i) {
+                    r = out_.successors(key, n + i, r)[modes_[i]];
+                    key += std::uint64_t{1} << (modes_[i] * static_cast<std::size_t>(bits_));
+                }
+                out_.add_at(out_.dense_offset(n + modes_.size()) + r, value);
+            } else {
+                out_.add(run.key + part.packed[k], value);
+            }
+        }
+        return run_added;
+    }
+
+    static constexpr std::uint64_t unranked = ~std::uint64_t{0};
+
+    std::vector<ProductInput> const& inputs_;
+    double cutoff_;
+    PackedAccumulator& out_;
+    const InputGroups groups_;
+    const int bits_;
+    const std::size_t m_;
+    std::vector<Arrival> arrivals_;
+    // Open addressing from partial state to run, and each run's first arrival.
+    std::vector<std::uint64_t> table_keys_;
+    std::vector<std::uint32_t> table_runs_;
+    std::vector<std::uint32_t> heads_;
+    std::vector<std::uint32_t> next_;
+    std::vector<Run> runs_;
+    std::vector<double> weights_;
+    std::vector<double> sums_;
+    // The reached outcomes' ranks and slots (`fill_slots`).
+    std::unordered_map<OutputTable const*, std::vector<std::uint64_t>> ranks_;
+    std::vector<std::uint64_t> own_;
+    std::vector<std::uint32_t> slots_;
+    // The modes of a run's photons, one entry per photon.
+    std::vector<std::size_t> modes_;
+};
+
+}  // namespace
+
+double packedMerge(std::vector<ProductInput> const& inputs, double cutoff, PackedAccumulator& out,
+                   std::function<void(std::size_t)> const& done) {
+    return PackedMerge(inputs, cutoff, out).run(done);
 }
 
 void VectorCache::set_output_states(int sigma, int n, std::function<OutputList()> const& getter) {
@@ -542,10 +629,9 @@ SortedOutcomes const* VectorCache::outcomes(int sigma, FockState const& part) co
     return &results_.at(sigma).at(part).sorted;
 }
 
-double VectorCache::merge(std::vector<SortedOutcomes const*> const& parts, double x,
+double VectorCache::merge(std::vector<SortedOutcomes const*> const& parts, double probability,
                           FockSpaceFunction& out) const {
-    if (x == 0) return 0;
-    return sortedMerge(parts, threshold_ / x, x, out);
+    return scaledMerge(parts, threshold_, probability, out);
 }
 
 void MapCache::set_output_states(int sigma, int n, std::function<OutputList()> const& getter) {
@@ -592,10 +678,9 @@ SortedOutcomes const* MapCache::outcomes(int sigma, FockState const& part) const
     return &no_outcomes;
 }
 
-double MapCache::merge(std::vector<SortedOutcomes const*> const& parts, double x,
+double MapCache::merge(std::vector<SortedOutcomes const*> const& parts, double probability,
                        FockSpaceFunction& out) const {
-    if (x == 0) return 0;
-    return sortedMerge(parts, threshold_ / x, x, out);
+    return scaledMerge(parts, threshold_, probability, out);
 }
 
 }  // namespace simulators::details

@@ -144,18 +144,24 @@ FockSpaceFunction listMerge(std::vector<ListPair> const& pairs, double threshold
 double sortedMerge(std::vector<SortedOutcomes const*> const& parts, double threshold, double factor,
                    FockSpaceFunction& out);
 
+// `probability` times each product of the parts' outcomes whose value (probability × product)
+// reaches `threshold`, added into `out`; returns the sum added. What both caches' merge does.
+double scaledMerge(std::vector<SortedOutcomes const*> const& parts, double threshold,
+                   double probability, FockSpaceFunction& out);
+
 // One input of a packed product: its parts' outcomes and its probability.
 struct ProductInput {
     std::vector<SortedOutcomes const*> parts;
     double probability = 0.0;
 };
 
-// For every input, x times each product of its parts' outcomes whose value x * prod reaches
-// `theta`, added into `out` by packed state; returns the sum added. The same products as
-// sortedMerge with threshold theta / x, computed at once for all inputs: the outcomes of each
-// input's largest part are expanded once per distinct partial state of the other parts, over
-// all inputs sharing that part. `done` is called with the number of inputs finished so far.
-double packedMerge(std::vector<ProductInput> const& inputs, double theta, PackedAccumulator& out,
+// For every input, its probability times each product of its parts' outcomes whose value
+// (probability × product) reaches `cutoff`, added into `out` by packed state; returns the sum
+// added. The same products as scaledMerge with threshold `cutoff`, computed at once for all
+// inputs: the outcomes of each input's largest part are expanded once per distinct partial state
+// of the other parts, over all inputs sharing that part. `done` is called with the number of
+// inputs finished so far.
+double packedMerge(std::vector<ProductInput> const& inputs, double cutoff, PackedAccumulator& out,
                    std::function<void(std::size_t)> const& done = {});
 
 // Keeps the back-end's vectors whole: suits dense results.
@@ -167,8 +173,8 @@ class VectorCache {
     void add_result(int sigma, FockState const& part, double max_probability,
                     std::vector<double> probabilities);
     SortedOutcomes const* outcomes(int sigma, FockState const& part) const;
-    // Adds x times the product of the parts' outcomes into out; returns the sum added.
-    double merge(std::vector<SortedOutcomes const*> const& parts, double x,
+    // scaledMerge at this cache's threshold.
+    double merge(std::vector<SortedOutcomes const*> const& parts, double probability,
                  FockSpaceFunction& out) const;
     double threshold() const { return threshold_; }
     // Output tables filled afterwards also carry their packed states.
@@ -196,7 +202,8 @@ class MapCache {
     void add_result(int sigma, FockState const& part, double max_probability,
                     std::vector<double> const& probabilities);
     SortedOutcomes const* outcomes(int sigma, FockState const& part) const;
-    double merge(std::vector<SortedOutcomes const*> const& parts, double x,
+    // scaledMerge at this cache's threshold.
+    double merge(std::vector<SortedOutcomes const*> const& parts, double probability,
                  FockSpaceFunction& out) const;
     double threshold() const { return threshold_; }
     void set_packing(std::optional<PackedModes> packing) { packing_ = packing; }
