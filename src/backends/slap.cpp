@@ -64,9 +64,7 @@ void check_entry_modes(FeedForwardEntry const& entry, int m) {
 }
 
 // A block is chosen once the walk has placed every photon of the measured modes, and the rows
-// the walk has used by then cannot change: neither the configurator's own block nor a later
-// entry's may act on measured modes (those photons are counted, gone). And the blocks must keep
-// the walk's sums probabilities.
+// the walk has used by then cannot change: the block must come after the measured modes.
 void check_configurator_order(ConfiguratorMap const& cfg_map) {
     if (cfg_map.first_configured_mode() <= cfg_map.last_measured_mode())
         throw std::runtime_error(
@@ -74,6 +72,8 @@ void check_configurator_order(ConfiguratorMap const& cfg_map) {
                         cfg_map.first_configured_mode(), cfg_map.last_measured_mode()));
 }
 
+// The photons of measured modes are counted, gone: a later block acting on those modes would
+// make rows the walk has already used depend on a block chosen after them.
 void check_measured_modes_untouched(std::vector<FeedForwardEntry> const& entries, int first,
                                     Eigen::Index size) {
     if (size == 0) return;
@@ -93,6 +93,7 @@ Eigen::Index widest_block(ConfiguratorMap const& cfg_map) {
     return size;
 }
 
+// Blocks that are not unitary would make the walk's squared amplitudes no probabilities.
 void check_configurator_unitaries(ConfiguratorMap const& cfg_map) {
     const double precision = config.unitary_check_precision;
     if (!is_unitary(cfg_map.default_unitary(), precision))
