@@ -112,60 +112,64 @@ void NPhotonStates::Iterator::skip_filtered() {
 
 namespace details {
 
-NPhotonAndOneStates::Iterator::Iterator(NPhotonAndOneStates const* range)
-    : index(range->start), mode(0), m(range->lookups.m), range(range) {
-    // The top layer has no layer above it.
-    if (range->d[0] >= static_cast<unsigned int>(range->lookups.max_n)) {
-        mode = m;
-        return;
-    }
-    if (mode < m && !kept()) ++*this;
-}
-
-bool NPhotonAndOneStates::Iterator::kept() const {
-    return !range->filling || range->filling->layer(static_cast<int>(range->d[0]) + 1).test(index);
-}
-
-NPhotonAndOneStates::Iterator& NPhotonAndOneStates::Iterator::operator++() {
-    auto const& d = range->d;
-    do {
-        if (++mode >= m) return *this;
-        index += range->lookups.t(mode + 1, static_cast<int>(d[static_cast<std::size_t>(mode)]));
-    } while (!kept());
-    return *this;
-}
-
-NPhotonMinusOneStates::Iterator::Iterator(NPhotonMinusOneStates const* range)
+template <int Step>
+NeighbourStates_t<Step>::Iterator::Iterator(NeighbourStates_t const* range)
     : index(range->start), mode(0), m(range->lookups.m), range(range) {
     auto const& d = range->d;
-    if (m == 0 || d[0] == 0 || d[0] > static_cast<unsigned int>(range->lookups.max_n)) {
-        mode = m;
-        return;
+    const auto max_n = static_cast<unsigned int>(range->lookups.max_n);
+    if constexpr (Step > 0) {
+        // The top layer has no layer above it.
+        if (d[0] >= max_n) {
+            mode = m;
+            return;
+        }
+        if (mode < m && !kept()) ++*this;
+    } else {
+        if (m == 0 || d[0] == 0 || d[0] > max_n) {
+            mode = m;
+            return;
+        }
+        if (d[1] >= d[0] || !kept()) ++*this;
     }
-    if (d[1] >= d[0] || !kept()) ++*this;
 }
 
-bool NPhotonMinusOneStates::Iterator::kept() const {
-    return !range->filling || range->filling->layer(static_cast<int>(range->d[0]) - 1).test(index);
+template <int Step>
+bool NeighbourStates_t<Step>::Iterator::kept() const {
+    return !range->filling ||
+           range->filling->layer(static_cast<int>(range->d[0]) + Step).test(index);
 }
 
-NPhotonMinusOneStates::Iterator& NPhotonMinusOneStates::Iterator::operator++() {
+// Each step starts from the neighbour of the previous mode: a photon more in mode j is t(j + 1,
+// d[j]) further on, a photon less in an occupied mode j is t(j + 1, d[j] - 1) further back.
+template <int Step>
+typename NeighbourStates_t<Step>::Iterator& NeighbourStates_t<Step>::Iterator::operator++() {
     auto const& d = range->d;
     auto at = [&](int j) { return d[static_cast<std::size_t>(j)]; };
-    if (at(mode) == 0) {
-        mode = m;
+    if constexpr (Step > 0) {
+        do {
+            if (++mode >= m) return *this;
+            index += range->lookups.t(mode + 1, static_cast<int>(at(mode)));
+        } while (!kept());
         return *this;
-    }
-    for (;;) {
-        ++mode;
+    } else {
         if (at(mode) == 0) {
             mode = m;
             return *this;
         }
-        index -= range->lookups.t(mode + 1, static_cast<int>(at(mode)) - 1);
-        if (at(mode + 1) < at(mode) && kept()) return *this;
+        for (;;) {
+            ++mode;
+            if (at(mode) == 0) {
+                mode = m;
+                return *this;
+            }
+            index -= range->lookups.t(mode + 1, static_cast<int>(at(mode)) - 1);
+            if (at(mode + 1) < at(mode) && kept()) return *this;
+        }
     }
 }
+
+template class NeighbourStates_t<1>;
+template class NeighbourStates_t<-1>;
 
 }  // namespace details
 

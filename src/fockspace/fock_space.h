@@ -105,15 +105,17 @@ class NPhotonStates {
 
 namespace details {
 
-// The one-photon-more neighbours of a state of layer k in layer k+1, in ascending order of the
-// mode that gains the photon, skipping those a filling drops.
-class NPhotonAndOneStates {
+// The one-photon neighbours of a state of layer k in layer k + Step, skipping those a filling
+// drops: for Step = 1 one photon more, in ascending order of the mode that gains it; for
+// Step = -1 one photon less, in ascending order of the occupied mode that loses it.
+template <int Step>
+class NeighbourStates_t {
   public:
     struct Sentinel {};
 
     class Iterator {
       public:
-        // `index` is the neighbour's full index in layer k+1.
+        // `index` is the neighbour's full index in layer k + Step.
         unsigned long index;
         int mode;
         int m;
@@ -123,15 +125,15 @@ class NPhotonAndOneStates {
         friend bool operator!=(Iterator const& it, Sentinel) { return it.mode < it.m; }
 
       private:
-        friend class NPhotonAndOneStates;
-        Iterator(NPhotonAndOneStates const* range);
+        friend class NeighbourStates_t;
+        explicit Iterator(NeighbourStates_t const* range);
         bool kept() const;
-        NPhotonAndOneStates const* range;
+        NeighbourStates_t const* range;
     };
 
     // The lookups, the filling and d must outlive the range.
-    NPhotonAndOneStates(FSILookups_t<unsigned long> const& lookups, FockSpaceFilling const* filling,
-                        DecreasingValues const& d, unsigned long start)
+    NeighbourStates_t(FSILookups_t<unsigned long> const& lookups, FockSpaceFilling const* filling,
+                      DecreasingValues const& d, unsigned long start)
         : lookups(lookups), filling(filling), d(d), start(start) {}
 
     Iterator begin() const { return Iterator(this); }
@@ -144,45 +146,11 @@ class NPhotonAndOneStates {
     unsigned long start;
 };
 
-// The one-photon-less neighbours of a state of layer k in layer k-1, in ascending order of the
-// occupied mode that loses the photon, skipping those a filling drops.
-class NPhotonMinusOneStates {
-  public:
-    struct Sentinel {};
+extern template class NeighbourStates_t<1>;
+extern template class NeighbourStates_t<-1>;
 
-    class Iterator {
-      public:
-        // `index` is the neighbour's full index in layer k-1.
-        unsigned long index;
-        int mode;
-        int m;
-
-        Iterator& operator++();
-        Iterator const& operator*() const { return *this; }
-        friend bool operator!=(Iterator const& it, Sentinel) { return it.mode < it.m; }
-
-      private:
-        friend class NPhotonMinusOneStates;
-        Iterator(NPhotonMinusOneStates const* range);
-        bool kept() const;
-        NPhotonMinusOneStates const* range;
-    };
-
-    // The lookups, the filling and d must outlive the range.
-    NPhotonMinusOneStates(FSILookups_t<unsigned long> const& lookups,
-                          FockSpaceFilling const* filling, DecreasingValues const& d,
-                          unsigned long start)
-        : lookups(lookups), filling(filling), d(d), start(start) {}
-
-    Iterator begin() const { return Iterator(this); }
-    Sentinel end() const { return {}; }
-
-  private:
-    FSILookups_t<unsigned long> const& lookups;
-    FockSpaceFilling const* filling;
-    DecreasingValues const& d;
-    unsigned long start;
-};
+using NPhotonAndOneStates = NeighbourStates_t<1>;
+using NPhotonMinusOneStates = NeighbourStates_t<-1>;
 
 }  // namespace details
 
