@@ -18,12 +18,14 @@ using cd = std::complex<double>;
 // One layer of the pass in plain real arithmetic: without the checks of std::complex's
 // multiplication, which only change a product whose naive parts are both NaN. Such a product
 // leaves a NaN in the layer, and the caller then redoes the layer with the full semantics.
-// Force-inlined into one copy per instruction set.
-template <typename T>
-[[gnu::always_inline]] inline void pull_kernel(typename SlosMap_t<T>::Layer const& layer,
-                                               const double* __restrict column,
-                                               const double* __restrict current,
-                                               double* __restrict next) {
+// Force-inlined into one copy per instruction set. Backward, a group sums its links into its own
+// entry of `next` (pull); forward, it adds its entry of `current` to the entries its links reach
+// (push).
+template <typename T, bool Backward>
+[[gnu::always_inline]] inline void layer_pass(typename SlosMap_t<T>::Layer const& layer,
+                                              const double* __restrict column,
+                                              const double* __restrict current,
+                                              double* __restrict next) {
     const T* ends = layer.ends.data();
     const std::uint8_t* modes = layer.modes.data();
     const std::uint8_t* sizes = layer.group_sizes.data();
@@ -31,36 +33,24 @@ template <typename T>
     std::size_t l = 0;
     for (std::size_t g = 0; g < groups; ++g) {
         const std::size_t end = l + sizes[g] + 1;
-        double re = 0.0, im = 0.0;
-        for (; l < end; ++l) {
-            const double* c = column + 2 * modes[l];
-            const double* x = current + 2 * static_cast<std::size_t>(ends[l]);
-            re += c[0] * x[0] - c[1] * x[1];
-            im += c[0] * x[1] + c[1] * x[0];
-        }
-        next[2 * g] = re;
-        next[2 * g + 1] = im;
-    }
-}
-
-template <typename T>
-[[gnu::always_inline]] inline void push_kernel(typename SlosMap_t<T>::Layer const& layer,
-                                               const double* __restrict column,
-                                               const double* __restrict current,
-                                               double* __restrict next) {
-    const T* ends = layer.ends.data();
-    const std::uint8_t* modes = layer.modes.data();
-    const std::uint8_t* sizes = layer.group_sizes.data();
-    const std::size_t groups = layer.group_sizes.size();
-    std::size_t l = 0;
-    for (std::size_t g = 0; g < groups; ++g) {
-        const std::size_t end = l + sizes[g] + 1;
-        const double xr = current[2 * g], xi = current[2 * g + 1];
-        for (; l < end; ++l) {
-            const double* c = column + 2 * modes[l];
-            double* y = next + 2 * static_cast<std::size_t>(ends[l]);
-            y[0] += c[0] * xr - c[1] * xi;
-            y[1] += c[0] * xi + c[1] * xr;
+        if constexpr (Backward) {
+            double re = 0.0, im = 0.0;
+            for (; l < end; ++l) {
+                const double* c = column + 2 * modes[l];
+                const double* x = current + 2 * static_cast<std::size_t>(ends[l]);
+                re += c[0] * x[0] - c[1] * x[1];
+                im += c[0] * x[1] + c[1] * x[0];
+            }
+            next[2 * g] = re;
+            next[2 * g + 1] = im;
+        } else {
+            const double xr = current[2 * g], xi = current[2 * g + 1];
+            for (; l < end; ++l) {
+                const double* c = column + 2 * modes[l];
+                double* y = next + 2 * static_cast<std::size_t>(ends[l]);
+                y[0] += c[0] * xr - c[1] * xi;
+                y[1] += c[0] * xi + c[1] * xr;
+            }
         }
     }
 }
@@ -71,9 +61,9 @@ template <typename T>
                                                 const double* current, double* next,
                                                 std::size_t count) {
     if (backward)
-        pull_kernel<T>(layer, column, current, next);
+        layer_pass<T, true>(layer, column, current, next);
     else
-        push_kernel<T>(layer, column, current, next);
+        layer_pass<T, false>(layer, column, current, next);
     bool nan = false;
     for (std::size_t i = 0; i < 2 * count; ++i) nan |= std::isnan(next[i]);
     return nan;
