@@ -69,7 +69,11 @@ FockSpaceFunction StrongSimulator::computeNoSuperposition(
             previous_sigma = sigma;
             backend_->setInputState(part);
             std::vector<double> probabilities = backend_->computeProbabilities();
-            cache.set_output_states(sigma, part.n(), [this] { return backend_->getFockSpace(); });
+            cache.set_output_states(sigma, part.n(), [&] {
+                std::vector<FockState> outputs = backend_->getFockSpace();
+                if (!outputs.empty()) check_output_modes(outputs.front().m(), part.m());
+                return outputs;
+            });
             cache.add_result(sigma, part, max_probability, std::move(probabilities));
         }
         if constexpr (requires { cache.clear_internal_cache(); }) cache.clear_internal_cache();
@@ -122,6 +126,7 @@ FockSpaceFunction StrongSimulator::computeSingleFockState(FockState const& state
     backend_->setMask(make_mask(compute_selection_n(n, n), state));
     backend_->setInputState(state);
     FockSpaceFunction f = backend_->computeProbabilityDistribution();
+    if (f.size() != 0) check_output_modes(f.begin()->first.m(), state.m());
     const double w = f.weight();
     logical_perf_ += p * w;
     if (w > negligible) f /= w;

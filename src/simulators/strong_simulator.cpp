@@ -75,6 +75,14 @@ void StrongSimulator::check_modes(int m) const {
                                                 heralds_.rbegin()->first, m));
 }
 
+void StrongSimulator::check_output_modes(int output_modes, int input_modes) {
+    if (output_modes != input_modes)
+        throw std::invalid_argument(
+            fmt::format("The back-end gives outputs of {} modes for an input of {} modes; the "
+                        "simulator needs a square unitary",
+                        output_modes, input_modes));
+}
+
 StateVectorDistribution StrongSimulator::preprocessSvd(StateVectorDistribution const& svd) {
     for (auto const& [sv, p] : svd)
         if (sv.empty()) throw std::invalid_argument("Received empty state vector");

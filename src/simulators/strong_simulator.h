@@ -93,6 +93,9 @@ class StrongSimulator {
   private:
     // Refuses what would make the computation read or write past the input's modes.
     void check_modes(int m) const;
+    // Refuses a back-end whose outputs have another mode count than its input, as a rectangular
+    // unitary gives: parts, heralds and detectors are all counted on the input's modes.
+    static void check_output_modes(int output_modes, int input_modes);
     // Detection, heralds and post-selection of a computed output, then the final distribution;
     // an empty one is refused with the stage that emptied it.
     FockSpaceDistribution finish(FockSpaceFunction f, bool any_input);

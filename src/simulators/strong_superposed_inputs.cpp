@@ -92,7 +92,10 @@ FockSpaceFunction StrongSimulator::computeGeneric(StateVectorDistribution const&
             auto& amplitudes = r.amplitudes[part];
             amplitudes = backend_->getAmplitudes();
             auto& outputs = r.outputs[part.n()];
-            if (outputs.empty()) outputs = backend_->getFockSpace();
+            if (outputs.empty()) {
+                outputs = backend_->getFockSpace();
+                if (!outputs.empty()) check_output_modes(outputs.front().m(), part.m());
+            }
             to_physical(amplitudes, outputs, part, backend_->amplitudeConvention());
             progress(static_cast<double>(++i) / count, "Computing probs...");
         }
