@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Builds the extension module and the C++ tests with the address and undefined-behaviour
-# sanitizers into build/fuzz and runs the parser fuzz tests, the back-ends' sequences of setters
-# and queries (and the hostile-input test, when present) against the module, then the schema
-# readers' fuzz test, longer than CI does.
+# sanitizers into build/fuzz and runs the parser fuzz tests, the back-ends' and the simulators'
+# sequences of setters and queries (and the hostile-input test, when present) against the module,
+# then the schema readers' fuzz test, longer than CI does.
 #
 #   scripts/fuzz.sh [PARSER_INPUTS] [HOSTILE_CALLS]
 #
 # PARSER_INPUTS (default 1000000) are spread evenly over the fuzzed text parsers, and as many
 # again over the schema readers; HOSTILE_CALLS (default 100000) goes to the hostile-input test;
-# ORBANDILE_SEQUENCE_COUNT (default 400) sequences run on each back-end. The seed is random unless
-# ORBANDILE_FUZZ_SEED is set; it is printed first, and a failure names it with its input.
+# ORBANDILE_SEQUENCE_COUNT (default 400) sequences run on each back-end and each simulator. The
+# seed is random unless ORBANDILE_FUZZ_SEED is set; it is printed first, and a failure names it
+# with its input.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -43,14 +44,15 @@ export ORBANDILE_FUZZ_COUNT=$(((inputs + parsers - 1) / parsers))
 # Sanitized code runs several times slower: an input may take longer before it counts as a hang.
 export ORBANDILE_FUZZ_SLOW=${ORBANDILE_FUZZ_SLOW:-10}
 export ORBANDILE_HOSTILE_COUNT=$hostile_calls
-# Seeded sequences of setters and queries on each probability back-end.
+# Seeded sequences of setters and queries on each probability back-end and on both simulators.
 export ORBANDILE_SEQUENCE_COUNT=${ORBANDILE_SEQUENCE_COUNT:-400}
-tests=(tests/python/test_fuzz_parsers.py tests/python/test_backend_sequences.py)
+tests=(tests/python/test_fuzz_parsers.py tests/python/test_backend_sequences.py
+    tests/python/test_simulator_sequences.py)
 [ -f tests/python/test_hostile_input.py ] && tests+=(tests/python/test_hostile_input.py)
 
 echo "fuzz: seed $seed, $ORBANDILE_FUZZ_COUNT inputs for each of $parsers parsers" \
     "($((ORBANDILE_FUZZ_COUNT * parsers)) in all), $ORBANDILE_SEQUENCE_COUNT sequences on each" \
-    "back-end${tests[2]:+, $hostile_calls hostile calls}"
+    "back-end and simulator${tests[3]:+, $hostile_calls hostile calls}"
 start=$SECONDS
 status=0
 "${sanitized[@]}" -m pytest -q -p no:cacheprovider --durations=0 "${tests[@]}" || status=$?
