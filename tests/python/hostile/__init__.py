@@ -43,7 +43,8 @@ and checks a case, ``runner`` runs cases in workers, ``cli`` is the command line
 
 Environment: ORBANDILE_HOSTILE_COUNT (cases, default 3000), ORBANDILE_HOSTILE_SEED (default
 20240613), ORBANDILE_HOSTILE_TIMEOUT (seconds per case, default 10), ORBANDILE_HOSTILE_JOBS
-(parallel workers, default 1). Run as a script, the file prints every finding of a long campaign:
+(parallel workers, default 1). Run as a script, test_hostile_input.py prints every finding of a
+long campaign:
 
     python tests/python/test_hostile_input.py --count 100000 --jobs 4
 """
