@@ -10,10 +10,9 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include "serialisation/proto/circuit.pb.h"
@@ -165,44 +164,22 @@ TEST(MatrixSerialization, FileRefusals) {
         "Could not serialize circuit to file: " + nowhere);
 }
 
-// For the scope of one, the process's descriptor limit is lowered to the descriptors already
-// open, so that the next open fails: permissions do not bind root, the limit does.
-class NoFreeDescriptor {
-  public:
-    NoFreeDescriptor() {
-        EXPECT_EQ(::getrlimit(RLIMIT_NOFILE, &saved_), 0);
-        const int lowest_free = ::open("/dev/null", O_RDONLY);
-        EXPECT_GE(lowest_free, 0);
-        ::close(lowest_free);
-        rlimit lowered = saved_;
-        lowered.rlim_cur = static_cast<rlim_t>(lowest_free);
-        EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
-    }
-    ~NoFreeDescriptor() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
-
-  private:
-    rlimit saved_{};
-};
-
+// Permissions do not bind root, but a write-only sysctl refuses to be read by root too.
 TEST(MatrixSerialization, FileThatCannotBeOpened) {
-    const TempPath path("locked.bin");
-    MatrixSerialization::toFile(Matrix(0, 0), *path);
-    const std::string message = "Could not open file: " + (*path).string();
-    // The sanitizers' runtime opens descriptors of its own to check memory, and with none free it
-    // reports the stream it checks as corrupt.
-#ifndef __SANITIZE_ADDRESS__
-    {
-        const NoFreeDescriptor limit;
-        expect_throw_message<std::runtime_error>([&] { MatrixSerialization::deserialize(*path); },
-                                                 message);
-    }
-#endif
-    EXPECT_EQ(MatrixSerialization::deserialize(*path).size(), 0);
+    const TempPath locked("locked.bin");
+    std::vector<std::filesystem::path> unreadable;
     if (::geteuid() != 0) {
-        std::filesystem::permissions(*path, std::filesystem::perms::none);
-        expect_throw_message<std::runtime_error>([&] { MatrixSerialization::deserialize(*path); },
-                                                 message);
+        MatrixSerialization::toFile(Matrix(0, 0), *locked);
+        std::filesystem::permissions(*locked, std::filesystem::perms::none);
+        unreadable.push_back(*locked);
     }
+    const std::filesystem::path write_only("/proc/sys/vm/drop_caches");
+    if (std::filesystem::is_regular_file(write_only) && ::access(write_only.c_str(), R_OK) != 0)
+        unreadable.push_back(write_only);
+    if (unreadable.empty()) GTEST_SKIP() << "no regular file that this user cannot read";
+    for (const auto& path : unreadable)
+        expect_throw_message<std::runtime_error>([&] { MatrixSerialization::deserialize(path); },
+                                                 "Could not open file: " + path.string());
 }
 
 TEST(MatrixSerialization, FileWriterReportsBytesThatNeverReachTheFile) {
