@@ -278,6 +278,9 @@ class LayeredSums {
     static constexpr int bytes = Bytes;
     using V = typename Native<Real, Bytes>::V;
 
+    // Row sums per table entry, known here so that entries sit at constant offsets.
+    static constexpr std::size_t stride = Blocks * lanes<Real>;
+
     [[gnu::always_inline]] inline explicit LayeredSums(std::size_t) {}
 
     [[gnu::always_inline]] inline void set(const Real* high_re, const Real* high_im,
@@ -357,6 +360,8 @@ class LayeredMemorySums {
     static constexpr int bytes = Bytes;
     using V = typename Native<Real, Bytes>::V;
 
+    static constexpr std::size_t stride = 0;  // known only at run time
+
     explicit LayeredMemorySums(std::size_t size)
         : size_(size), re_(size), im_(complex ? size : 0), r_re_(size), r_im_(complex ? size : 0) {}
 
@@ -434,11 +439,18 @@ struct RyserWalk {
                 static_cast<unsigned>(code >> low_bits) & ((1u << RyserTables<T>::mid_bits) - 1);
             r.set(high_re.data(), high_im.data(), tables.mid_re(mid), tables.mid_im(mid));
             // Bit low_bits - 1 of the code is bit low_bits of k xor bit low_bits - 1.
-            const unsigned flip = static_cast<unsigned>(k >> low_bits & 1u) << (low_bits - 1);
-            if (k >= from && to - k >= window)
-                window_terms<false, 0>(r, group, low, flip, k);
-            else
-                window_terms<true, 0>(r, group, low, flip, k);
+            const bool odd = k >> low_bits & 1u;
+            if (k >= from && to - k >= window) {
+                if (odd)
+                    window_terms<false, true, 0>(r, group, low, k);
+                else
+                    window_terms<false, false, 0>(r, group, low, k);
+            } else {
+                if (odd)
+                    window_terms<true, true, 0>(r, group, low, k);
+                else
+                    window_terms<true, false, 0>(r, group, low, k);
+            }
         }
         alignas(Sums::bytes) typename Group::V signs;
         for (int j = 0; j < Group::size; ++j)
@@ -447,22 +459,25 @@ struct RyserWalk {
     }
 
     // Terms k + Term ... k + window - 1; in a window that the range cuts (`Partial`), terms
-    // outside it are pushed as products of zero.
-    template <bool Partial, int Term, typename Sums, typename Group>
+    // outside it are pushed as products of zero. `Odd`: bit low_bits of k, which flips the top
+    // bit of the low part.
+    template <bool Partial, bool Odd, int Term, typename Sums, typename Group>
     [[gnu::always_inline]] inline void window_terms(Sums& r, Group& group, const Low& low,
-                                                    unsigned flip, unsigned long k) const {
+                                                    unsigned long k) const {
         constexpr int J = Term % Group::size;
+        constexpr std::size_t x =
+            static_cast<std::size_t>(Term ^ (Term >> 1)) ^ (Odd ? window / 2 : 0);
         alignas(Sums::bytes) typename Sums::V re{}, im{};
         bool inside = true;
         if constexpr (Partial) inside = k + Term >= from && k + Term < to;
         if (inside) {
-            const std::size_t x = static_cast<unsigned>(Term ^ (Term >> 1)) ^ flip;
-            r.fold(low.re + x * low.stride, low.im + x * low.stride, re, im);
+            const std::size_t offset = x * (Sums::stride != 0 ? Sums::stride : low.stride);
+            r.fold(low.re + offset, low.im + offset, re, im);
         }
         group.template push<J>(re, im);
         if constexpr (J + 1 == Group::size) group.accumulate();
         if constexpr (Term + 1 < static_cast<int>(window))
-            window_terms<Partial, Term + 1>(r, group, low, flip, k);
+            window_terms<Partial, Odd, Term + 1>(r, group, low, k);
     }
 };
 

@@ -517,7 +517,7 @@ class LaneGroup {
             // A real product would otherwise be contracted with this addition into one fused
             // multiply-add, and sums of real matrices would differ from those of complex ones.
             alignas(Bytes) V x = term;
-            __asm__("" : "+x"(x));
+            if constexpr (!complex) __asm__("" : "+x"(x));
             if constexpr (Compensated) {
                 const V s = sum + x;
                 error += x - (s - sum);
