@@ -17,6 +17,7 @@
 #include "fockspace/fs_array.h"
 #include "runtime/combinatorics.h"
 #include "runtime/config.h"
+#include "runtime/interrupt_signal_handler.h"
 
 namespace Backend {
 
@@ -176,7 +177,11 @@ std::vector<FockState> SLAP::getFockSpace() {
     const FsArray states(m_, n_, mask_);
     std::vector<FockState> space;
     space.reserve(states.count());
-    for (auto it = states.begin(); it != states.end(); ++it) space.push_back(*it);
+    InterruptSignalHandler::Poll poll;
+    for (auto it = states.begin(); it != states.end(); ++it) {
+        poll();
+        space.push_back(*it);
+    }
     return space;
 }
 
@@ -254,7 +259,10 @@ void SLAP::walkTree() {
     computer.start(input_state_.prodnfact());
     Walker walker(m_, n_, mask_);
     const bool grow = amplitudes_.empty();
+    // A node near the root updates up to 2^n coefficients: polled every few hundred nodes.
+    InterruptSignalHandler::Poll poll(256);
     while (!walker.complete()) {
+        poll();
         const int mode = walker.getMode();
         std::vector<int> const& state = walker.getState();
         if (feed_forward) provider.update_unitary(state, mode);

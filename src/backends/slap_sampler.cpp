@@ -17,6 +17,7 @@
 #include "backends/walker_sampler.h"
 #include "runtime/combinatorics.h"
 #include "runtime/config.h"
+#include "runtime/interrupt_signal_handler.h"
 #include "runtime/rng.h"
 
 namespace Backend {
@@ -66,7 +67,16 @@ std::vector<int> const& SLAPSampler::generateSamples(FockState const& input_stat
 
     setInputState(input_state);
     sample_count_ = count;
-    counts_.assign(static_cast<std::size_t>(size), 0);
+    // Zeroed a block at a time: billions of outputs take seconds to clear.
+    counts_.clear();
+    counts_.reserve(static_cast<std::size_t>(size));
+    InterruptSignalHandler::Poll poll(1);
+    for (std::size_t left = static_cast<std::size_t>(size); left > 0;) {
+        poll();
+        const std::size_t block = std::min<std::size_t>(left, std::size_t{1} << 20);
+        counts_.insert(counts_.end(), block, 0);
+        left -= block;
+    }
     if (n_ == 0) {
         counts_[0] = sample_count_;
         return counts_;
@@ -97,7 +107,9 @@ void SLAPSampler::walkTree() {
         return;
     }
     WalkerSampler walker(m_, n_, level_counts_);
+    InterruptSignalHandler::Poll poll(256);
     while (!walker.complete()) {
+        poll();
         if (!walker.flag()) {
             const int mode = walker.getMode();
             const int degree = walker.getDegree();

@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "runtime/interrupt_signal_handler.h"
+
 namespace Backend {
 
 SLOSPathComputer::SLOSPathComputer(
@@ -161,7 +163,11 @@ std::vector<FockState> SLOS::getFockSpace() {
     FsArray const& layer = output_layer();
     std::vector<FockState> states;
     states.reserve(layer.count());
-    for (auto it = layer.begin(); it != layer.end(); ++it) states.push_back(*it);
+    InterruptSignalHandler::Poll poll;
+    for (auto it = layer.begin(); it != layer.end(); ++it) {
+        poll();
+        states.push_back(*it);
+    }
     return states;
 }
 

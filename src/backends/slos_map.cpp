@@ -9,6 +9,8 @@
 
 #include <fmt/format.h>
 
+#include "runtime/interrupt_signal_handler.h"
+
 namespace Backend {
 
 namespace {
@@ -121,7 +123,9 @@ SlosMap_t<T>::SlosMap_t(FockSpace const& space, std::function<bool(FockState con
         return;
     }
     RankedBits next(space.get_full_count(n));
+    InterruptSignalHandler::Poll poll;
     for (auto const& s : space.FockStates(n)) {
+        poll();
         if (!predicate(s.getFS())) continue;
         next.set(s.index);
         final_indices.push_back(static_cast<T>(s.index));
@@ -153,7 +157,9 @@ void SlosMap_t<T>::fill_forward(FockSpace const& space, int k, RankedBits& keep,
     layer.ends.reserve(links);
     layer.modes.reserve(links);
     layer.group_sizes.reserve(std::min(states, links));
+    InterruptSignalHandler::Poll poll;
     for (auto const& s : space.FockStates(k)) {
+        poll();
         unsigned count = 0;
         for (auto const& successor : space.AddOnePhoton(s)) {
             if (!next.test(successor.index)) continue;
@@ -181,7 +187,9 @@ void SlosMap_t<T>::fill_backward(FockSpace const& space, int k, RankedBits& keep
     layer.ends.reserve(links);
     layer.modes.reserve(links);
     layer.group_sizes.reserve(groups);
+    InterruptSignalHandler::Poll poll;
     for (auto const& t : space.FockStates(k + 1)) {
+        poll();
         if (!next.test(t.index)) continue;
         unsigned count = 0;
         for (auto const& previous : space.RemoveOnePhoton(t)) {
@@ -219,7 +227,11 @@ template class SlosMap_t<unsigned long>;
 
 std::vector<FockState> SlosMap::final_states() const {
     std::vector<FockState> states;
-    for_each_final_state([&](FockState const& s) { states.push_back(s); });
+    InterruptSignalHandler::Poll poll;
+    for_each_final_state([&](FockState const& s) {
+        poll();
+        states.push_back(s);
+    });
     return states;
 }
 

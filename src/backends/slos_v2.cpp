@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "fockspace/fock_space_filling.h"
+#include "runtime/interrupt_signal_handler.h"
 
 namespace Backend {
 
@@ -45,11 +46,13 @@ void SLOS_V2::compute() {
     next.reserve(space.get_full_count(photons));
     current.assign(1, std::complex<double>(1.0 / std::sqrt(input_factor), 0.0));
 
+    InterruptSignalHandler::Poll poll;
     for (int k = 1; k <= photons; ++k) {
         const int p = modes[k - 1];
         next.assign(space.get_full_count(k), std::complex<double>(0.0));
         if constexpr (Backward) {
             for (auto const& t : space.FockStates(k)) {
+                poll();
                 std::complex<double> sum = next[t.index];
                 for (auto const& previous : space.RemoveOnePhoton(t))
                     sum += current[previous.index] * unitary_(previous.mode, p);
@@ -57,6 +60,7 @@ void SLOS_V2::compute() {
             }
         } else {
             for (auto const& s : space.FockStates(k - 1)) {
+                poll();
                 const std::complex<double> value = current[s.index];
                 for (auto const& successor : space.AddOnePhoton(s))
                     next[successor.index] += value * unitary_(successor.mode, p);
@@ -84,8 +88,11 @@ FockSpaceFunction SLOS_V2::computeProbabilityDistribution() {
     FockSpaceFunction distribution;
     distribution.reserve(amplitudes_.size());
     std::size_t i = 0;
-    for (auto const& s : fock_space_.FockStates(input_state_.n()))
+    InterruptSignalHandler::Poll poll;
+    for (auto const& s : fock_space_.FockStates(input_state_.n())) {
+        poll();
         distribution[s.getFS()] = probability(amplitudes_[i++]);
+    }
     return distribution;
 }
 
@@ -94,7 +101,11 @@ std::vector<FockState> SLOS_V2::getFockSpace() {
     compile(input_state_.n());
     std::vector<FockState> states;
     states.reserve(fock_space_.get_count(n_));
-    for (auto const& s : fock_space_.FockStates(n_)) states.push_back(s.getFS());
+    InterruptSignalHandler::Poll poll;
+    for (auto const& s : fock_space_.FockStates(n_)) {
+        poll();
+        states.push_back(s.getFS());
+    }
     return states;
 }
 

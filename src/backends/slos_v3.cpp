@@ -9,6 +9,7 @@
 
 #include "backends/slos_v3_kernels.h"
 #include "runtime/instruction_set.h"
+#include "runtime/interrupt_signal_handler.h"
 
 namespace Backend {
 
@@ -78,7 +79,9 @@ void SLOS_V3::run(SlosMap_t<T> const& map, double input_factor) {
     // Column p of the unitary, contiguous, so that the pass reads it by output mode.
     column_.resize(static_cast<std::size_t>(map.m));
     const unsigned char* modes = input_state_.data();
+    InterruptSignalHandler::Poll poll(1);
     for (int k = 1; k <= photons; ++k) {
+        poll();
         const int p = modes[k - 1];
         for (int o = 0; o < map.m; ++o) column_[static_cast<std::size_t>(o)] = unitary_(o, p);
         const auto count = static_cast<std::size_t>(map.kept_counts[static_cast<std::size_t>(k)]);
@@ -147,7 +150,11 @@ bool SLOS_V3::run_dense(DenseLinks const& links, int m, int photons, double inpu
     column_pairs_.resize(4 * static_cast<std::size_t>(m));
     const unsigned char* modes = input_state_.data();
     bool written = probabilities != nullptr;
+    // Between layers only: a pass that stops leaves nothing pending, and the next one starts
+    // again from the first layer.
+    InterruptSignalHandler::Poll poll(1);
     for (int k = first; k <= photons; ++k) {
+        poll();
         const int p = modes[k - 1];
         for (int o = 0; o < m; ++o) {
             const cd u = unitary_(o, p);
@@ -209,8 +216,11 @@ FockSpaceFunction SLOS_V3::computeProbabilityDistribution() {
     FockSpaceFunction distribution;
     distribution.reserve(amplitudes_.size());
     std::size_t j = 0;
-    slos_map_.for_each_final_state(
-        [&](FockState const& state) { distribution[state] = probability(amplitudes_[j++]); });
+    InterruptSignalHandler::Poll poll;
+    slos_map_.for_each_final_state([&](FockState const& state) {
+        poll();
+        distribution[state] = probability(amplitudes_[j++]);
+    });
     return distribution;
 }
 

@@ -11,6 +11,8 @@
 #include "circuits/beam_splitter.h"
 #include "circuits/phase_shifter.h"
 #include "runtime/config.h"
+#include "runtime/interrupt_signal_handler.h"
+#include "runtime/keyboard_interrupt_exception.h"
 #include "runtime/logging.h"
 #include "runtime/rng.h"
 
@@ -54,6 +56,11 @@ void RectangularDecomposer::decompose(const Matrix& target) {
         _reverseLeftMatrices();
         _buildInterferometers();
         target_ = target;
+    } catch (const KeyboardInterruptException&) {
+        // Ctrl-C is the user's doing, not a failed decomposition.
+        newInterferometer_.reset();
+        newPhaseCorrection_.reset();
+        throw;
     } catch (const std::exception& e) {
         newInterferometer_.reset();
         newPhaseCorrection_.reset();
@@ -84,8 +91,11 @@ std::shared_ptr<CompositeCircuit> RectangularDecomposer::getInterferometer(
 // so that no step undoes an earlier zero.
 void RectangularDecomposer::_diagonalizeMatrix() {
     const std::int64_t n = work_.rows();
+    // Each element costs a solve and a pass over a row or column of the matrix.
+    InterruptSignalHandler::Poll poll(16);
     for (std::int64_t i = 0; i + 1 < n; ++i)
         for (std::int64_t j = 0; j <= i; ++j) {
+            poll();
             if (i % 2 == 1)
                 _nullifyMatrixElement(n - 1 - i + j, j, false);
             else
@@ -96,7 +106,9 @@ void RectangularDecomposer::_diagonalizeMatrix() {
 // On a diagonal matrix a left step T can be traded for a right one: undoing T leaves a 2 x 2
 // block, which a right step nulls again.
 void RectangularDecomposer::_reverseLeftMatrices() {
+    InterruptSignalHandler::Poll poll(16);
     for (auto it = leftMatrices_.rbegin(); it != leftMatrices_.rend(); ++it) {
+        poll();
         const std::int64_t row = it->row;
         const Eigen::Matrix2cd undo = it->matrix.adjoint();
         for (Eigen::Index c = 0; c < work_.cols(); ++c) {
@@ -113,7 +125,9 @@ void RectangularDecomposer::_buildInterferometers() {
     const auto n = static_cast<std::uint32_t>(work_.rows());
     auto mesh = std::make_shared<CompositeCircuit>(n, "Rectangular interferometer");
     auto phases = std::make_shared<CompositeCircuit>(n, "PhaseCorrection");
+    InterruptSignalHandler::Poll poll(256);
     for (auto const& [angles, mode] : meshRecords_) {
+        poll();
         auto mzi = std::make_shared<CompositeCircuit>(2, "MZI");
         mzi->add(0, std::make_shared<PhaseShifter>(angles[0]));
         mzi->add(0, std::make_shared<BeamSplitter_Rx>(pi / 2));

@@ -35,6 +35,10 @@ class BSLayeredDetector : public ADetector {
     static constexpr int max_layers = 8;
 
   private:
+    // std::length_error when the last layer's states, all reached when the splitters send
+    // photons both ways, cannot fit in memory.
+    void check_last_layer_fits(int n) const;
+
     int bs_layers_;
     double reflectivity_;
 };

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "fockspace/product_kernels.h"
+#include "runtime/background_release.h"
 
 namespace {
 
@@ -49,7 +50,10 @@ FockSpaceFunction function_tensor_product(List const& list, double t) {
     if (has_empty_factor(list)) return {};
     FockSpaceFunction out;
     out.reserve(reserved_size(list));
-    MathUtils::inner_tensor_product(list, out, FockState(), 1.0, t);
+    {
+        const InterruptSignalHandler::ReleaseOnInterrupt release(out);
+        MathUtils::inner_tensor_product(list, out, FockState(), 1.0, t);
+    }
     return out;
 }
 
@@ -59,7 +63,10 @@ FockSpaceFunction function_merge_product(List const& list, double t) {
     if (list.size() == 1) return factor_of(list.front());
     if (has_empty_factor(list)) return {};
     FockSpaceFunction out;
-    MathUtils::inner_merge(list, out, FockState(*factor_of(list.front()).get_m()), 1.0, t);
+    {
+        const InterruptSignalHandler::ReleaseOnInterrupt release(out);
+        MathUtils::inner_merge(list, out, FockState(*factor_of(list.front()).get_m()), 1.0, t);
+    }
     return out;
 }
 
@@ -71,7 +78,10 @@ FockSpaceDistribution distribution_tensor_product(List const& list, double t) {
     Map map;
     map.max_load_factor(1.0);
     map.reserve(reserved_size(list));
-    MathUtils::inner_tensor_product(list, map, FockState(), 1.0, t);
+    {
+        const InterruptSignalHandler::ReleaseOnInterrupt release(map);
+        MathUtils::inner_tensor_product(list, map, FockState(), 1.0, t);
+    }
     return FockSpaceDistribution(std::move(map), false, 0.0);
 }
 
@@ -83,7 +93,10 @@ FockSpaceDistribution distribution_merge_product(List const& list, double t) {
     if (has_empty_factor(list)) throw_empty_distribution();
     Map map;
     map.max_load_factor(1.0);
-    MathUtils::inner_merge(list, map, vacuum, 1.0, t);
+    {
+        const InterruptSignalHandler::ReleaseOnInterrupt release(map);
+        MathUtils::inner_merge(list, map, vacuum, 1.0, t);
+    }
     return FockSpaceDistribution(std::move(map), false, 0.0);
 }
 

@@ -2,14 +2,19 @@
 
 #include <utility>
 
+#include "runtime/interrupt_signal_handler.h"
+
 N_Filling::N_Filling(int m, int n, std::function<bool(FockState const&)> predicate,
                      unsigned long reserve) {
     this->reserve(reserve);
     // No mode to hold the photons: the layer is empty.
     if (m == 0 && n > 0) return;
     FockState fs(m, n);
-    do push_back(predicate(fs));
-    while (fs.increment());
+    InterruptSignalHandler::Poll poll;
+    do {
+        poll();
+        push_back(predicate(fs));
+    } while (fs.increment());
 }
 
 N_Filling::N_Filling(int m, int n, std::function<bool(FockState const&)> predicate)
@@ -26,7 +31,9 @@ FockSpaceFilling::FockSpaceFilling(int m, int n, std::function<bool(FockState co
     for (int k = n - 1; k >= 0; --k) {
         N_Filling& layer = layers[static_cast<std::size_t>(k)];
         N_Filling const& above = layers[static_cast<std::size_t>(k) + 1];
+        InterruptSignalHandler::Poll poll;
         for (auto const& s : NPhotonStates(nullptr, m, k)) {
+            poll();
             bool kept = false;
             for (auto const& next : details::NPhotonAndOneStates(lookups, nullptr, s.d, s.index))
                 if (above.test(next.index)) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fockspace/fs_array.h"
+#include "runtime/interrupt_signal_handler.h"
 #include "states/fock_state.h"
 
 namespace details {
@@ -73,11 +74,14 @@ class FockStateMap {
         map_.reserve(values.size());
         double sum = 0.0;
         auto value = values.begin();
-        for (auto it = fsa.begin(); it != fsa.end(); ++it, ++value)
+        InterruptSignalHandler::Poll poll;
+        for (auto it = fsa.begin(); it != fsa.end(); ++it, ++value) {
+            poll();
             if (keep(*value)) {
                 map_.emplace(*it, *value);
                 sum += *value;
             }
+        }
         return sum;
     }
 

@@ -125,7 +125,9 @@ FsArray::const_iterator FsArray::find(FockState const& fs) const {
 unsigned long long FsArray::norm_coefs(std::complex<double>* c) const {
     generate();
     const auto n = static_cast<std::size_t>(n_ > 0 ? n_ : 0);
+    InterruptSignalHandler::Poll poll;
     for (unsigned long long i = 0; i < count_; ++i) {
+        poll();
         unsigned char const* code = buffer_.data() + i * n;
         double f = 1;
         std::size_t run = 1;

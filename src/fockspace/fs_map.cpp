@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "fockspace/fock_state_ranks.h"
+#include "runtime/interrupt_signal_handler.h"
 
 namespace {
 
@@ -30,7 +31,9 @@ template <int W>
 void slos_layer(unsigned char const* table, std::complex<double> const* U, int m, unsigned int k,
                 std::complex<double>* out, std::complex<double> const* in, unsigned long in_size) {
     unsigned char const* entry = table;
+    InterruptSignalHandler::Poll poll;
     for (unsigned long i = 0; i < in_size; ++i) {
+        poll();
         const std::complex<double> amplitude = in[i];
         for (int j = 0; j < m; ++j, entry += W) {
             const unsigned long long t = read_le<W>(entry);
@@ -70,7 +73,9 @@ void fill_rows(unsigned char* table, FockStateRanks const& counts, std::size_t m
     std::size_t* const cursors = cursor_storage.data();
     std::size_t* const photons = photon_storage.data();
     unsigned char* entry = table;
+    InterruptSignalHandler::Poll poll;
     for (unsigned long long r = 0; r < rows; ++r) {
+        poll();
         unsigned char const* code = codes + r * k;
         for (std::size_t p = 0; p < k; ++p) ++photons[code[p]];
         unsigned long long position =
@@ -147,7 +152,9 @@ void FsMap::generate() const {
             larger_ranks.resize(larger_count);
             std::vector<std::size_t> photons(m, 0);
             unsigned char const* codes = larger_->get_buffer(0);
+            InterruptSignalHandler::Poll poll;
             for (unsigned long long i = 0; i < larger_count; ++i) {
+                poll();
                 unsigned char const* code = codes + i * larger_n;
                 for (std::size_t p = 0; p < larger_n; ++p) ++photons[code[p]];
                 larger_ranks[i] = counts.rank(photons.data(), static_cast<int>(larger_n));

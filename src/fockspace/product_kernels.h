@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/interrupt_signal_handler.h"
 #include "states/any_fs_utils.h"
 #include "states/fock_state.h"
 
@@ -64,23 +65,40 @@ std::size_t reserved_size(List const& list) {
     return total;
 }
 
+// Entries of the product of a list of factors that nothing prunes: the product of the sizes, up to
+// a bound past which no memory holds the entries anyway (so that a reservation fails at once).
+template <typename List>
+std::size_t unpruned_size(List const& list) {
+    constexpr double bound = 1e12;
+    double total = 1.0;
+    for (auto const& factor : list) total *= static_cast<double>(factor_of(factor).size());
+    return static_cast<std::size_t>(std::min(total, bound));
+}
+
 // Pairwise product of every entry of `a` with every entry of `b`, `a` outermost.
 template <typename Op, typename In, typename Out>
 void inner_tensor_product(In const& a, In const& b, Out& out) {
     const Op op;
-    for (auto const& [s1, p1] : a)
+    // Each row of `a` costs a pass over `b`: polled every row.
+    InterruptSignalHandler::Poll poll(1);
+    for (auto const& [s1, p1] : a) {
+        poll();
         for (auto const& [s2, p2] : b) Op::store(out, op(s1, s2), p1 * p2);
+    }
 }
 
 // The same, keeping the products whose magnitude is at least the threshold.
 template <typename Op, typename In, typename Out>
 void inner_tensor_product(In const& a, In const& b, Out& out, double t) {
     const Op op;
-    for (auto const& [s1, p1] : a)
+    InterruptSignalHandler::Poll poll(1);
+    for (auto const& [s1, p1] : a) {
+        poll();
         for (auto const& [s2, p2] : b) {
             const double p = p1 * p2;
             if (std::abs(p) >= t) Op::store(out, op(s1, s2), p);
         }
+    }
 }
 
 // How a list product prunes. Distributions hold probabilities: a branch is kept while its signed
@@ -178,7 +196,9 @@ void inner_tensor_product(FactorIt it, FactorIt end, Out& out, Key key, double v
     std::vector<Key> keys(depth);
     keys[0] = std::move(key);
     frames.push_back(Frame{factor_of(*it).begin(), factor_of(*it).end(), value});
+    InterruptSignalHandler::Poll poll;
     while (!frames.empty()) {
+        poll();
         const std::size_t d = frames.size() - 1;
         Frame& frame = frames.back();
         if (frame.entry == frame.last) {

@@ -11,6 +11,7 @@
 #include "fockspace/fock_space_distribution.h"
 #include "fockspace/product_kernels.h"
 #include "fockspace/weighted_samples.h"
+#include "runtime/background_release.h"
 #include "runtime/logging.h"
 
 namespace {
@@ -19,6 +20,7 @@ using MathUtils::details::factor_of;
 
 using MathUtils::details::capped_product;
 using MathUtils::details::reserved_size;
+using MathUtils::details::unpruned_size;
 
 void check_finite(const StateVector& sv, double p) {
     if (!std::isfinite(p))
@@ -51,8 +53,13 @@ StateVectorDistribution list_tensor_product(const List& list, double t) {
         if (factor_of(factor).empty()) return {};
         result.n_max() += factor_of(factor).n_max();
     }
-    result.map().reserve(reserved_size(list));
-    MathUtils::inner_tensor_product(list, result.map(), StateVector(), 1.0, t);
+    // Without a positive threshold nothing is pruned: the whole product is reserved, so that no
+    // rehash of millions of entries, which Ctrl-C cannot stop, happens as it fills.
+    result.map().reserve(t > 0 ? reserved_size(list) : unpruned_size(list));
+    {
+        const InterruptSignalHandler::ReleaseOnInterrupt release(result.map());
+        MathUtils::inner_tensor_product(list, result.map(), StateVector(), 1.0, t);
+    }
     return checked(std::move(result));
 }
 

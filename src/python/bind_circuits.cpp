@@ -24,7 +24,6 @@ namespace {
 
 // Exact dtype and layout only: the one copy is the native matrix made from it.
 using Target = CMatrix<MatrixView<std::complex<double>>>;
-using CatchSigint = py::call_guard<InterruptSignalHandler::ScopedHandler>;
 
 constexpr const char* optimizer_doc =
     "CircuitOptimizer fits a unitary matrix on an interferometer containing variable parameters.\n"
@@ -126,7 +125,7 @@ void bind_rectangular_decomposer(py::module_& m) {
                 self.decompose(Matrix(target.ref));
                 return circuit_to_bytes(*self.getInterferometer(add_phase_correction));
             },
-            py::arg("target").noconvert(), py::arg("add_phase_correction") = false)
+            py::arg("target").noconvert(), py::arg("add_phase_correction") = false, CatchSigint())
         .def(
             "get_interferometer",
             [](const RectangularDecomposer& self, bool add_phase_correction) {

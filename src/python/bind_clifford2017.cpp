@@ -1,11 +1,14 @@
 #include <cstdint>
 
+#include <fmt/format.h>
 #include <pybind11/eigen.h>
 
 #include "backends/clifford2017.h"
 #include "python/bindings.h"
 #include "python/sample_count.h"
 #include "runtime/interrupt_signal_handler.h"
+#include "runtime/memory_limit.h"
+#include "states/fock_state.h"
 
 namespace Python {
 
@@ -49,6 +52,11 @@ void bind_clifford2017(py::module_& m) {
         .def(
             "samples",
             [](Clifford2017& self, SampleCount<std::uint32_t> count) {
+                // The runners' lists and the joined result hold every sample at once; a code of
+                // more than 8 photons adds its heap block. Checked here rather than in the
+                // sampler, whose callers may count on Ctrl-C to keep what is done.
+                MemoryLimit::check_fits(2.0 * sizeof(FockState) * count.value,
+                                        fmt::format("{} samples", count.value));
                 const InterruptSignalHandler::ScopedHandler handler;
                 return self.samples(count.value);
             },

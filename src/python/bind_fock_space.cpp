@@ -141,7 +141,6 @@ void bind_fock_space_containers(py::module_& m) {
     // The members that may walk the whole space (a masked one can be vast for a small count)
     // catch Ctrl-C for the walk to see; a step of the iterator is left out, as the walk that
     // counted the array at construction was longer.
-    using CatchSigint = py::call_guard<InterruptSignalHandler::ScopedHandler>;
     py::class_<FsArray> array(m, "FSArray");
     array
         .def(py::init<int, int, std::optional<FsMask> const&>(), py::arg("m"), py::arg("n"),

@@ -89,7 +89,7 @@ void def_mode_count_and_products(py::class_<T>& cls) {
                                    : tensor_product(bsd1, bsd2, prob_threshold);
             },
             py::arg("bsd1"), py::arg("bsd2"), py::arg("merge_modes") = false,
-            py::arg("prob_threshold") = 0.0, tensor_product_doc)
+            py::arg("prob_threshold") = 0.0, tensor_product_doc, CatchSigint())
         .def_static(
             "list_tensor_product",
             [](std::vector<T> const& distributions, bool merge_modes, double prob_threshold) {
@@ -97,7 +97,7 @@ void def_mode_count_and_products(py::class_<T>& cls) {
                                    : tensor_product(distributions, prob_threshold);
             },
             py::arg("distributions"), py::arg("merge_modes") = false,
-            py::arg("prob_threshold") = 0.0, list_tensor_product_doc);
+            py::arg("prob_threshold") = 0.0, list_tensor_product_doc, CatchSigint());
 }
 
 }  // namespace
@@ -158,7 +158,7 @@ void bind_fs_distribution(py::module_& m) {
         .def("__len__", &FSD::size)
         .def("__repr__", [](FSD const& d) { return fmt::format("{}", d); })
         .def("__str__", [](FSD const& d) { return fmt::format("{}", d); })
-        .def("__pow__", &FSD::pow)
+        .def("__pow__", &FSD::pow, CatchSigint())
         .def(
             "sample",
             [](FSD const& d, std::size_t count, bool non_null) {
@@ -182,7 +182,8 @@ void bind_fs_distribution(py::module_& m) {
         .def(
             "__ne__", [](FSD const& a, FSF const& b) { return a != b; }, py::is_operator())
         .def(
-            "__mul__", [](FSD const& a, FSD const& b) { return a * b; }, py::is_operator())
+            "__mul__", [](FSD const& a, FSD const& b) { return a * b; }, py::is_operator(),
+            CatchSigint())
         .def(
             "__mul__", [](FSD const& d, FockState const& fs) { return d * fs; }, py::is_operator())
         .def(
@@ -254,7 +255,7 @@ void bind_fs_distribution(py::module_& m) {
         .def("__len__", &FSF::size)
         .def("__repr__", [](FSF const& f) { return fmt::format("{}", f); })
         .def("__str__", [](FSF const& f) { return fmt::format("{}", f); })
-        .def("__pow__", &FSF::pow)
+        .def("__pow__", &FSF::pow, CatchSigint())
         .def("trim", &FSF::trim, py::arg("threshold"), trim_doc);
     def_mode_count_and_products(fsf);
     fsf.def(
@@ -262,7 +263,8 @@ void bind_fs_distribution(py::module_& m) {
         .def(
             "__ne__", [](FSF const& a, FSF const& b) { return a != b; }, py::is_operator())
         .def(
-            "__mul__", [](FSF const& a, FSF const& b) { return a * b; }, py::is_operator())
+            "__mul__", [](FSF const& a, FSF const& b) { return a * b; }, py::is_operator(),
+            CatchSigint())
         .def(
             "__mul__", [](FSF const& f, FockState const& fs) { return f * fs; }, py::is_operator())
         .def(

@@ -142,7 +142,7 @@ void bind_slap_sampler(py::module_& m) {
             [](SLAPSampler& self, FockState const& input_state, SampleCount<int> n_samples) {
                 return self.generateSamples(input_state, n_samples.value);
             },
-            py::arg("input_state"), py::arg("n_samples"));
+            py::arg("input_state"), py::arg("n_samples"), CatchSigint());
 }
 
 }  // namespace

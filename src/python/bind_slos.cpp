@@ -49,7 +49,7 @@ void bind_predicate_backend(py::module_& m, const char* name) {
                                  })
         .def("set_backward", &Backend_t::set_backward, py::arg("bool"))
         .def("get_index", &Backend_t::get_index)
-        .def("get_states", &Backend_t::getFockSpace);
+        .def("get_states", &Backend_t::getFockSpace, CatchSigint());
 }
 
 }  // namespace

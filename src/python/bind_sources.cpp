@@ -1,5 +1,6 @@
 #include <vector>
 
+#include <fmt/format.h>
 #include <pybind11/operators.h>
 #include <pybind11/stl.h>
 
@@ -7,6 +8,7 @@
 #include "python/bindings.h"
 #include "python/opaque_types.h"
 #include "python/uninitialised.h"
+#include "runtime/memory_limit.h"
 #include "simulators/simple_source_iterator.h"
 #include "simulators/source.h"
 #include "simulators/source_sampler.h"
@@ -96,16 +98,36 @@ constexpr const char* min_photons_filter_doc =
     "photons will not be generated.";
 constexpr const char* expected_input_doc = ":return: The target state that will be sampled from.";
 
+// What each sample becomes in Python besides the native list it is converted from, as measured
+// with CPython 3.11: an object holding a copy of the state, or a list of such objects.
+constexpr double python_sample_bytes = 270;
+constexpr double python_separated_sample_bytes = 140;
+
+// The native call weighs its own list; the objects it turns into are weighed here.
+void check_python_objects_fit(int count, double bytes_per_sample) {
+    MemoryLimit::check_fits(count * bytes_per_sample, fmt::format("{} samples", count));
+}
+
 }  // namespace
 
 void bind_source_sampler(py::module_& m) {
     py::class_<SourceSampler, py::smart_holder>(m, "SourceSampler", sampler_doc)
         .def("__copy__", [](SourceSampler const& s) { return SourceSampler(s); })
         .def("__deepcopy__", [](SourceSampler const& s, py::dict) { return SourceSampler(s); })
-        .def("generate_samples", &SourceSampler::generate_samples, py::arg("n_samples"),
-             generate_samples_doc)
-        .def("generate_separated_samples", &SourceSampler::generate_separated_samples,
-             py::arg("n_samples"), generate_separated_samples_doc)
+        .def(
+            "generate_samples",
+            [](SourceSampler const& s, int n_samples) {
+                check_python_objects_fit(n_samples, python_sample_bytes);
+                return s.generate_samples(n_samples);
+            },
+            py::arg("n_samples"), generate_samples_doc, CatchSigint())
+        .def(
+            "generate_separated_samples",
+            [](SourceSampler const& s, int n_samples) {
+                check_python_objects_fit(n_samples, python_separated_sample_bytes);
+                return s.generate_separated_samples(n_samples);
+            },
+            py::arg("n_samples"), generate_separated_samples_doc, CatchSigint())
         .def_property_readonly("zpp", &SourceSampler::zpp, zpp_doc)
         .def_property_readonly("physical_perf", &SourceSampler::physical_perf, physical_perf_doc)
         .def_property_readonly(
@@ -148,11 +170,11 @@ void bind_source(py::module_& m) {
         .def("__copy__", [](Source const& s) { return Source(s); })
         .def("__deepcopy__", [](Source const& s, py::dict) { return Source(s); })
         .def("generate_distribution", &Source::generate_distribution, py::arg("expected_input"),
-             py::arg("prob_threshold") = 0.0, generate_distribution_doc)
+             py::arg("prob_threshold") = 0.0, generate_distribution_doc, CatchSigint())
         .def("create_sampler", &Source::create_sampler, py::arg("expected_input"),
-             py::arg("min_photons_filter") = 0, create_sampler_doc)
+             py::arg("min_photons_filter") = 0, create_sampler_doc, CatchSigint())
         .def("create_simple_iterator", &Source::create_simple_iterator, py::arg("expected_input"),
-             py::arg("min_photons_filter") = 0)
+             py::arg("min_photons_filter") = 0, CatchSigint())
         .def_property_readonly("partially_distinguishable", &Source::is_partially_distinguishable,
                                partially_distinguishable_doc)
         .def_property_readonly("is_perfect", &Source::is_perfect, is_perfect_doc)

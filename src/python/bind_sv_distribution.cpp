@@ -152,7 +152,8 @@ void bind_sv_distribution(py::module_& m) {
             "__mul__", [](SVD const& d, StateVector const& sv) { return d * sv; },
             py::is_operator())
         .def(
-            "__mul__", [](SVD const& a, SVD const& b) { return a * b; }, py::is_operator())
+            "__mul__", [](SVD const& a, SVD const& b) { return a * b; }, py::is_operator(),
+            CatchSigint())
         .def(
             "__rmul__", [](SVD const& d, FockState const& s) { return BasicState(s) * d; },
             py::is_operator())
@@ -185,20 +186,22 @@ void bind_sv_distribution(py::module_& m) {
         .def(
             "__imul__", [](SVD& d, SVD const& other) -> SVD& { return d *= other; },
             py::is_operator())
-        .def("__pow__", [](SVD const& d, unsigned long k) { return d.pow(k); })
+        .def(
+            "__pow__", [](SVD const& d, unsigned long k) { return d.pow(k); }, CatchSigint())
         .def_static(
             "tensor_product",
             [](SVD const& svd1, SVD const& svd2, double prob_threshold) {
                 return tensor_product(svd1, svd2, prob_threshold);
             },
             py::arg("svd1"), py::arg("svd2"), py::arg("prob_threshold") = 0.0,
-            sv_tensor_product_doc)
+            sv_tensor_product_doc, CatchSigint())
         .def_static(
             "tensor_product",
             [](std::vector<SVD> const& distributions, double prob_threshold) {
                 return tensor_product(distributions, prob_threshold);
             },
-            py::arg("distributions"), py::arg("prob_threshold") = 0.0, sv_list_tensor_product_doc)
+            py::arg("distributions"), py::arg("prob_threshold") = 0.0, sv_list_tensor_product_doc,
+            CatchSigint())
         .def("normalize", &SVD::normalize, sv_normalize_doc)
         .def_property_readonly(
             "m",

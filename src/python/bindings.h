@@ -3,11 +3,16 @@
 #include <pybind11/pybind11.h>
 
 #include "python/opaque_types.h"
+#include "runtime/interrupt_signal_handler.h"
 
 // Registration functions, one per domain; module.cpp calls them in the module's fixed order.
 namespace Python {
 
 namespace py = pybind11;
+
+// For calls that can run long: Ctrl-C during the call sets the flag their loops poll, which end
+// it with KeyboardInterrupt; afterwards SIGINT is the interpreter's again.
+using CatchSigint = py::call_guard<InterruptSignalHandler::ScopedHandler>;
 
 void bind_permanent_functions(py::module_& m);
 void bind_annotation(py::module_& m);

@@ -39,11 +39,12 @@ py::class_<Backend_t, py::smart_holder> bind_prob_backend(py::module_& m, const 
                  layout.set_input_state_doc);
     };
     auto queries = [&] {
-        cls.def("all_amplitudes", &Backend_t::getAmplitudes, layout.all_amplitudes_doc)
+        cls.def("all_amplitudes", &Backend_t::getAmplitudes, layout.all_amplitudes_doc,
+                CatchSigint())
             .def("all_probabilities", &Backend_t::computeProbabilities,
-                 layout.all_probabilities_doc)
+                 layout.all_probabilities_doc, CatchSigint())
             .def("distribution", &Backend_t::computeProbabilityDistribution,
-                 layout.distribution_doc);
+                 layout.distribution_doc, CatchSigint());
     };
     if (layout.queries_first) {
         queries();

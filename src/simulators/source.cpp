@@ -7,7 +7,12 @@
 #include <stdexcept>
 #include <utility>
 
+#include <fmt/format.h>
+
 #include "fockspace/product_kernels.h"
+#include "runtime/background_release.h"
+#include "runtime/interrupt_signal_handler.h"
+#include "runtime/memory_limit.h"
 #include "states/basic_state.h"
 #include "states/noisy_fock_state.h"
 #include "states/state_vector.h"
@@ -42,6 +47,34 @@ std::size_t reserved_events(int n, int depth) {
     double count = 1.0;
     for (int k = 1; k <= depth; ++k) count = count * (n + k) / k;
     return static_cast<std::size_t>(std::min(count, double(1 << 20)));
+}
+
+// How many events the nested loops of a table keep for n expected positions: splits of the
+// positions over the kinds of one photon (`singles` of them with a non-zero probability, at most
+// two) and of two photons (`pairs`, at most two), the rest empty (none when `no_empty`), with at
+// least `filter` photons.
+double table_events(int n, int singles, int pairs, bool no_empty, int filter) {
+    // Ways to spread s positions over k kinds: 1 for one kind, s + 1 for two.
+    const auto ways = [](double s, int kinds) {
+        return kinds == 0 ? (s == 0 ? 1.0 : 0.0) : kinds == 1 ? 1.0 : s + 1.0;
+    };
+    double count = 0.0;
+    for (int s1 = 0; s1 <= n; ++s1) {
+        const double w1 = ways(s1, singles);
+        if (w1 == 0.0) continue;
+        // The pair positions s2 run over [lo, hi]; their ways summed in closed form.
+        double lo = std::max(0.0, std::ceil((filter - s1) / 2.0));
+        const double hi = n - s1;
+        if (no_empty) lo = std::max(lo, hi);
+        if (pairs == 0) lo = std::max(lo, 0.0);
+        const double top = pairs == 0 ? 0.0 : hi;
+        if (lo > top) continue;
+        const double w2 = pairs == 0   ? 1.0
+                          : pairs == 1 ? top - lo + 1
+                                       : (top - lo + 1) * (lo + top + 2) / 2;
+        count += w1 * w2;
+    }
+    return count;
 }
 
 }  // namespace
@@ -156,13 +189,56 @@ StateVectorDistribution Source::probability_distribution(int n, double prob_thre
     }
     // The seed is the one-mode vacuum even when the threshold emptied a photon's distribution:
     // the merge then keeps nothing.
-    MathUtils::inner_merge(photons, result.map(), StateVector(BasicState(FockState(1))), 1.0,
-                           prob_threshold);
+    {
+        const InterruptSignalHandler::ReleaseOnInterrupt release(result.map());
+        MathUtils::inner_merge(photons, result.map(), StateVector(BasicState(FockState(1))), 1.0,
+                               prob_threshold);
+    }
     return result;
+}
+
+void Source::check_distribution_fits(FockState const& expected_input, double threshold) const {
+    // A positive threshold may prune any share of the mixture: only an uncut one is weighed.
+    if (threshold > 0.0 || is_perfect()) return;
+    std::uint8_t scratch = 0;
+    const auto one_photon =
+        static_cast<double>(_generate_one_photon_distribution(threshold, scratch).size());
+    // The entries of a mode of several photons differ at least by the tags their photons carry
+    // apart from the common group's 0: none, b (a distinguishable photon) or, with
+    // distinguishable additional photons, a and both.
+    const double x = prob_distinguishable_, ps = prob_signal_photon_, pn = prob_noise_photon_,
+                 p2 = prob_two_photons_, p0 = prob_no_photon_;
+    const auto kept = [threshold](double p) { return p > threshold; };
+    int tag_sets = 1;
+    if (is_partially_distinguishable()) {
+        const bool none = kept(p0) || kept((1 - x) * ps + (g2_distinguishable_ ? 0.0 : pn)) ||
+                          (!g2_distinguishable_ && kept((1 - x) * p2));
+        tag_sets = g2_distinguishable_
+                       ? none + kept(x * ps + pn) + kept((1 - x) * p2) + kept(x * p2)
+                       : none + (kept(x * ps) || kept(x * p2));
+        tag_sets = std::max(tag_sets, 1);
+    }
+    double entries = 1.0;
+    int photons = 0;
+    for (int n : expected_input.to_vect()) {
+        photons += n;
+        if (n == 1) entries *= one_photon;
+        if (n >= 2) entries *= std::pow(static_cast<double>(tag_sets), n);
+    }
+    // Each entry is a node of the distribution's map holding a one-term state vector, whose own
+    // map holds a node and its buckets; noisy states keep their tags apart.
+    const double entry_bytes =
+        sizeof(std::pair<const StateVector, double>) + 2 * sizeof(void*) + 64.0 +
+        sizeof(std::pair<const BasicState, std::complex<double>>) + 2 * sizeof(void*) +
+        (is_partially_distinguishable() ? 32.0 : 0.0) +
+        static_cast<double>(FockState::code_t::heap_bytes(static_cast<std::size_t>(photons)));
+    MemoryLimit::check_fits(entries * entry_bytes,
+                            fmt::format("The {:.3g} states of the source's mixture", entries));
 }
 
 StateVectorDistribution Source::generate_distribution(FockState const& expected_input,
                                                       double prob_threshold) const {
+    check_distribution_fits(expected_input, prob_threshold);
     std::uint8_t tag_counter = 0;
     std::vector<StateVectorDistribution> modes;
     modes.reserve(static_cast<std::size_t>(expected_input.m()));
@@ -179,13 +255,22 @@ SamplerProbTable Source::_compute_sampler_prob_table(int n, int min_photons_filt
     const std::vector<double> lf = log_factorials(n);
     const auto log_fact = [&](int k) { return lf[static_cast<std::size_t>(k)]; };
 
+    // Each event keeps its counts, its log-weight, its weight and the distribution's two values.
+    const double event_bytes = sizeof(SourceSampler::Event) + 4.0 * sizeof(double);
+    const double events =
+        table_events(n, (ps > 0) + (pn > 0), p2 > 0, !(p0 > 0), min_photons_filter);
+    MemoryLimit::check_fits(events * event_bytes,
+                            fmt::format("The {:.3g} events of the sampler's table", events));
+
     SamplerProbTable table;
     std::vector<double> log_weights;
     table.events.reserve(reserved_events(n, 3));
     log_weights.reserve(table.events.capacity());
+    InterruptSignalHandler::Poll poll;
     for (int a = 0; a <= (ps > 0 ? n : 0); ++a)
         for (int b = 0; b <= (pn > 0 ? n - a : 0); ++b)
             for (int c = 0; c <= (p2 > 0 ? n - a - b : 0); ++c) {
+                poll();
                 const int d = n - a - b - c;
                 if (a + b + 2 * c < min_photons_filter || (p0 <= 0 && d != 0)) continue;
                 table.events.push_back({a, b, c});
@@ -219,16 +304,27 @@ IteratorProbTable Source::_compute_iterator_prob_table(int n, int min_photons_fi
     const std::vector<double> lf = log_factorials(n);
     const auto log_fact = [&](int k) { return lf[static_cast<std::size_t>(k)]; };
 
+    // Events of at most one photon in the common group are merged: at most 3 (n + 1)^2 of them.
+    const double event_bytes = sizeof(IteratorEvent) + sizeof(double);
+    const double merged = 3.0 * (n + 1.0) * (n + 1.0);
+    const double events = std::max(0.0, table_events(n, (q0 > 0) + (q1 > 0), (q2 > 0) + (q3 > 0),
+                                                     !(p0 > 0), min_photons_filter) -
+                                            merged);
+    MemoryLimit::check_fits(events * event_bytes,
+                            fmt::format("The {:.3g} events of the iterator's table", events));
+
     IteratorProbTable table;
     table.events.reserve(reserved_events(n, 4));
     table.probabilities.reserve(table.events.capacity());
     // Events with at most one photon in the common group give the same group lists as the
     // all-distinguishable event they are rewritten to; each stands for `factor` arrangements of it.
     std::map<IteratorEvent, double> rewritten;
+    InterruptSignalHandler::Poll poll;
     for (int i = 0; i <= (q0 > 0 ? n : 0); ++i)
         for (int j = 0; j <= (q1 > 0 ? n - i : 0); ++j)
             for (int k = 0; k <= (q2 > 0 ? n - i - j : 0); ++k)
                 for (int l = 0; l <= (q3 > 0 ? n - i - j - k : 0); ++l) {
+                    poll();
                     const int d = n - i - j - k - l;
                     if (i + j + 2 * k + 2 * l < min_photons_filter || (p0 <= 0 && d != 0)) continue;
                     double p = std::pow(q0, i) * std::pow(q1, j) * std::pow(q2, k) *

@@ -59,6 +59,10 @@ class Source {
     IteratorProbTable _compute_iterator_prob_table(int n, int min_photons_filter) const;
 
   private:
+    // std::length_error when the mixture for this input, uncut by a threshold, cannot fit in
+    // memory.
+    void check_distribution_fits(FockState const& expected_input, double threshold) const;
+
     double emission_probability_;
     double multiphoton_component_;
     double indistinguishability_;

@@ -9,6 +9,9 @@
 
 #include <fmt/format.h>
 
+#include "runtime/background_release.h"
+#include "runtime/interrupt_signal_handler.h"
+#include "runtime/memory_limit.h"
 #include "runtime/rng.h"
 
 namespace {
@@ -67,6 +70,13 @@ SourceSampler::Event const& SourceSampler::draw_event(
 
 std::vector<NoisyFockState> SourceSampler::generate_samples(int count) const {
     check_count(count);
+    // A sample of the expected photons keeps its code and, unless every photon is in the common
+    // group, its tags apart.
+    const auto photons = static_cast<std::size_t>(expected_input_.n());
+    const double heap = static_cast<double>(FockState::code_t::heap_bytes(photons)) +
+                        (photons > 0 && !perfect_ ? 32.0 : 0.0);
+    MemoryLimit::check_fits(count * (sizeof(NoisyFockState) + heap),
+                            fmt::format("{} samples", count));
     if (perfect_)
         return std::vector<NoisyFockState>(static_cast<std::size_t>(count),
                                            NoisyFockState(expected_input_));
@@ -87,6 +97,9 @@ std::vector<NoisyFockState> SourceSampler::generate_samples(int count) const {
 
 std::vector<std::vector<FockState>> SourceSampler::generate_separated_samples(int count) const {
     check_count(count);
+    // Each sample is a list of at least one state, held in a block of its own.
+    MemoryLimit::check_fits(count * (sizeof(std::vector<FockState>) + 32.0),
+                            fmt::format("{} samples", count));
     if (perfect_)
         return std::vector<std::vector<FockState>>(static_cast<std::size_t>(count),
                                                    std::vector<FockState>{expected_input_});
@@ -115,8 +128,12 @@ std::vector<NoisyFockState> SourceSampler::generate_samples_impl(int count) cons
     std::vector<NoisyFockState> out;
     out.reserve(static_cast<std::size_t>(count));
     auto events = event_distribution_;
-    for (int i = 0; i < count; ++i)
+    const InterruptSignalHandler::ReleaseOnInterrupt release(out);
+    InterruptSignalHandler::Poll poll;
+    for (int i = 0; i < count; ++i) {
+        poll();
         convert_event<DistinguishableNoise, H>(out, draw_event(events), s);
+    }
     return out;
 }
 
@@ -131,8 +148,12 @@ std::vector<std::vector<FockState>> SourceSampler::generate_separated_samples_im
     std::vector<std::vector<FockState>> out;
     out.reserve(static_cast<std::size_t>(count));
     auto events = event_distribution_;
-    for (int i = 0; i < count; ++i)
+    const InterruptSignalHandler::ReleaseOnInterrupt release(out);
+    InterruptSignalHandler::Poll poll;
+    for (int i = 0; i < count; ++i) {
+        poll();
         convert_separated_event<DistinguishableNoise, H>(out, draw_event(events), s);
+    }
     return out;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "detectors/a_detector.h"
+#include "runtime/interrupt_signal_handler.h"
 #include "simulators/result_caches.h"
 #include "simulators/strong_simulator.h"
 
@@ -131,7 +132,9 @@ FockSpaceFunction StrongSimulator::postselect_distribution(FockSpaceFunction con
     double accepted = 1.0;
     std::vector<int> counts;
     std::vector<int> reduced;
+    InterruptSignalHandler::Poll poll;
     for (auto const& [s, p] : f) {
+        poll();
         s.to_vect(counts);
         if (!accept_state(counts)) {
             accepted -= p;

@@ -20,6 +20,14 @@ class CodeBuffer_t<unsigned char, true> {
 
     CodeBuffer_t() noexcept = default;
 
+    // Heap bytes a code of `size` bytes takes besides the buffer, the allocator's chunk header
+    // and 32-byte minimum included: for estimates of what a batch of states will need.
+    static constexpr std::size_t heap_bytes(std::size_t size) {
+        if (size <= inline_capacity) return 0;
+        const std::size_t chunk = (size + 8 + 15) / 16 * 16;
+        return chunk < 32 ? 32 : chunk;
+    }
+
     // `size` bytes, left for the caller to fill; more than max_size throws std::runtime_error.
     explicit CodeBuffer_t(std::size_t size) {
         if (size <= inline_capacity)

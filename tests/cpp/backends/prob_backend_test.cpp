@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <functional>
@@ -21,6 +22,7 @@
 #include "backends/slos_v2.h"
 #include "backends/slos_v3.h"
 #include "fockspace/fs_mask.h"
+#include "runtime/keyboard_interrupt_exception.h"
 #include "test_support.h"
 
 // The checks every probability back-end passes, over each back-end type; the checks of the
@@ -359,6 +361,21 @@ TYPED_TEST(ProbBackendTest, UnitariesThatAreNotFiniteAreRefused) {
         // The splitter stays, and so do its results.
         EXPECT_EQ(backend.getAmplitudes(), before);
     }
+}
+
+TYPED_TEST(ProbBackendTest, CtrlCEndsAComputationAndTheNextOneRuns) {
+    TypeParam backend;
+    backend.setUnitary(Matrix::Identity(12, 12));
+    backend.setInputState(FockState(std::vector<int>{1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0}));
+    {
+        test_support::CtrlC ctrl_c;
+        test_support::expect_throw_message<KeyboardInterruptException>(
+            [&] { backend.computeProbabilities(); }, "Process interrupted by user.");
+    }
+    const std::vector<double> probabilities = backend.computeProbabilities();
+    // The identity keeps the input: one output of probability 1 among C(17, 6).
+    ASSERT_EQ(probabilities.size(), 12376u);
+    EXPECT_EQ(std::count(probabilities.begin(), probabilities.end(), 0.0), 12375);
 }
 
 template <typename B>

@@ -19,6 +19,7 @@
 #include "backends/slap_computer.h"
 #include "backends/slap_computer_unrolled.h"
 #include "runtime/combinatorics.h"
+#include "runtime/keyboard_interrupt_exception.h"
 #include "runtime/rng.h"
 #include "test_support.h"
 
@@ -360,5 +361,19 @@ INSTANTIATE_TEST_SUITE_P(Seeds, SLAPSamplerSeedTest,
                              return "m" + std::to_string(info.param.m) + "_seed" +
                                     std::to_string(info.param.seed);
                          });
+
+TEST(SLAPSamplerTest, CtrlCEndsTheWalkAndTheNextCallRuns) {
+    SLAPSampler sampler;
+    sampler.setUnitary(Matrix::Identity(12, 12));
+    const FockState input(std::vector<int>{1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0});
+    {
+        test_support::CtrlC ctrl_c;
+        test_support::expect_throw_message<KeyboardInterruptException>(
+            [&] { sampler.generateSamples(input, 1000); }, "Process interrupted by user.");
+    }
+    const std::vector<int>& counts = sampler.generateSamples(input, 1000);
+    EXPECT_EQ(std::accumulate(counts.begin(), counts.end(), 0), 1000);
+    EXPECT_EQ(std::count(counts.begin(), counts.end(), 1000), 1);
+}
 
 }  // namespace

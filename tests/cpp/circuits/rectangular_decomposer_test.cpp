@@ -16,6 +16,7 @@
 #include "circuit_test_support.h"
 #include "circuits/beam_splitter.h"
 #include "circuits/phase_shifter.h"
+#include "runtime/keyboard_interrupt_exception.h"
 #include "runtime/rng.h"
 #include "test_support.h"
 
@@ -155,6 +156,23 @@ TEST(RectangularDecomposer, FailureKeepsThePreviousResult) {
     const auto rebuilt = decomposer.getInterferometer(true);
     EXPECT_EQ(rebuilt->m, 3u);
     EXPECT_LT((rebuilt->unitary() - first).norm(), 1e-3);
+}
+
+TEST(RectangularDecomposer, CtrlCEndsTheCallWithoutLoggingAndKeepsThePreviousResult) {
+    std::mt19937 rng(3);
+    RectangularDecomposer decomposer(1e-8);
+    decomposer.decompose(haar_unitary(3, rng));
+    const auto mesh = decomposer.getInterferometer(false);
+    GeneralLog log;
+    {
+        test_support::CtrlC ctrl_c;
+        expect_throw_message<KeyboardInterruptException>(
+            [&] { decomposer.decompose(haar_unitary(8, rng)); }, "Process interrupted by user.");
+    }
+    EXPECT_EQ(log.text(), "");
+    EXPECT_EQ(decomposer.getInterferometer(false), mesh);
+    decomposer.decompose(haar_unitary(8, rng));
+    EXPECT_EQ(decomposer.getInterferometer(false)->m, 8u);
 }
 
 TEST(RectangularDecomposer, SharesTheMeshAndBuildsNewCorrectedCircuits) {

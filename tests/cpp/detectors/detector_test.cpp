@@ -15,6 +15,7 @@
 #include "detectors/a_detector.h"
 #include "detectors/bs_layered_detector.h"
 #include "detectors/ppnr_detector.h"
+#include "runtime/keyboard_interrupt_exception.h"
 #include "runtime/rng.h"
 #include "test_support.h"
 
@@ -269,6 +270,34 @@ TEST(BSLayeredDetector, MorePhotonsThanAFockStateHoldsLeaveTheCacheUntouched) {
     EXPECT_EQ(detector.detect(2), (Table{0, 0.5, 0.5}));
     test_support::expect_throw_message<std::runtime_error>(
         [&] { detector.detect(300); }, "Fock state number of photons is capped to 256");
+}
+
+TEST(BSLayeredDetector, CtrlCEndsTheLayersAndLeavesTheCacheUntouched) {
+    BSLayeredDetector detector(8, 0.5, "");
+    {
+        test_support::CtrlC ctrl_c;
+        test_support::expect_throw_message<KeyboardInterruptException>(
+            [&] { detector.detect(3); }, "Process interrupted by user.");
+    }
+    EXPECT_NEAR(detector.detect(2)[2], 255.0 / 256, 1e-15);
+}
+
+TEST(BSLayeredDetector, ALastLayerBeyondMemoryIsRefusedUnlessTheSplittersKeepPhotonsTogether) {
+    // C(261, 6) states of 6 photons over 256 modes.
+    const BSLayeredDetector half(8, 0.5, "");
+    try {
+        half.detect(6);
+        ADD_FAILURE() << "not refused";
+    } catch (std::length_error const& e) {
+        EXPECT_EQ(
+            std::string(e.what()).rfind(
+                "The 4.14e+11 states of 6 photons behind 8 beam-splitter layers need about", 0),
+            0u)
+            << e.what();
+    }
+    EXPECT_EQ(half.detect(1), (Table{0, 1}));
+    // A splitter that reflects everything keeps the photons in one mode.
+    EXPECT_EQ(BSLayeredDetector(8, 1.0, "").detect(6), (Table{0, 1, 0, 0, 0, 0, 0}));
 }
 
 TEST(ADetector, RefusesNegativePhotonCounts) {

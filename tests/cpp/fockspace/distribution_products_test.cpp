@@ -13,6 +13,7 @@
 #include "fockspace/fock_space_distribution.h"
 #include "fockspace/fock_space_function.h"
 #include "fockspace/product_kernels.h"
+#include "runtime/keyboard_interrupt_exception.h"
 #include "test_support.h"
 
 namespace {
@@ -302,6 +303,29 @@ TEST(DistributionProductsTest, KernelsAddToWhatTheOutputHolds) {
     FockSpaceFunction out = function({{{2, 0}, 1.0}, {{9, 9}, 1.0}});
     MathUtils::inner_merge(refs, out, FockState(2), 2.0, 0.0);
     EXPECT_EQ(out, function({{{2, 0}, 1.5}, {{1, 1}, 1.0}, {{0, 2}, 0.5}, {{9, 9}, 1.0}}));
+}
+
+TEST(DistributionProductsTest, CtrlCEndsLongProducts) {
+    // One photon in each of 64 modes: every pairwise product polls, a list product every few
+    // thousand branches.
+    FockSpaceFunction wide;
+    for (int k = 0; k < 64; ++k) {
+        std::vector<int> counts(64, 0);
+        counts[static_cast<std::size_t>(k)] = 1;
+        wide[fs(counts)] = 1.0 / 64;
+    }
+    const std::vector<FockSpaceFunction> list(3, wide);
+    {
+        test_support::CtrlC ctrl_c;
+        const std::string message = "Process interrupted by user.";
+        expect_throw_message<KeyboardInterruptException>([&] { tensor_product(wide, wide); },
+                                                         message);
+        expect_throw_message<KeyboardInterruptException>([&] { tensor_product(list, 0.0); },
+                                                         message);
+        expect_throw_message<KeyboardInterruptException>([&] { merge_product(list, 0.0); },
+                                                         message);
+    }
+    EXPECT_EQ(tensor_product(list, 0.0).size(), 64u * 64u * 64u);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -10,6 +11,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "runtime/keyboard_interrupt_exception.h"
 #include "simulators/source_groups.h"
 #include "states/any_fs_utils.h"
 #include "test_support.h"
@@ -277,6 +279,42 @@ TEST(SourceTest, PhotonCountsFollowIndependentPositions) {
     for (const auto& [groups, p] : source_groups::from_distribution(d))
         got[source_groups::photons(groups)] += p;
     for (int k = 0; k < 9; ++k) EXPECT_NEAR(got[k], expected[k], 1e-14) << k;
+}
+
+void expect_refused(std::function<void()> const& f, std::string const& start) {
+    try {
+        f();
+        ADD_FAILURE() << "not refused: " << start;
+    } catch (std::length_error const& e) {
+        EXPECT_EQ(std::string(e.what()).rfind(start, 0), 0u) << e.what();
+    }
+}
+
+TEST(SourceTest, MixturesAndTablesBeyondMemoryAreRefusedBeforeTheyAreBuilt) {
+    const Source source(0.9, 0.03, 0.8, 0.1, true);
+    // 5 outcomes per photon, over 14 modes or within one mode.
+    expect_refused([&] { source.generate_distribution(fs(std::vector<int>(14, 1)), 0.0); },
+                   "The 6.1e+09 states of the source's mixture need about");
+    expect_refused([&] { source.generate_distribution(fs({40}), -1.0); },
+                   "The 1.21e+24 states of the source's mixture need about");
+    // A threshold prunes the mixture: nothing is refused up front.
+    EXPECT_NO_THROW(source.generate_distribution(fs(std::vector<int>(14, 1)), 1e-2));
+    // (n + 1)(n + 2)(n + 3) / 6 and (n + 1) ... (n + 4) / 24 events.
+    expect_refused([&] { source._compute_sampler_prob_table(100000, 0); },
+                   "The 1.67e+14 events of the sampler's table need about");
+    expect_refused([&] { source._compute_iterator_prob_table(100000, 0); },
+                   "The 4.17e+18 events of the iterator's table need about");
+}
+
+TEST(SourceTest, CtrlCEndsTheMixture) {
+    const Source source(0.9, 0.03, 0.8, 0.1, true);
+    {
+        test_support::CtrlC ctrl_c;
+        expect_throw_message<KeyboardInterruptException>(
+            [&] { source.generate_distribution(fs(std::vector<int>(8, 1)), 0.0); },
+            "Process interrupted by user.");
+    }
+    EXPECT_EQ(source.generate_distribution(fs({1, 1}), 0.0).size(), 25u);
 }
 
 }  // namespace

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+// Sizes known before a long call starts are weighed against the memory the process can have,
+// so that a call far beyond it fails at once instead of swapping, or aborting the process under
+// an address-space limit, minutes later.
+namespace MemoryLimit {
+
+// The machine's physical memory, or the address-space limit (ulimit -v) when that is lower.
+std::uint64_t usable_bytes();
+
+// Throws std::length_error "{what} need about {} GB, more than the {} GB of memory available"
+// when `bytes` exceed usable_bytes(). `bytes` is a double so that estimates cannot wrap.
+void check_fits(double bytes, std::string_view what);
+
+}  // namespace MemoryLimit
