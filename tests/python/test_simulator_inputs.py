@@ -7,17 +7,7 @@ import numpy as np
 import pytest
 
 import orbandile as ob
-
-
-def ppnr_bytes(n_wires, max_detections, efficiency, name=b"d"):
-    inner = (b"\x0a" + bytes([len(name)]) + name + b"\x10" + bytes([n_wires]) + b"\x18" + bytes([max_detections])
-             + b"\x21" + struct.pack("<d", efficiency))
-    return b"\x12" + bytes([len(inner)]) + inner
-
-
-def layered_bytes(bs_layers, reflectivity, name=b"d"):
-    inner = b"\x0a" + bytes([len(name)]) + name + b"\x10" + bytes([bs_layers]) + b"\x19" + struct.pack("<d", reflectivity)
-    return b"\x0a" + bytes([len(inner)]) + inner
+from strong_reference import layered_bytes, ppnr_bytes
 
 
 def strong(u):
