@@ -113,11 +113,11 @@ ORBANDILE_TARGET_AVX512 void update_avx512(SLAPComputer::Step const& s) {
 SLAPComputer::SLAPComputer(int n)
     : n_(n), table_(std::size_t{1} << n), inverse_roots_(static_cast<std::size_t>(n) + 1) {
     for (int k = 1; k <= n; ++k) inverse_roots_[static_cast<std::size_t>(k)] = 1 / std::sqrt(k);
-    switch (Permanents::selected_isa()) {
-        case Permanents::Isa::avx512:
+    switch (InstructionSet::selected_isa()) {
+        case InstructionSet::Isa::avx512:
             kernel_ = &update_avx512;
             break;
-        case Permanents::Isa::avx2:
+        case InstructionSet::Isa::avx2:
             kernel_ = &update_avx2;
             break;
         default:

@@ -39,11 +39,3 @@ inline Isa selected_isa() {
 
 #define ORBANDILE_TARGET_AVX2 __attribute__((target("avx2,fma")))
 #define ORBANDILE_TARGET_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx2,fma")))
-
-// The names under which the permanent kernels introduced the selection, still used by callers.
-namespace Permanents {
-using InstructionSet::detected_isa;
-using InstructionSet::Isa;
-using InstructionSet::isa_limit;
-using InstructionSet::selected_isa;
-}  // namespace Permanents

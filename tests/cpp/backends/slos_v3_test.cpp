@@ -186,18 +186,18 @@ struct DenseCase {
     int extra_modes;
 };
 
-class SlosV3DenseTest
-    : public ::testing::TestWithParam<std::tuple<DenseCase, unsigned long, Permanents::Isa, bool>> {
+class SlosV3DenseTest : public ::testing::TestWithParam<
+                            std::tuple<DenseCase, unsigned long, InstructionSet::Isa, bool>> {
   protected:
     void TearDown() override {
-        Permanents::isa_limit() = Permanents::Isa::avx512;
+        InstructionSet::isa_limit() = InstructionSet::Isa::avx512;
         Backend::dense_tail_limit() = 65536;
     }
 };
 
 TEST_P(SlosV3DenseTest, AgreesWithV2) {
     const auto [c, tail_limit, isa, backward] = GetParam();
-    Permanents::isa_limit() = isa;
+    InstructionSet::isa_limit() = isa;
     Backend::dense_tail_limit() = tail_limit;
     std::vector<int> counts = c.input;
     counts.resize(counts.size() + static_cast<std::size_t>(c.extra_modes), 0);
@@ -244,8 +244,8 @@ INSTANTIATE_TEST_SUITE_P(
                                          // keeps in registers.
                                          DenseCase{{1, 1, 1, 1, 1, 1, 1, 1, 1}, 2}),
                        ::testing::Values(1ul, 30ul, 65536ul),
-                       ::testing::Values(Permanents::Isa::baseline, Permanents::Isa::avx2,
-                                         Permanents::Isa::avx512),
+                       ::testing::Values(InstructionSet::Isa::baseline, InstructionSet::Isa::avx2,
+                                         InstructionSet::Isa::avx512),
                        ::testing::Bool()));
 
 }  // namespace
