@@ -3,7 +3,6 @@ import copy
 import numpy as np
 import pytest
 
-import orbandile as ob
 from orbandile import SLOS_V2, SLOS_V3, AnnotatedFockState, FockState, FSMask, NoisyFockState, PostSelect
 from haar import haar_unitary
 

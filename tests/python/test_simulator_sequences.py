@@ -145,7 +145,7 @@ class Model:
 
     def sampling_answer(self):
         """("perfect" | "none" | "noisy", the reference's answer or None), or the Refusal of samples."""
-        m, (rows, cols) = self.m if self.entries else -1, self.u.shape
+        m, cols = self.m if self.entries else -1, self.u.shape[1]
         if self.detectors and len(self.detectors) != m:
             raise Refusal(ValueError, rf"^State length \({m}\) and detector count \({len(self.detectors)}\) do not match$")
         if self.perfect_sampling():

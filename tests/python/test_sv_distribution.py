@@ -127,13 +127,13 @@ def test_normalize():
 
 
 def test_normalize_null_warns(run_python):
-    result = run_python(f"""
+    result = run_python("""
         import orbandile as ob
         ob.logging.initialize()
         ob.logging.enable_console()
-        d = ob.SVDistribution({{ob.StateVector(ob.FockState([1])): 0.0}})
+        d = ob.SVDistribution({ob.StateVector(ob.FockState([1])): 0.0})
         assert d.normalize() is None
-        assert dict(d.items()) == {{ob.StateVector(ob.FockState([1])): 0.0}}
+        assert dict(d.items()) == {ob.StateVector(ob.FockState([1])): 0.0}
         ob.SVDistribution().normalize()
     """)
     assert result.returncode == 0, result.stderr

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
@@ -67,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, MeshOrderTest,
                          ::testing::Values(MeshCase{2, {0}}, MeshCase{3, {0, 1, 0}},
                                            MeshCase{4, {0, 2, 1, 0, 2, 1}},
                                            MeshCase{5, {0, 2, 1, 0, 3, 2, 1, 0, 3, 2}}),
-                         [](const auto& info) { return "N" + std::to_string(info.param.n); });
+                         [](const auto& info) { return fmt::format("N{}", info.param.n); });
 
 class RebuildTest : public ::testing::TestWithParam<int> {};
 
