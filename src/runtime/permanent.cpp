@@ -28,6 +28,7 @@ using Permanents::complex_multiply;
 using Permanents::LaneGroup;
 using Permanents::lanes;
 using Permanents::load;
+using Permanents::multiply_halves;
 using Permanents::Native;
 using Permanents::real_fold;
 using Permanents::RegisterSums;
@@ -328,15 +329,7 @@ class LayeredSums {
                     pr[k] *= xr;
                 }
             }
-#pragma GCC unroll 8
-        for (int half = K / 2; half > 0; half /= 2)
-#pragma GCC unroll 8
-            for (int k = 0; k < half; ++k) {
-                if constexpr (complex)
-                    complex_multiply(pr[k], pi[k], pr[k + half], pi[k + half]);
-                else
-                    pr[k] *= pr[k + half];
-            }
+        multiply_halves<complex, K>(pr, pi);
         out_re = pr[0];
         if constexpr (complex) out_im = pi[0];
     }

@@ -96,6 +96,21 @@ template <typename V>
     ar = t;
 }
 
+// Multiplies K partial products pairwise, halving their count, into pr[0] (and pi[0]): the one
+// order every fold of the products keeps, so that their results agree to the bit.
+template <bool Complex, int K, typename V>
+[[gnu::always_inline]] inline void multiply_halves(V* pr, V* pi) {
+#pragma GCC unroll 8
+    for (int half = K / 2; half > 0; half /= 2)
+#pragma GCC unroll 8
+        for (int k = 0; k < half; ++k) {
+            if constexpr (Complex)
+                complex_multiply(pr[k], pi[k], pr[k + half], pi[k + half]);
+            else
+                pr[k] *= pr[k + half];
+        }
+}
+
 template <typename R, int N>
 struct Half {
     typedef R V __attribute__((vector_size(N * sizeof(R) / 2), aligned(alignof(R))));
@@ -361,15 +376,7 @@ class RegisterSums {
                 else
                     pr[k] *= re_[b * K + k];
             }
-#pragma GCC unroll 8
-        for (int half = K / 2; half > 0; half /= 2)
-#pragma GCC unroll 8
-            for (int k = 0; k < half; ++k) {
-                if constexpr (complex)
-                    complex_multiply(pr[k], pi[k], pr[k + half], pi[k + half]);
-                else
-                    pr[k] *= pr[k + half];
-            }
+        multiply_halves<complex, K>(pr, pi);
         out_re = pr[0];
         if constexpr (complex) out_im = pi[0];
     }
