@@ -5,6 +5,8 @@ import itertools
 import math
 import struct
 
+import numpy as np
+
 import orbandile as ob
 
 
@@ -36,6 +38,24 @@ def amplitude(u, output, given):
     cols = [k for k, c in enumerate(given) for _ in range(c)]
     sub = [[u[j, k] for k in cols] for j in rows]
     return permanent(sub) / math.sqrt(factorials(output) * factorials(given))
+
+
+def feed_forward_matrix(u, entries, output):
+    """The matrix `output` sees behind SLAP's feed-forward entries: each block (a configurator's
+    chosen by the output's own counts in its measured modes), extended by the identity, applied
+    after U in the order given."""
+    m = u.shape[0]
+    v = u
+    for entry in entries:
+        if isinstance(entry, ob.ConfiguratorMap):
+            block = entry[list(output[entry.first_measured_mode:entry.last_measured_mode + 1])]
+            first = entry.first_configured_mode
+        else:
+            block, first = entry
+        extended = np.eye(m, dtype=complex)
+        extended[first:first + len(block), first:first + len(block)] = block
+        v = extended @ v
+    return v
 
 
 def fock_space(m, n):

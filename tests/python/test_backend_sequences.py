@@ -14,6 +14,7 @@ import orbandile as ob
 from orbandile import SLOS, SLOS_V2, SLOS_V3, SLAP, ConfiguratorMap, FockState, FSMask
 from haar import haar_unitary
 from natural_order import natural_order
+from strong_reference import feed_forward_matrix
 
 BACKENDS = [SLOS, SLOS_V2, SLOS_V3, SLAP]
 # Sequences per back-end; scripts/fuzz.sh runs many more under the sanitizers, from its own seed.
@@ -169,18 +170,7 @@ class Model:
     def matrix_for(self, s):
         """The matrix an output state sees: SLAP's feed-forward blocks, chosen by the output's own
         counts in the measured modes, applied after the unitary."""
-        v = self.u
-        m = v.shape[0]
-        for entry, _ in self.entries:
-            if isinstance(entry, ConfiguratorMap):
-                block = entry[list(s[entry.first_measured_mode:entry.last_measured_mode + 1])]
-                first = entry.first_configured_mode
-            else:
-                block, first = entry
-            extended = np.eye(m, dtype=complex)
-            extended[first:first + len(block), first:first + len(block)] = block
-            v = extended @ v
-        return v
+        return feed_forward_matrix(self.u, [entry for entry, _ in self.entries], s)
 
     def answer(self):
         """(output states, amplitudes as the back-end stores them), or the Refusal of a query."""

@@ -8,6 +8,7 @@ import orbandile as ob
 from orbandile import SLAP, ConfiguratorMap, FockState, FSMask
 from haar import haar_unitary
 from natural_order import natural_order
+from strong_reference import feed_forward_matrix
 
 
 def amplitude(u, s, t):
@@ -68,16 +69,7 @@ def brute_force(u, entries, t):
     m = u.shape[0]
     result = []
     for s in natural_order(m, sum(t)):
-        v = u
-        for entry in entries:
-            if isinstance(entry, ConfiguratorMap):
-                block = entry[list(s[entry.first_measured_mode:entry.last_measured_mode + 1])]
-                first = entry.first_configured_mode
-            else:
-                block, first = entry
-            extended = np.eye(m, dtype=complex)
-            extended[first:first + len(block), first:first + len(block)] = block
-            v = extended @ v
+        v = feed_forward_matrix(u, entries, s)
         result.append((s, amplitude(v, s, t)))
     return result
 
