@@ -8,6 +8,10 @@
 // an address-space limit, minutes later.
 namespace MemoryLimit {
 
+// Estimates up to this size may skip the check: no process that loads the library has less
+// address space, so the allocation itself answers, and small calls are spared the estimate.
+inline constexpr double unchecked_bytes = 64.0 * (1 << 20);
+
 // The machine's physical memory, or the address-space limit (ulimit -v) when that is lower.
 std::uint64_t usable_bytes();
 

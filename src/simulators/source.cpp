@@ -200,6 +200,17 @@ StateVectorDistribution Source::probability_distribution(int n, double prob_thre
 void Source::check_distribution_fits(FockState const& expected_input, double threshold) const {
     // A positive threshold may prune any share of the mixture: only an uncut one is weighed.
     if (threshold > 0.0 || is_perfect()) return;
+    // Each entry is a node of the distribution's map holding a one-term state vector, whose own
+    // map holds a node and its buckets; noisy states keep their tags apart.
+    const int photons = expected_input.n();
+    const double entry_bytes =
+        sizeof(std::pair<const StateVector, double>) + 2 * sizeof(void*) + 64.0 +
+        sizeof(std::pair<const BasicState, std::complex<double>>) + 2 * sizeof(void*) +
+        (is_partially_distinguishable() ? 32.0 : 0.0) +
+        static_cast<double>(FockState::code_t::heap_bytes(static_cast<std::size_t>(photons)));
+    // Each photon multiplies the entries by at most 5 (its outcomes alone, or the tag sets of a
+    // mode of several): below the bound the exact count would cost more than the mixture itself.
+    if (std::pow(5.0, photons) * entry_bytes <= MemoryLimit::unchecked_bytes) return;
     std::uint8_t scratch = 0;
     const auto one_photon =
         static_cast<double>(_generate_one_photon_distribution(threshold, scratch).size());
@@ -219,19 +230,10 @@ void Source::check_distribution_fits(FockState const& expected_input, double thr
         tag_sets = std::max(tag_sets, 1);
     }
     double entries = 1.0;
-    int photons = 0;
     for (int n : expected_input.to_vect()) {
-        photons += n;
         if (n == 1) entries *= one_photon;
         if (n >= 2) entries *= std::pow(static_cast<double>(tag_sets), n);
     }
-    // Each entry is a node of the distribution's map holding a one-term state vector, whose own
-    // map holds a node and its buckets; noisy states keep their tags apart.
-    const double entry_bytes =
-        sizeof(std::pair<const StateVector, double>) + 2 * sizeof(void*) + 64.0 +
-        sizeof(std::pair<const BasicState, std::complex<double>>) + 2 * sizeof(void*) +
-        (is_partially_distinguishable() ? 32.0 : 0.0) +
-        static_cast<double>(FockState::code_t::heap_bytes(static_cast<std::size_t>(photons)));
     MemoryLimit::check_fits(entries * entry_bytes,
                             fmt::format("The {:.3g} states of the source's mixture", entries));
 }
