@@ -44,6 +44,8 @@ export ORBANDILE_FUZZ_COUNT=$(((inputs + parsers - 1) / parsers))
 # Sanitized code runs several times slower: an input may take longer before it counts as a hang.
 export ORBANDILE_FUZZ_SLOW=${ORBANDILE_FUZZ_SLOW:-10}
 export ORBANDILE_HOSTILE_COUNT=$hostile_calls
+# Its long calls poll less often per second of sanitized code: Ctrl-C may take longer to answer.
+export ORBANDILE_HOSTILE_INTERRUPT_BOUND=${ORBANDILE_HOSTILE_INTERRUPT_BOUND:-5}
 # Seeded sequences of setters and queries on each probability back-end and on both simulators.
 export ORBANDILE_SEQUENCE_COUNT=${ORBANDILE_SEQUENCE_COUNT:-400}
 tests=(tests/python/test_fuzz_parsers.py tests/python/test_backend_sequences.py

@@ -1,7 +1,7 @@
 """Hostile input to every bound callable of ``orbandile``: the tests of the ``hostile`` package.
 
 Environment: ORBANDILE_HOSTILE_COUNT, ORBANDILE_HOSTILE_SEED, ORBANDILE_HOSTILE_TIMEOUT,
-ORBANDILE_HOSTILE_JOBS (see ``hostile/__init__.py``). Run as a script, the file prints every
+ORBANDILE_HOSTILE_JOBS, ORBANDILE_HOSTILE_INTERRUPT_BOUND (see ``hostile/__init__.py``). Run as a script, the file prints every
 finding of a long campaign, or replays one case:
 
     python tests/python/test_hostile_input.py --count 100000 --jobs 4
@@ -10,12 +10,15 @@ finding of a long campaign, or replays one case:
 
 import random
 
+import pytest
+
 from hostile.cli import main
 from hostile.discovery import ENTRIES, ENTRY_BY_KEY
 from hostile.generator import Gen, UnknownType
 from hostile.runner import campaign, format_finding
 from hostile.settings import COUNT, JOBS, SEED
 from hostile.templates import templates_of
+from long_calls import sanitized
 
 
 def test_every_callable_gets_arguments_of_its_types():
@@ -41,12 +44,22 @@ def test_discovery_reaches_every_kind_of_entry_point():
     assert len(ENTRIES) > 350
 
 
-def test_hostile_calls():
-    report = campaign(SEED, COUNT, JOBS)
-    summary = (f"{report.ran} cases run, skipped: {dict(report.skipped)}, "
-               f"{len(report.findings)} findings (seed {SEED})")
+def check_campaign(seed, count, address_limit=None):
+    report = campaign(seed, count, JOBS, address_limit=address_limit)
+    summary = report.summary(seed)
     print(summary)
     assert not report.findings, summary + "\n\n" + "\n\n".join(map(format_finding, report.findings))
+
+
+def test_hostile_calls():
+    check_campaign(SEED, COUNT)
+
+
+@pytest.mark.skipif(sanitized(), reason="the address sanitizer reserves terabytes of address space")
+def test_hostile_calls_under_an_address_space_limit():
+    """As under ulimit -v: a size beyond the limit is refused with a ValueError, never a
+    MemoryError or an abort (thread-local data or a thread stack that cannot be mapped)."""
+    check_campaign(SEED + 1, COUNT // 3, address_limit=4 << 30)
 
 
 if __name__ == "__main__":

@@ -9,7 +9,11 @@ negative integers, NaN and infinities, empty, 0-d, strided, Fortran-order, read-
 and wrongly typed numpy arrays, empty texts and texts with non-printable or non-ASCII characters,
 objects whose conversions raise, the receiver itself as argument (``x op= x``). Cases also
 iterate while mutating the container, chain a call on a result, and run a few calls from several
-threads at once.
+threads at once. A few start one of the long calls of ``long_calls.py`` in a fresh interpreter
+and send it SIGINT during its set-up, as it starts or in its middle: it must answer (a
+KeyboardInterrupt "Process interrupted by user.", or its return when it ended first) within
+ORBANDILE_HOSTILE_INTERRUPT_BOUND seconds, measured from the signal, and the next call on its
+objects must succeed, and a later SIGINT must reach Python.
 
 Cases run in worker subprocesses, by batches. Case ``i`` of seed ``s`` is rebuilt from ``(s, i)``
 alone, so a finding replays on its own with
@@ -33,6 +37,10 @@ A finding is:
 - a state or an annotation (hashable, so immutable) whose hash or text a call changed;
 - a write to a read-only numpy array, or outside the view an array argument gives.
 
+test_hostile_input.py also runs a shorter campaign with the workers' address space limited, as
+``ulimit -v`` does, where a MemoryError or an abort is all the likelier; not under the address
+sanitizer, which reserves terabytes of address space.
+
 Calls that are legitimately long or exponential are kept out by argument choice (``too_costly``),
 never by the timeout.
 
@@ -43,8 +51,9 @@ and checks a case, ``runner`` runs cases in workers, ``cli`` is the command line
 
 Environment: ORBANDILE_HOSTILE_COUNT (cases, default 3000), ORBANDILE_HOSTILE_SEED (default
 20240613), ORBANDILE_HOSTILE_TIMEOUT (seconds per case, default 10), ORBANDILE_HOSTILE_JOBS
-(parallel workers, default 1). Run as a script, test_hostile_input.py prints every finding of a
+(parallel workers, default 1), ORBANDILE_HOSTILE_INTERRUPT_BOUND (seconds from SIGINT to the
+answer, default 2). Run as a script, test_hostile_input.py prints every finding of a
 long campaign:
 
-    python tests/python/test_hostile_input.py --count 100000 --jobs 4
+    python tests/python/test_hostile_input.py --count 100000 --jobs 4 [--address-limit 4]
 """

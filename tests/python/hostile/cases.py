@@ -10,11 +10,12 @@ import numpy as np
 
 import orbandile as ob
 from config_state import saved_config
+from long_calls import LONG_CALLS, interrupt
 
 from .cost import arrays_in, too_costly
 from .discovery import CLASS_NAMES, COMMON_BASE, ENTRIES, ENTRY_BY_KEY, Entry
 from .generator import SELF, Gen, HostileError
-from .settings import ACCEPTED
+from .settings import ACCEPTED, INTERRUPT_BOUND, INTERRUPT_SHARE, TIMEOUT
 from .templates import signature_templates, templates_of
 
 
@@ -125,6 +126,7 @@ class Case:
     steps: list  # [Step]; a case is a sequence of steps (threads: steps run together)
     threaded: bool = False
     skipped: str = None
+    interrupted: tuple = None  # (long call, "set-up" or "call", seconds into it before SIGINT)
 
 
 def entries_of(cls):
@@ -164,6 +166,8 @@ def build_case(seed, index):
             else:
                 steps.append(make_step(g, g.choice(entries_of(cls)), container))
         steps.append(Step(None, None, (), {}, "list(it)"))
+    elif roll > 1 - INTERRUPT_SHARE:
+        return interrupt_case(g, index)
     else:
         entry = g.choice(ENTRIES)
         steps.append(make_step(g, entry))
@@ -175,6 +179,16 @@ def build_case(seed, index):
             case.skipped = "costly" if too_costly(step) else None
     case.gen = g
     return case
+
+
+def interrupt_case(g, index):
+    """Ctrl-C during the set-up of a long call, as it starts, or in its middle."""
+    name = g.choice(sorted(LONG_CALLS))
+    moment = g.choice(["set-up", "start", "middle"])
+    phase, delay = {"set-up": ("set-up", g.rng.uniform(0, 0.3)), "start": ("call", g.rng.uniform(0, 0.05)),
+                    "middle": ("call", g.rng.uniform(0.1, 1.0))}[moment]
+    text = f"Ctrl-C {delay:.3f} s into the {moment} of {name}: {LONG_CALLS[name].call}"
+    return Case(index, text, [], interrupted=(name, phase, delay))
 
 
 class Finding(Exception):
@@ -195,6 +209,15 @@ def check_exception(exc, from_next=False):
 
 
 def run_case(case):
+    """Runs a case; returns the latency of its answer to Ctrl-C, for the cases that send one."""
+    if case.interrupted:
+        name, phase, delay = case.interrupted
+        # The child is ended before the worker would count as hung.
+        answer = interrupt(name, phase, delay, timeout=0.8 * TIMEOUT)
+        problems = answer.problems(INTERRUPT_BOUND)
+        if problems:
+            raise Finding("; ".join(problems) + ": " + str(answer))
+        return max(answer.latency, 0)
     with saved_config():
         if case.threaded:
             run_threaded(case)

@@ -18,6 +18,7 @@ def main():
     parser.add_argument("--count", type=int, default=COUNT)
     parser.add_argument("--jobs", type=int, default=JOBS)
     parser.add_argument("--timeout", type=float, default=TIMEOUT)
+    parser.add_argument("--address-limit", type=float, help="GiB of address space per worker, as ulimit -v")
     parser.add_argument("--replay", help="SEED:INDEX, runs one case in this process")
     parser.add_argument("--json", help="writes the findings to this file")
     parser.add_argument("--outcomes", action="store_true",
@@ -27,11 +28,12 @@ def main():
         seed, index = map(int, options.replay.split(":"))
         case = build_case(seed, index)
         print(case.text, f"(skipped: {case.skipped})" if case.skipped else "", flush=True)
-        run_case(case)
-        print("no finding")
+        latency = run_case(case)
+        print("no finding" + (f", Ctrl-C answered in {latency:.3f} s" if latency is not None else ""))
         return
     started = time.monotonic()
-    report = campaign(options.seed, options.count, options.jobs, options.timeout)
+    limit = int(options.address_limit * 2**30) if options.address_limit else None
+    report = campaign(options.seed, options.count, options.jobs, options.timeout, limit)
     for f in report.findings:
         print(format_finding(f), end="\n\n")
     if options.outcomes:
@@ -44,7 +46,6 @@ def main():
     if options.json:
         with open(options.json, "w") as out:
             json.dump(report.findings, out, indent=1)
-    print(f"{report.ran} cases run in {time.monotonic() - started:.0f} s, skipped: {dict(report.skipped)}, "
-          f"{len(report.findings)} findings (seed {options.seed})")
+    print(f"{report.summary(options.seed)} in {time.monotonic() - started:.0f} s")
     sys.exit(1 if report.findings else 0)
 

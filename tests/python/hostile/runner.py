@@ -37,8 +37,8 @@ def worker(seed, start, stop, fd):
             continue
         out.write(json.dumps({"i": index, "begin": case.text}) + "\n")
         try:
-            run_case(case)
-            out.write(json.dumps({"i": index, "end": "ok"}) + "\n")
+            latency = run_case(case)
+            out.write(json.dumps({"i": index, "end": "ok", "latency": latency}) + "\n")
         except Finding as finding:
             out.write(json.dumps({"i": index, "end": "finding", "case": case.text, "what": str(finding)}) + "\n")
         except BaseException as exc:  # noqa: B036 -- an error of the harness itself
@@ -55,22 +55,40 @@ class Report:
     ran: int = 0
     skipped: collections.Counter = dataclasses.field(default_factory=collections.Counter)
     outcomes: collections.Counter = dataclasses.field(default_factory=collections.Counter)
+    latencies: list = dataclasses.field(default_factory=list)  # seconds from Ctrl-C to the answer
+
+    def merge(self, other):
+        self.findings += other.findings
+        self.ran += other.ran
+        self.skipped += other.skipped
+        self.outcomes += other.outcomes
+        self.latencies += other.latencies
+
+    def summary(self, seed):
+        interrupted = (f", {len(self.latencies)} interrupted long calls answered within "
+                       f"{max(self.latencies):.3f} s" if self.latencies else "")
+        return (f"{self.ran} cases run, skipped: {dict(self.skipped)}{interrupted}, "
+                f"{len(self.findings)} findings (seed {seed})")
 
 
-def run_range(seed, start, stop, report, timeout):
+def run_range(seed, start, stop, report, timeout, address_limit=None):
     """Runs cases start..stop-1 in successive workers; a crash or a hang ends a worker, the next
-    one starts after the case that ended it."""
+    one starts after the case that ended it. address_limit (bytes) limits the workers' address
+    space, as ulimit -v does."""
     # The directory above the package, where the workers import it from.
     here = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     with tempfile.TemporaryDirectory(prefix="hostile-") as scratch:  # for the log files of logging
-        run_workers(seed, start, stop, report, timeout, here, scratch)
+        run_workers(seed, start, stop, report, timeout, here, scratch, address_limit)
 
 
-def run_workers(seed, start, stop, report, timeout, here, scratch):
+def run_workers(seed, start, stop, report, timeout, here, scratch, address_limit):
     while start < stop:
         read_fd, write_fd = os.pipe()
         log = tempfile.TemporaryFile()
-        code = (f"import sys; sys.path.insert(0, {here!r}); import hostile.runner as h; "
+        # Set by the worker itself: a preexec_fn is not safe with the threads of several jobs.
+        limit = (f"import resource; resource.setrlimit(resource.RLIMIT_AS, ({address_limit}, {address_limit})); "
+                 if address_limit else "")
+        code = (f"{limit}import sys; sys.path.insert(0, {here!r}); import hostile.runner as h; "
                 f"h.worker({seed}, {start}, {min(stop, start + BATCH)}, {write_fd})")
         process = subprocess.Popen([sys.executable, "-c", code], pass_fds=(write_fd,), stdout=log, stderr=log,
                                    stdin=subprocess.DEVNULL, cwd=scratch)
@@ -121,6 +139,8 @@ def run_workers(seed, start, stop, report, timeout, here, scratch):
                                                       "exception", event["what"]))
             else:
                 report.ran += 1
+                if event.get("latency") is not None:
+                    report.latencies.append(event["latency"])
         log.close()
 
 
@@ -140,24 +160,21 @@ def finding_record(seed, current, kind, what):
             "what": what.strip()}
 
 
-def campaign(seed, count, jobs=1, timeout=TIMEOUT):
+def campaign(seed, count, jobs=1, timeout=TIMEOUT, address_limit=None):
     report = Report()
     if jobs <= 1:
-        run_range(seed, 0, count, report, timeout)
+        run_range(seed, 0, count, report, timeout, address_limit)
         return report
     chunk = -(-count // jobs)
     reports = [Report() for _ in range(jobs)]
     threads = [threading.Thread(target=run_range, args=(seed, j * chunk, min(count, (j + 1) * chunk), reports[j],
-                                                         timeout)) for j in range(jobs)]
+                                                         timeout, address_limit)) for j in range(jobs)]
     for t in threads:
         t.start()
     for t in threads:
         t.join()
     for r in reports:
-        report.findings += r.findings
-        report.ran += r.ran
-        report.skipped += r.skipped
-        report.outcomes += r.outcomes
+        report.merge(r)
     return report
 
 
