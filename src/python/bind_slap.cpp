@@ -13,6 +13,7 @@
 #include "fockspace/fock_space_function.h"
 #include "fockspace/fs_mask.h"
 #include "python/bindings.h"
+#include "python/polled_list.h"
 #include "python/prob_backend_binding.h"
 #include "python/sample_count.h"
 #include "states/fock_state.h"
@@ -140,7 +141,7 @@ void bind_slap_sampler(py::module_& m) {
         .def(
             "sampling",
             [](SLAPSampler& self, FockState const& input_state, SampleCount<int> n_samples) {
-                return self.generateSamples(input_state, n_samples.value);
+                return polled_list(self.generateSamples(input_state, n_samples.value));
             },
             py::arg("input_state"), py::arg("n_samples"), CatchSigint());
 }

@@ -7,6 +7,7 @@
 #include "fockspace/state_vector_distribution.h"
 #include "python/bindings.h"
 #include "python/opaque_types.h"
+#include "python/polled_list.h"
 #include "python/uninitialised.h"
 #include "runtime/memory_limit.h"
 #include "simulators/simple_source_iterator.h"
@@ -118,14 +119,14 @@ void bind_source_sampler(py::module_& m) {
             "generate_samples",
             [](SourceSampler const& s, int n_samples) {
                 check_python_objects_fit(n_samples, python_sample_bytes);
-                return s.generate_samples(n_samples);
+                return polled_list(s.generate_samples(n_samples));
             },
             py::arg("n_samples"), generate_samples_doc, CatchSigint())
         .def(
             "generate_separated_samples",
             [](SourceSampler const& s, int n_samples) {
                 check_python_objects_fit(n_samples, python_separated_sample_bytes);
-                return s.generate_separated_samples(n_samples);
+                return polled_list(s.generate_separated_samples(n_samples));
             },
             py::arg("n_samples"), generate_separated_samples_doc, CatchSigint())
         .def_property_readonly("zpp", &SourceSampler::zpp, zpp_doc)

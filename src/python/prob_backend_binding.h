@@ -5,6 +5,7 @@
 #include <pybind11/stl.h>
 
 #include "python/bindings.h"
+#include "python/polled_list.h"
 
 namespace Python {
 
@@ -39,10 +40,13 @@ py::class_<Backend_t, py::smart_holder> bind_prob_backend(py::module_& m, const 
                  layout.set_input_state_doc);
     };
     auto queries = [&] {
-        cls.def("all_amplitudes", &Backend_t::getAmplitudes, layout.all_amplitudes_doc,
-                CatchSigint())
-            .def("all_probabilities", &Backend_t::computeProbabilities,
-                 layout.all_probabilities_doc, CatchSigint())
+        cls.def(
+               "all_amplitudes", [](Backend_t& self) { return polled_list(self.getAmplitudes()); },
+               layout.all_amplitudes_doc, CatchSigint())
+            .def(
+                "all_probabilities",
+                [](Backend_t& self) { return polled_list(self.computeProbabilities()); },
+                layout.all_probabilities_doc, CatchSigint())
             .def("distribution", &Backend_t::computeProbabilityDistribution,
                  layout.distribution_doc, CatchSigint());
     };
