@@ -13,8 +13,15 @@ extern std::atomic<bool> interrupted;
 // previous owner, so a set flag is a leftover of an earlier call.
 extern std::atomic<bool> catching;
 
+// Set once code under a scope has seen the flag set, and so ends or cuts short its work. A
+// Ctrl-C that no code saw is handed to the previous owner when the last scope closes, so that it
+// is not lost when it came after the call's last poll.
+extern std::atomic<bool> observed;
+
 inline bool is_interrupted() {
-    return interrupted.load();
+    if (!interrupted.load()) return false;
+    observed.store(true, std::memory_order_relaxed);
+    return true;
 }
 
 // Throws KeyboardInterruptException("Process interrupted by user.") when the flag is set.

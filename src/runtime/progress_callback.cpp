@@ -23,7 +23,7 @@ ProgressCallback::SubTaskScopeGuard ProgressCallback::sub_task(double start, dou
 }
 
 void ProgressCallback::operator()(double progress, const std::string& text) {
-    if (InterruptSignalHandler::interrupted.load())
+    if (InterruptSignalHandler::is_interrupted())
         throw KeyboardInterruptException("Cancel requested.");
     if (!callback) return;
     if (std::chrono::system_clock::now() - last_call < std::chrono::nanoseconds(interval * 1000000))

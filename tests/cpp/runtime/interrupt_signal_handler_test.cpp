@@ -51,6 +51,41 @@ TEST(InterruptSignalHandler, ScopeClearsFlagCatchesSigintAndRestoresPreviousHand
     InterruptSignalHandler::interrupted = false;
 }
 
+// A Ctrl-C after the call's last poll is not lost: the owner's handler gets it when the scope
+// closes. One that a poll or a check saw ended the call already and is not sent again.
+TEST(InterruptSignalHandler, UnseenCtrlCGoesToThePreviousOwnerWhenTheScopeCloses) {
+    std::signal(SIGINT, count_signal);
+    const auto calls_after_scope = [](auto const& body) {
+        previous_handler_calls = 0;
+        {
+            InterruptSignalHandler::ScopedHandler scope;
+            body();
+        }
+        return previous_handler_calls.load();
+    };
+    EXPECT_EQ(calls_after_scope([] { std::raise(SIGINT); }), 1);
+    EXPECT_EQ(calls_after_scope([] {}), 0);
+    EXPECT_EQ(calls_after_scope([] {
+                  std::raise(SIGINT);
+                  EXPECT_TRUE(InterruptSignalHandler::is_interrupted());
+              }),
+              0);
+    EXPECT_EQ(calls_after_scope([] {
+                  std::raise(SIGINT);
+                  EXPECT_THROW(InterruptSignalHandler::throw_if_interrupted(),
+                               KeyboardInterruptException);
+              }),
+              0);
+    EXPECT_EQ(calls_after_scope([] {
+                  std::raise(SIGINT);
+                  InterruptSignalHandler::Poll poll(1);
+                  EXPECT_THROW(poll(), KeyboardInterruptException);
+              }),
+              0);
+    std::signal(SIGINT, SIG_DFL);
+    InterruptSignalHandler::interrupted = false;
+}
+
 TEST(InterruptSignalHandler, ScopeRestoresHandlerWhenUnwinding) {
     std::signal(SIGINT, count_signal);
     previous_handler_calls = 0;
@@ -91,8 +126,10 @@ TEST(InterruptSignalHandler, OverlappingScopesInstallOnceAndRestoreAtTheLast) {
     EXPECT_TRUE(ours_handles_sigint());
     second.reset();
     EXPECT_FALSE(ours_handles_sigint());
-    std::raise(SIGINT);
+    // No code under either scope looked at the flag: the Ctrl-C went back to the owner.
     EXPECT_EQ(previous_handler_calls.load(), 1);
+    std::raise(SIGINT);
+    EXPECT_EQ(previous_handler_calls.load(), 2);
 
     // Once every scope has closed, the next first scope installs again and clears the stale flag.
     {
@@ -101,7 +138,7 @@ TEST(InterruptSignalHandler, OverlappingScopesInstallOnceAndRestoreAtTheLast) {
         EXPECT_TRUE(ours_handles_sigint());
     }
     std::raise(SIGINT);
-    EXPECT_EQ(previous_handler_calls.load(), 2);
+    EXPECT_EQ(previous_handler_calls.load(), 3);
     std::signal(SIGINT, SIG_DFL);
     InterruptSignalHandler::interrupted = false;
 }
