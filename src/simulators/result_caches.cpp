@@ -5,13 +5,19 @@
 #include <bit>
 #include <utility>
 
+#include "runtime/background_release.h"
+#include "runtime/interrupt_signal_handler.h"
+
 namespace simulators::details {
+
+using InterruptSignalHandler::Poll;
 
 namespace {
 
 // `product`: the product of the probabilities of `state`'s outcomes in the pairs before `next`.
 void inner_merge(std::vector<ListPair> const& pairs, std::size_t next, FockState const& state,
-                 double product, double threshold, FockSpaceFunction& result) {
+                 double product, double threshold, FockSpaceFunction& result, Poll& poll) {
+    poll();
     if (next == pairs.size()) {
         result[state] += product;
         return;
@@ -20,7 +26,8 @@ void inner_merge(std::vector<ListPair> const& pairs, std::size_t next, FockState
     for (std::size_t i = 0; i < probabilities->size(); ++i) {
         const double extended = (*probabilities)[i] * product;
         if (extended >= threshold)
-            inner_merge(pairs, next + 1, state.merge((*outputs)[i]), extended, threshold, result);
+            inner_merge(pairs, next + 1, state.merge((*outputs)[i]), extended, threshold, result,
+                        poll);
     }
 }
 
@@ -30,10 +37,13 @@ struct SortedProduct {
     double factor;
     FockSpaceFunction& out;
     double added = 0;
+    // The products grow as the outcomes' count to the power of the parts': polled per node.
+    Poll poll{};
 
     // `product`: the product of the probabilities of `state`'s outcomes in the parts before
     // `next`.
     void expand(std::size_t next, FockState const& state, double product) {
+        poll();
         if (next == parts.size()) {
             const double value = product * factor;
             out[state] += value;
@@ -49,6 +59,43 @@ struct SortedProduct {
     }
 };
 
+// The buffers of the largest products hold gigabytes, which take a second to write or move:
+// they are filled and grown a block at a time, with a poll between blocks.
+constexpr std::size_t block = std::size_t{1} << 20;
+
+template <typename T>
+void release_if_large(std::vector<T>& v) {
+    if (v.capacity() * sizeof(T) >= (std::size_t{1} << 26))
+        InterruptSignalHandler::ReleaseWorker::shared().release(std::move(v));
+}
+
+// `v` moved to a buffer of at least `capacity`.
+template <typename T>
+void reserve(std::vector<T>& v, std::size_t capacity, Poll& poll) {
+    if (capacity <= v.capacity()) return;
+    std::vector<T> larger;
+    larger.reserve(capacity);
+    for (std::size_t i = 0; i < v.size(); i += block) {
+        const std::size_t end = std::min(v.size(), i + block);
+        larger.insert(larger.end(), v.begin() + static_cast<std::ptrdiff_t>(i),
+                      v.begin() + static_cast<std::ptrdiff_t>(end));
+        poll(end - i);
+    }
+    v.swap(larger);
+}
+
+// `v` holding `size` copies of `value`.
+template <typename T>
+void fill(std::vector<T>& v, std::size_t size, T value, Poll& poll) {
+    v.clear();
+    reserve(v, size, poll);
+    while (v.size() < size) {
+        const std::size_t step = std::min(block, size - v.size());
+        v.insert(v.end(), step, value);
+        poll(step);
+    }
+}
+
 // A partial product of an input's parts but its largest: the packed state, and the input's
 // probability times the product.
 struct Arrival {
@@ -61,10 +108,14 @@ struct PrefixExpansion {
     std::size_t skipped;
     double cutoff;
     std::vector<Arrival>& arrivals;
+    Poll& poll;
 
     void expand(std::size_t next, std::uint64_t key, double weight) {
+        poll();
         if (next == skipped) ++next;
         if (next == parts.size()) {
+            if (arrivals.size() == arrivals.capacity())
+                reserve(arrivals, std::max<std::size_t>(1024, 2 * arrivals.size()), poll);
             arrivals.push_back({key, weight});
             return;
         }
@@ -96,7 +147,9 @@ void sort_decreasing(std::vector<std::pair<double, std::uint32_t>>& outcomes) {
         for (int d = 0; d < 8; ++d) ++counts[d][(k >> (8 * d)) & 0xFF];
     }
     std::vector<std::pair<double, std::uint32_t>> buffer(outcomes.size());
+    Poll poll(1);
     for (int d = 0; d < 8; ++d) {
+        poll();
         auto& count = counts[d];
         // A byte shared by every value leaves the order as it is.
         if (std::find(count.begin(), count.end(), outcomes.size()) != count.end()) continue;
@@ -175,8 +228,11 @@ void PackedAccumulator::grow() {
     slots_.assign(capacity, Slot{0, 0.0});
     shift_ = 64 - std::countr_zero(capacity);
     size_ = 0;
-    for (Slot const& slot : slots)
+    Poll poll;
+    for (Slot const& slot : slots) {
+        poll();
         if (slot.key != 0) add_sparse(slot.key - 1, slot.value);
+    }
 }
 
 std::uint32_t const* PackedAccumulator::fill_successors(std::uint64_t key, std::size_t n,
@@ -235,6 +291,8 @@ FockSpaceFunction PackedAccumulator::to_function(double divisor) const {
     std::size_t count = size_;
     for (double v : dense_) count += v != 0.0;
     map.reserve(count);
+    const InterruptSignalHandler::ReleaseOnInterrupt release(map);
+    Poll poll;
     // Dense states in rank order: the combinations d_1 < ... < d_n of d_i = mode of photon i
     // plus i - 1, in colexicographic order.
     const int m = packing_.m();
@@ -247,6 +305,7 @@ FockSpaceFunction PackedAccumulator::to_function(double divisor) const {
         for (std::size_t i = 0; i < n; ++i) d[i] = static_cast<int>(i);
         d[n] = static_cast<int>(n) + m;  // sentinel
         for (std::size_t r = 0; r < size; ++r) {
+            poll();
             if (values[r] != 0.0) {
                 FockState::code_t code(n);
                 unsigned char* c = code.mutable_data();
@@ -262,8 +321,10 @@ FockSpaceFunction PackedAccumulator::to_function(double divisor) const {
             }
         }
     }
-    for (Slot const& slot : slots_)
+    for (Slot const& slot : slots_) {
+        poll();
         if (slot.key != 0) map.emplace(packing_.unpack(slot.key - 1), slot.value / divisor);
+    }
     return FockSpaceFunction(std::move(map), true);
 }
 
@@ -287,10 +348,12 @@ FockSpaceFunction listMerge(std::vector<ListPair> const& pairs, double threshold
     if (pairs.empty()) return result;
     for (auto const& pair : pairs)
         if (pair.second->empty()) return result;
+    const InterruptSignalHandler::ReleaseOnInterrupt release(result);
+    Poll poll;
     auto const& [outputs, probabilities] = pairs.front();
     for (std::size_t i = 0; i < probabilities->size(); ++i) {
         const double f = (*probabilities)[i];
-        if (f >= threshold) inner_merge(pairs, 1, (*outputs)[i], f, threshold, result);
+        if (f >= threshold) inner_merge(pairs, 1, (*outputs)[i], f, threshold, result, poll);
     }
     return result;
 }
@@ -379,6 +442,18 @@ class PackedMerge {
           groups_(inputs),
           bits_(out.packing().bits()),
           m_(static_cast<std::size_t>(out.packing().m())) {}
+    PackedMerge(PackedMerge const&) = delete;
+    PackedMerge& operator=(PackedMerge const&) = delete;
+    // Unmapping the largest buffers takes a second, the merge ended or interrupted: they are
+    // freed in the background.
+    ~PackedMerge() {
+        release_if_large(arrivals_);
+        release_if_large(table_keys_);
+        release_if_large(table_runs_);
+        release_if_large(next_);
+        release_if_large(weights_);
+        release_if_large(sums_);
+    }
 
     double run(std::function<void(std::size_t)> const& done) {
         double added = 0;
@@ -405,7 +480,7 @@ class PackedMerge {
     void expand_other_parts(std::size_t group) {
         arrivals_.clear();
         for (std::size_t j : groups_.inputs[group])
-            PrefixExpansion{inputs_[j].parts, groups_.largest[j], cutoff_, arrivals_}.expand(
+            PrefixExpansion{inputs_[j].parts, groups_.largest[j], cutoff_, arrivals_, poll_}.expand(
                 0, 0, inputs_[j].probability);
     }
 
@@ -414,12 +489,13 @@ class PackedMerge {
     void bucket_arrivals() {
         std::size_t capacity = 16;
         while (capacity < 2 * arrivals_.size()) capacity *= 2;
-        table_keys_.assign(capacity, 0);
-        table_runs_.assign(capacity, none);
+        fill(table_keys_, capacity, std::uint64_t{0}, poll_);
+        fill(table_runs_, capacity, none, poll_);
         const int shift = 64 - std::countr_zero(capacity);
         heads_.clear();
-        next_.assign(arrivals_.size(), none);
+        fill(next_, arrivals_.size(), none, poll_);
         for (std::size_t r = arrivals_.size(); r-- > 0;) {
+            poll_();
             const std::uint64_t key = arrivals_[r].key;
             std::size_t i = static_cast<std::size_t>((key * mix) >> shift);
             while (table_runs_[i] != none && table_keys_[i] != key) i = (i + 1) & (capacity - 1);
@@ -440,11 +516,15 @@ class PackedMerge {
         runs_.clear();
         weights_.clear();
         sums_.clear();
+        // One weight per arrival, and one sum more per run.
+        reserve(weights_, arrivals_.size(), poll_);
+        reserve(sums_, arrivals_.size() + heads_.size(), poll_);
         for (std::uint32_t head : heads_) {
             const std::uint64_t key = arrivals_[head].key;
             Run run{key, weights_.size(), sums_.size(), 0, key == 0 ? vacuum : other, 0};
             for (std::uint32_t r = head; r != none; r = next_[r])
                 weights_.push_back(arrivals_[r].weight);
+            poll_(weights_.size() - run.weights);
             std::sort(weights_.begin() + static_cast<std::ptrdiff_t>(run.weights), weights_.end(),
                       std::greater<>());
             run.active = weights_.size() - run.weights;
@@ -464,6 +544,7 @@ class PackedMerge {
         auto const& probabilities = part.probabilities;
         std::size_t reached = 0;
         for (Run& run : runs_) {
+            poll_();
             const double largest_weight = weights_[run.weights];
             run.reach = static_cast<std::size_t>(
                 std::partition_point(probabilities.begin(), probabilities.end(),
@@ -483,6 +564,7 @@ class PackedMerge {
         if (dense && table_ranks.empty()) table_ranks.assign(part.table->states.size(), unranked);
         own_.resize(reached);
         for (std::size_t k = 0; dense && k < reached; ++k) {
+            poll_();
             std::uint64_t& r = table_ranks[part.positions[k]];
             if (r == unranked) {
                 const auto [rank, photons] = out_.rank_of(part.packed[k]);
@@ -504,6 +586,7 @@ class PackedMerge {
         const bool one_more = dense && out_.dense(n + 1);
         slots_.resize(reached * (m_ + 1));
         for (std::size_t k = 0; k < reached; ++k) {
+            poll_();
             std::uint32_t* row = slots_.data() + k * (m_ + 1);
             std::fill_n(row, m_ + 1, none);
             if (!dense) continue;
@@ -517,6 +600,8 @@ class PackedMerge {
 
     // Adds the run's products with the outcomes it reaches; returns their sum.
     double add_run(Run const& run, SortedOutcomes const& part, std::size_t n, bool dense) {
+        // Counted by outcome, so that the hot loop below stays free of polls.
+        poll_(run.reach);
         auto const& probabilities = part.probabilities;
         std::size_t active = run.active;
         double const* run_weights = weights_.data() + run.weights;
@@ -589,6 +674,8 @@ class PackedMerge {
     std::vector<std::uint32_t> slots_;
     // The modes of a run's photons, one entry per photon.
     std::vector<std::size_t> modes_;
+    // Every step above, from partial products to outcomes, counts towards one poll.
+    Poll poll_;
 };
 
 }  // namespace

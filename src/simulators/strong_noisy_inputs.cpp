@@ -7,6 +7,7 @@
 #include <utility>
 #include <variant>
 
+#include "runtime/background_release.h"
 #include "simulators/result_caches.h"
 #include "simulators/strong_simulator.h"
 
@@ -104,6 +105,7 @@ FockSpaceFunction StrongSimulator::computeNoSuperposition(
         const double sum = packed.sum();
         return packed.to_function(sum > negligible ? sum : 1.0);
     }
+    const InterruptSignalHandler::ReleaseOnInterrupt release(result);
     std::vector<simulators::details::SortedOutcomes const*> parts;
     std::size_t j = 0;
     for (auto const& input : inputs) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "detectors/a_detector.h"
+#include "runtime/background_release.h"
 #include "runtime/interrupt_signal_handler.h"
 #include "simulators/result_caches.h"
 #include "simulators/strong_simulator.h"
@@ -73,6 +74,7 @@ FockSpaceFunction StrongSimulator::simulate_detectors(FockSpaceFunction const& f
     const int min_photons = herald_photons_ + min_photons_filter;
     const double size = static_cast<double>(f.size());
     FockSpaceFunction out;
+    const InterruptSignalHandler::ReleaseOnInterrupt release(out);
     double kept = 0.0;
     if (detectors_behaviour_ == 1) {
         std::size_t handled = 0;
@@ -129,6 +131,7 @@ FockSpaceFunction StrongSimulator::postselect_distribution(FockSpaceFunction con
     if (f.size() == 0) return f;
     const bool remove = !keep_heralds && !heralds_.empty();
     FockSpaceFunction out;
+    const InterruptSignalHandler::ReleaseOnInterrupt release(out);
     double accepted = 1.0;
     std::vector<int> counts;
     std::vector<int> reduced;

@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "detectors/a_detector.h"
+#include "runtime/background_release.h"
 #include "simulators/result_caches.h"
 #include "simulators/simple_source_iterator.h"
 #include "simulators/simulator_input.h"
@@ -174,6 +175,7 @@ FockSpaceDistribution StrongSimulator::compute(Source const& source, FockState c
 }
 
 FockSpaceDistribution StrongSimulator::finish(FockSpaceFunction f, bool any_input) {
+    const InterruptSignalHandler::ReleaseOnInterrupt release(f);
     if (physical_perf_ > 0) logical_perf_ /= physical_perf_;
     // Noted per stage, so that an empty result names the stage that emptied it.
     const bool computed = has_output(f);

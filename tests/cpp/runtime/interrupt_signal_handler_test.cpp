@@ -160,6 +160,11 @@ TEST(InterruptSignalHandler, PollChecksOncePerPeriodAndOnlyWhileAScopeCatches) {
         }
         InterruptSignalHandler::Poll every_step(0);
         EXPECT_THROW(every_step(), KeyboardInterruptException);
+        // Steps counted at once: a pass of two steps, then one more, ends the period.
+        InterruptSignalHandler::Poll weighted(3);
+        EXPECT_NO_THROW(weighted(std::size_t{2}));
+        EXPECT_THROW(weighted(std::size_t{1}), KeyboardInterruptException);
+        EXPECT_THROW(weighted(std::size_t{1} << 40), KeyboardInterruptException);
     }
     InterruptSignalHandler::interrupted = true;
     EXPECT_NO_THROW(idle());
